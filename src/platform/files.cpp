@@ -1,0 +1,80 @@
+#include "platform/files.hpp"
+
+#include <limits>
+
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
+#ifdef _WIN32
+#include <vector>
+#include <windows.h>
+#endif
+
+namespace pev {
+
+#ifdef _WIN32
+
+namespace {
+std::wstring widen(const std::string& utf8) {
+    if (utf8.empty()) {
+        return {};
+    }
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
+                        length);
+    return wide;
+}
+} // namespace
+
+std::FILE* open_for_reading(const std::string& path) {
+    return _wfopen(widen(path).c_str(), L"rb");
+}
+
+std::FILE* open_for_writing(const std::string& path) {
+    return _wfopen(widen(path).c_str(), L"wb");
+}
+
+bool seek_to(std::FILE* file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<__int64>::max())) {
+        return false;
+    }
+    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t seek_to_end(std::FILE* file) {
+    if (_fseeki64(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return _ftelli64(file);
+}
+
+#else
+
+std::FILE* open_for_reading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
+}
+
+std::FILE* open_for_writing(const std::string& path) {
+    return std::fopen(path.c_str(), "wb");
+}
+
+bool seek_to(std::FILE* file, std::uint64_t offset) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+        return false;
+    }
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t seek_to_end(std::FILE* file) {
+    if (fseeko(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(ftello(file));
+}
+
+#endif
+
+} // namespace pev

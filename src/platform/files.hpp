@@ -1,0 +1,24 @@
+#pragma once
+// The few file operations the program needs, in one place so that each host
+// gets its own: names are UTF-8 inside the program (wide names at the edge on
+// Windows) and offsets are 64-bit everywhere.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace pev {
+
+// Opens an existing file for binary reading; nullptr when it cannot.
+std::FILE* open_for_reading(const std::string& path);
+
+// Creates or truncates a file for binary writing; nullptr when it cannot.
+std::FILE* open_for_writing(const std::string& path);
+
+// Seeks to an absolute offset; false when the seek fails.
+bool seek_to(std::FILE* file, std::uint64_t offset);
+
+// Seeks to the end and reports that position (the file's size), or -1.
+std::int64_t seek_to_end(std::FILE* file);
+
+} // namespace pev

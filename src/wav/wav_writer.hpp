@@ -1,0 +1,34 @@
+#pragma once
+// Writes 16-bit PCM WAV files: the canonical 44-byte RIFF/WAVE header and the
+// samples after it, little-endian whatever the host.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+namespace pev::wav {
+
+inline constexpr std::size_t kHeaderSize = 44;
+
+// The header of a file holding `data_bytes` bytes of samples:
+//   "RIFF", data_bytes + 36, "WAVE", "fmt ", 16,
+//   format record (tag 1, channels, rate, byte rate, block align, 16 bits),
+//   "data", data_bytes.
+// The sample width is fixed at 16 bits: block align is channels x 2 and the
+// byte rate is block align (as an unsigned 16-bit value) x rate, in 32 bits.
+std::array<std::uint8_t, kHeaderSize> make_header(std::uint32_t data_bytes, std::uint16_t channels,
+                                                  std::uint32_t rate);
+
+// Writes the header at the file's current position (its start), piece by
+// piece in the order above. Returns the position after it (44), or -1 when
+// any write came up short.
+long write_header(std::FILE* file, std::uint32_t data_bytes, std::uint16_t channels,
+                  std::uint32_t rate);
+
+// Appends the samples as little-endian 16-bit values. False when the write
+// came up short (a full disk, a failing device).
+bool write_samples(std::FILE* file, std::span<const std::int16_t> samples);
+
+} // namespace pev::wav

@@ -1,6 +1,7 @@
 // write_baseline: the least work any extractor must do for an archive.
 //
 //   write_baseline BASE
+//   write_baseline --describe BASE
 //
 // Creates exactly the files that `Pev2wav BASE` creates (same names, same
 // sizes) and prints the same "Extracted: NAME" lines, but copies every file
@@ -10,9 +11,17 @@
 // and one close per file. The elapsed time goes to standard error as
 // "write_baseline: FILES files BYTES bytes SECONDS s", for bench/e2e.
 //
+// --describe writes nothing and prints what the archive holds: its blocks by
+// kind and the largest entry's buffers (compressed bytes, and the sample
+// bound x 2), the memory an extractor cannot do without.
+//
 // POSIX only: the point is the thinnest path to the file system.
 
+#include "archive/archive_header.hpp"
+#include "archive/archive_layout.hpp"
 #include "archive/extract.hpp"
+#include "codec/block_decoder.hpp"
+#include "common/little_endian.hpp"
 #include "platform/files.hpp"
 
 #include <algorithm>
@@ -82,11 +91,72 @@ bool write_whole(int fd, const std::uint8_t* data, std::size_t bytes) {
     return true;
 }
 
+// Walks the entry table and the block-size tables; no compressed byte is read.
+int describe(const std::string& base_name) {
+    using namespace pev::archive;
+    std::FILE* archive = pev::open_for_reading(base_name + ".pev");
+    std::FILE* quiet = std::fopen("/dev/null", "w");
+    ArchiveHeader header;
+    if (archive == nullptr || read_archive_header(archive, header, quiet) != 0 ||
+        header.wave_file_count < 0) {
+        std::fprintf(stderr, "write_baseline: %s.pev is not a voice archive\n", base_name.c_str());
+        return 1;
+    }
+    const auto count = static_cast<std::size_t>(header.wave_file_count);
+    std::vector<std::uint8_t> table(count * kEntryRowSize);
+    if (count > 0 && std::fread(table.data(), kEntryRowSize, count, archive) != count) {
+        std::fprintf(stderr, "write_baseline: %s.pev is truncated\n", base_name.c_str());
+        return 1;
+    }
+    std::uint64_t silent = 0, raw = 0, delta = 0, compressed_total = 0, bound_total = 0;
+    std::uint64_t largest_compressed = 0, largest_samples = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::span<const std::uint8_t> row(table.data() + i * kEntryRowSize, kEntryRowSize);
+        const std::uint16_t blocks = pev::load_u16le(row, kRowBlockCountOffset);
+        pev::seek_to(archive, pev::load_u32le(row, kRowDataOffset));
+        std::vector<std::uint8_t> raw_sizes(blocks * kBlockSizeFieldSize);
+        if (std::fread(raw_sizes.data(), 1, raw_sizes.size(), archive) != raw_sizes.size()) {
+            std::fprintf(stderr, "write_baseline: %s.pev is truncated\n", base_name.c_str());
+            return 1;
+        }
+        std::vector<std::int16_t> sizes(blocks);
+        for (std::size_t b = 0; b < sizes.size(); ++b) {
+            sizes[b] = static_cast<std::int16_t>(pev::load_u16le(raw_sizes, 2 * b));
+            silent += sizes[b] == pev::kSilentBlock;
+            raw += sizes[b] == pev::kRawBlock;
+            delta += sizes[b] != pev::kSilentBlock && sizes[b] != pev::kRawBlock;
+        }
+        const pev::EntryMeasure measure = pev::measure_entry(sizes);
+        compressed_total += measure.compressed_bytes;
+        bound_total += measure.sample_bound;
+        if (measure.compressed_bytes + 2 * measure.sample_bound >
+            largest_compressed + 2 * largest_samples) {
+            largest_compressed = measure.compressed_bytes;
+            largest_samples = measure.sample_bound;
+        }
+    }
+    std::fclose(archive);
+    std::fclose(quiet);
+    std::printf("entries %zu\nsilent_blocks %llu\nraw_blocks %llu\ndelta_blocks %llu\n"
+                "compressed_bytes %llu\nsample_bound %llu\n"
+                "largest_entry_compressed_bytes %llu\nlargest_entry_sample_buffer_bytes %llu\n",
+                count, static_cast<unsigned long long>(silent),
+                static_cast<unsigned long long>(raw), static_cast<unsigned long long>(delta),
+                static_cast<unsigned long long>(compressed_total),
+                static_cast<unsigned long long>(bound_total),
+                static_cast<unsigned long long>(largest_compressed),
+                static_cast<unsigned long long>(2 * largest_samples));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--describe") {
+        return describe(argv[2]);
+    }
     if (argc != 2) {
-        std::fputs("usage: write_baseline BASE   (writes the files of BASE.pev)\n", stderr);
+        std::fputs("usage: write_baseline [--describe] BASE   (the files of BASE.pev)\n", stderr);
         return 2;
     }
     const std::string base_name = argv[1];

@@ -1,0 +1,360 @@
+// Runs the built Pev2wav as a process on prepared archives and compares what
+// it printed on each stream, its exit status, and every file it left behind
+// (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/.
+//
+// PEV_TEST_PEV2WAV   the executable under test (default: the one just built)
+// PEV_TEST_RUNNER    a command prefix such as an emulator
+// PEV_TEST_CRLF=1    accept "\r\n" line ends in the captured streams
+// PEV_UPDATE_GOLDEN=1  rewrite the golden files from this run
+
+#include "support/archive_builder.hpp"
+#include "support/process.hpp"
+#include "support/sample_archives.hpp"
+#include "support/temp_dir.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace pev::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct GoldenCase {
+    std::string name;
+    std::vector<std::string> args;
+    std::function<void(const TempDir&)> setup;
+};
+
+void put(const TempDir& dir, const std::string& name, const TestArchive& archive) {
+    write_file(dir.file(name), build_archive(archive));
+}
+
+std::uint64_t fnv1a(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const std::uint8_t b : bytes) {
+        hash = (hash ^ b) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+// Every regular file under `root` but the inputs: "path size checksum" lines.
+std::string list_outputs(const fs::path& root, const std::vector<std::string>& inputs) {
+    std::vector<std::string> lines;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file() || item.is_symlink()) {
+            continue;
+        }
+        const std::string relative = fs::relative(item.path(), root).generic_string();
+        if (std::find(inputs.begin(), inputs.end(), relative) != inputs.end()) {
+            continue;
+        }
+        const auto bytes = read_file(item.path().string());
+        std::ostringstream line;
+        line << relative << ' ' << bytes.size() << ' ' << std::hex << fnv1a(bytes) << '\n';
+        lines.push_back(line.str());
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const auto& line : lines) {
+        text += line;
+    }
+    return text;
+}
+
+std::vector<std::string> list_inputs(const fs::path& root) {
+    std::vector<std::string> names;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        if (item.is_regular_file()) {
+            names.push_back(fs::relative(item.path(), root).generic_string());
+        }
+    }
+    return names;
+}
+
+std::string without_carriage_returns(std::string text) {
+    if (const char* crlf = std::getenv("PEV_TEST_CRLF"); crlf != nullptr && crlf[0] == '1') {
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+                out += text[i];
+            }
+        }
+        return out;
+    }
+    return text;
+}
+
+std::string program_under_test() {
+    const char* chosen = std::getenv("PEV_TEST_PEV2WAV");
+    return chosen != nullptr ? chosen : PEV_BINARY_DIR "/Pev2wav";
+}
+
+void check_golden(const fs::path& dir, const std::string& stream, const std::string& actual) {
+    const fs::path file = dir / stream;
+    if (const char* update = std::getenv("PEV_UPDATE_GOLDEN"); update && update[0] == '1') {
+        fs::create_directories(dir);
+        std::ofstream(file, std::ios::binary) << actual;
+        return;
+    }
+    ASSERT_TRUE(fs::exists(file)) << file << " is missing (run with PEV_UPDATE_GOLDEN=1)";
+    const auto expected = read_file(file.string());
+    EXPECT_EQ(std::string(expected.begin(), expected.end()), actual) << stream;
+}
+
+TestArchive single(TestEntry entry) {
+    TestArchive archive;
+    archive.entries = {std::move(entry)};
+    return archive;
+}
+
+TestEntry silent_entry(std::uint16_t id, std::size_t blocks) {
+    TestEntry entry;
+    entry.id = id;
+    entry.block_sizes.assign(blocks, 0);
+    return entry;
+}
+
+// Two of these as directories make a base name of over 260 characters.
+const std::string kLongDirectory(200, 'd');
+
+std::vector<GoldenCase> golden_cases() {
+    const auto three = [](const std::string& name) {
+        return [name](const TempDir& dir) { put(dir, name, three_clip_archive()); };
+    };
+    std::vector<GoldenCase> cases = {
+        {"no_argument", {}, nullptr},
+        {"missing_archive", {"B"}, nullptr},
+        {"three_clips", {"B"}, three("B.pev")},
+        {"extra_arguments_ignored", {"B", "C", "--help"}, three("B.pev")},
+        {"extension_typed_twice", {"B.pev"}, three("B.pev")},
+        {"wildcard_not_expanded", {"*"}, three("B.pev")},
+        {"base_name_with_directory",
+         {"sub/B"},
+         [](const TempDir& dir) {
+             fs::create_directory(dir.path() / "sub");
+             put(dir, "sub/B.pev", three_clip_archive());
+         }},
+        {"base_name_with_blanks", {"my clips"}, three("my clips.pev")},
+        {"base_name_longer_than_260",
+         {kLongDirectory + "/" + kLongDirectory + "/B"},
+         [](const TempDir& dir) {
+             fs::create_directories(dir.path() / kLongDirectory / kLongDirectory);
+             put(dir, kLongDirectory + "/" + kLongDirectory + "/B.pev", three_clip_archive());
+         }},
+        {"numbered_by_position_not_id",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive;
+             archive.entries = {delta_entry(500, {0x21}), delta_entry(7, {0x43})};
+             put(dir, "B.pev", archive);
+         }},
+        {"stored_rate_zero",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = single(delta_entry(1, {0x21}));
+             archive.samples_per_sec = 0;
+             put(dir, "B.pev", archive);
+         }},
+        {"rate_passed_on",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = single(delta_entry(1, {0x21}));
+             archive.samples_per_sec = 44100;
+             put(dir, "B.pev", archive);
+         }},
+        {"header_junk_ignored",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.unread_fill = 0xA5;
+             put(dir, "B.pev", archive);
+         }},
+        {"existing_output_overwritten",
+         {"B"},
+         [](const TempDir& dir) {
+             put(dir, "B.pev", three_clip_archive());
+             write_file(dir.file("B_0002.wav"), std::vector<std::uint8_t>(5000, 0x55));
+         }},
+        {"empty_archive", {"B"}, [](const TempDir& dir) { put(dir, "B.pev", TestArchive{}); }},
+        {"negative_count",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.wave_file_count = -3;
+             put(dir, "B.pev", archive);
+         }},
+        {"count_9999_accepted_then_table_short",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.wave_file_count = 9999;
+             put(dir, "B.pev", archive);
+         }},
+        {"count_10000_refused",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.wave_file_count = 10000;
+             put(dir, "B.pev", archive);
+         }},
+        {"magic_letter_case",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.magic = {'P', 'E', 'V', 'P', 'A', 'c'};
+             put(dir, "B.pev", archive);
+         }},
+        {"file_shorter_than_header",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.truncate_to = 31;
+             put(dir, "B.pev", archive);
+         }},
+        {"entry_table_cut_short",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.truncate_to = 32 + 8 * 2 + 4;
+             put(dir, "B.pev", archive);
+         }},
+        {"room_exactly_enough_trailing_bytes",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.trailing = {1, 2, 3, 4, 5};
+             put(dir, "B.pev", archive);
+         }},
+        {"compressed_total_exactly_the_room",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             // The room counts the entry's size table too: 4 more bytes fit,
+             // taken from the start of the next entry.
+             archive.entries[1].block_sizes = {1024, 4};
+             put(dir, "B.pev", archive);
+         }},
+        {"one_byte_more_than_room",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.entries[1].block_sizes = {1024, 5};
+             put(dir, "B.pev", archive);
+         }},
+        {"last_entry_past_end_of_file",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.entries[2].block_sizes = {3, 3};
+             put(dir, "B.pev", archive);
+         }},
+        {"room_wraps_when_next_offset_is_lower",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             // The third row points back at the first entry's data: the
+             // second entry's room wraps and its size check passes.
+             archive.entries[2].data_offset = 32 + 8 * 3;
+             put(dir, "B.pev", archive);
+         }},
+        {"wrapped_room_past_end_of_file",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive;
+             TestEntry big = delta_entry(40, {0x21});
+             big.block_sizes = {30000};
+             TestEntry early = delta_entry(41, {0x43});
+             early.data_offset = 32;
+             archive.entries = {big, early};
+             put(dir, "B.pev", archive);
+         }},
+        {"block_size_with_bit_15",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = three_clip_archive();
+             archive.entries[1].block_sizes = {1024, -2};
+             archive.entries[1].bytes.resize(1024 + 2);
+             put(dir, "B.pev", archive);
+         }},
+        {"data_offset_past_end_of_file",
+         {"B"},
+         [](const TempDir& dir) {
+             TestArchive archive = single(silent_entry(3, 0));
+             archive.entries[0].data_offset = 0x80000000u;
+             put(dir, "B.pev", archive);
+         }},
+        {"data_offset_beyond_2_gib",
+         {"B"},
+         [](const TempDir& dir) {
+             // A sparse file whose only entry lies just past 2 GiB: the
+             // offset is unsigned, never a negative seek.
+             TestArchive archive = single(delta_entry(3, {0x21, 0x43}));
+             archive.entries[0].data_offset = 0x80000000u;
+             put(dir, "B.pev", archive);
+             std::fstream file(dir.file("B.pev"), std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(0x80000000LL);
+             const char entry_data[] = {2, 0, 0x21, 0x43};
+             file.write(entry_data, sizeof entry_data);
+         }},
+        {"no_blocks_gives_empty_wav",
+         {"B"},
+         [](const TempDir& dir) { put(dir, "B.pev", single(silent_entry(3, 0))); }},
+        {"silent_blocks_only",
+         {"B"},
+         [](const TempDir& dir) { put(dir, "B.pev", single(silent_entry(3, 3))); }},
+        {"truncated_entry_reads_zeros",
+         {"B"},
+         [](const TempDir& dir) {
+             // The compressed bytes end two bytes early, yet lie within the
+             // file's size as counted from the data offset, so the checks
+             // pass; the missing bytes read as 0.
+             TestArchive archive = single(delta_entry(9, {0x21, 0x43, 0x65}));
+             archive.truncate_to = 32 + 8 + 3;
+             put(dir, "B.pev", archive);
+         }},
+        {"output_cannot_be_created",
+         {"B"},
+         [](const TempDir& dir) {
+             put(dir, "B.pev", three_clip_archive());
+             fs::create_directory(dir.path() / "B_0002.wav");
+         }},
+        {"full_disk_reported",
+         {"B"},
+         [](const TempDir& dir) {
+             put(dir, "B.pev", three_clip_archive());
+             fs::create_symlink("/dev/full", dir.path() / "B_0002.wav");
+         }},
+    };
+    return cases;
+}
+
+class Golden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(Golden, OutputMatches) {
+    const GoldenCase& golden = GetParam();
+    TempDir dir;
+    if (golden.setup) {
+        golden.setup(dir);
+    }
+    const auto inputs = list_inputs(dir.path());
+    const ProcessResult result =
+        run_process(program_under_test(), golden.args, dir.path().string());
+
+    const fs::path expected = fs::path(PEV_SOURCE_DIR) / "tests/cli/golden" / golden.name;
+    check_golden(expected, "stdout", without_carriage_returns(result.out));
+    check_golden(expected, "stderr", without_carriage_returns(result.err));
+    check_golden(expected, "status", std::to_string(result.status) + "\n");
+    check_golden(expected, "files", list_outputs(dir.path(), inputs));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pev2wav, Golden, ::testing::ValuesIn(golden_cases()),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace pev::test

@@ -1,0 +1,58 @@
+#include "support/process.hpp"
+
+#include "support/archive_builder.hpp"
+#include "support/temp_dir.hpp"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace pev::test {
+namespace {
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+std::string read_text(const std::string& path) {
+    const auto bytes = read_file(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+} // namespace
+
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& directory) {
+    TempDir captures;
+    const char* runner = std::getenv("PEV_TEST_RUNNER");
+    std::string command = "cd ";
+    command += shell_quote(directory);
+    command += " && ";
+    if (runner != nullptr && *runner != '\0') {
+        command += std::string(runner) + " ";
+    }
+    command += shell_quote(program);
+    for (const std::string& arg : args) {
+        command += " " + shell_quote(arg);
+    }
+    // Appended piece by piece: g++ 12 warns falsely on "literal" + string&&.
+    command += " </dev/null >";
+    command += shell_quote(captures.file("out"));
+    command += " 2>";
+    command += shell_quote(captures.file("err"));
+    const int raw = std::system(command.c_str());
+    if (raw == -1 || !WIFEXITED(raw)) {
+        throw std::runtime_error("could not run: " + command);
+    }
+    return {read_text(captures.file("out")), read_text(captures.file("err")), WEXITSTATUS(raw)};
+}
+
+} // namespace pev::test

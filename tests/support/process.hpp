@@ -1,0 +1,21 @@
+#pragma once
+// Runs a built program as a real process, the way a user or a script would,
+// and captures what it printed on each stream and its exit status.
+
+#include <string>
+#include <vector>
+
+namespace pev::test {
+
+struct ProcessResult {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+// Runs `program` with `args` in `directory`. PEV_TEST_RUNNER, when set, is a
+// command prefix (an emulator such as qemu or wine) put before the program.
+ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& directory);
+
+} // namespace pev::test

@@ -1,0 +1,141 @@
+#include "archive/archive_writer.hpp"
+
+#include "common/little_endian.hpp"
+#include "platform/files.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace pev::archive {
+namespace {
+
+// The header ranges the unpacker never reads; a repacked archive keeps them.
+struct ByteRange {
+    std::size_t first;
+    std::size_t size;
+};
+constexpr std::array<ByteRange, 3> kUnreadHeaderBytes = {{{6, 10}, {20, 4}, {28, 4}}};
+
+// Entry offsets are 32-bit fields.
+constexpr std::uint64_t kMaxDataOffset = 0xFFFFFFFFu;
+
+std::string io_error(const char* what) {
+    return std::string(what) + ": " + std::generic_category().message(errno);
+}
+
+} // namespace
+
+TemplateReadResult read_archive_template(std::FILE* archive) {
+    TemplateReadResult result;
+    HeaderBytes& header = result.kept.header;
+    if (std::fread(header.data(), 1, header.size(), archive) != header.size()) {
+        result.error = "it is too short to be a voice archive";
+        return result;
+    }
+    if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
+        result.error = "it is not a voice archive (no PEVPAC magic)";
+        return result;
+    }
+    const auto count = static_cast<std::int32_t>(load_u32le(header, kCountOffset));
+    if (count < 0 || count > kMaxWaveFiles) {
+        result.error = "its clip count " + std::to_string(count) + " is out of range";
+        return result;
+    }
+    std::vector<std::uint8_t> table(static_cast<std::size_t>(count) * kEntryRowSize);
+    if (!table.empty() && std::fread(table.data(), 1, table.size(), archive) != table.size()) {
+        result.error = "its entry table is cut short";
+        return result;
+    }
+    result.kept.entry_ids.resize(static_cast<std::size_t>(count));
+    for (std::size_t i = 0; i < result.kept.entry_ids.size(); ++i) {
+        result.kept.entry_ids[i] = load_u16le(table, i * kEntryRowSize + kRowIdOffset);
+    }
+    return result;
+}
+
+HeaderBytes make_archive_header(std::int32_t count, std::uint32_t rate, const HeaderBytes& kept) {
+    HeaderBytes header{};
+    for (const ByteRange& range : kUnreadHeaderBytes) {
+        std::copy_n(kept.begin() + static_cast<std::ptrdiff_t>(range.first), range.size,
+                    header.begin() + static_cast<std::ptrdiff_t>(range.first));
+    }
+    std::copy(kMagic.begin(), kMagic.end(), header.begin());
+    store_u32le(header, kCountOffset, static_cast<std::uint32_t>(count));
+    store_u32le(header, kRateOffset, rate);
+    return header;
+}
+
+std::array<std::uint8_t, kEntryRowSize> make_entry_row(std::uint16_t id, std::uint16_t block_count,
+                                                       std::uint32_t data_offset) {
+    std::array<std::uint8_t, kEntryRowSize> row{};
+    store_u16le(row, kRowIdOffset, id);
+    store_u16le(row, kRowBlockCountOffset, block_count);
+    store_u32le(row, kRowDataOffset, data_offset);
+    return row;
+}
+
+ArchiveWriter::ArchiveWriter(std::FILE* file, std::size_t clip_count)
+    : file_(file), clip_count_(clip_count), table_(clip_count * kEntryRowSize) {
+    // Room for the header and the table, filled in by finish().
+    const std::vector<std::uint8_t> placeholder(kHeaderSize + table_.size());
+    write(placeholder);
+    end_ = placeholder.size();
+}
+
+bool ArchiveWriter::write(std::span<const std::uint8_t> bytes) {
+    if (failed_) {
+        return false;
+    }
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+        failed_ = true;
+        return false;
+    }
+    return true;
+}
+
+std::string ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                                     std::span<const std::uint8_t> compressed) {
+    if (added_ >= clip_count_) {
+        return "more entries than the archive was laid out for";
+    }
+    if (block_sizes.size() > 0xFFFF) {
+        return "it needs " + std::to_string(block_sizes.size()) +
+               " blocks; a clip holds at most 65535";
+    }
+    if (end_ > kMaxDataOffset) {
+        return "the archive would pass 4 GiB, beyond what its 32-bit offsets reach";
+    }
+    const auto row = make_entry_row(id, static_cast<std::uint16_t>(block_sizes.size()),
+                                    static_cast<std::uint32_t>(end_));
+    std::copy(row.begin(), row.end(),
+              table_.begin() + static_cast<std::ptrdiff_t>(added_ * kEntryRowSize));
+    ++added_;
+
+    std::vector<std::uint8_t> sizes(block_sizes.size() * kBlockSizeFieldSize);
+    for (std::size_t i = 0; i < block_sizes.size(); ++i) {
+        store_u16le(sizes, i * kBlockSizeFieldSize, static_cast<std::uint16_t>(block_sizes[i]));
+    }
+    if (!write(sizes) || !write(compressed)) {
+        return io_error("cannot write the archive");
+    }
+    end_ += sizes.size() + compressed.size();
+    return "";
+}
+
+std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
+    if (added_ != clip_count_) {
+        return "fewer entries than the archive was laid out for";
+    }
+    if (failed_) {
+        return io_error("cannot write the archive");
+    }
+    const HeaderBytes header =
+        make_archive_header(static_cast<std::int32_t>(clip_count_), rate, kept);
+    if (!seek_to(file_, 0) || !write(header) || !write(table_) || std::fflush(file_) != 0) {
+        return io_error("cannot write the archive");
+    }
+    return "";
+}
+
+} // namespace pev::archive

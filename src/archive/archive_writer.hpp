@@ -1,0 +1,77 @@
+#pragma once
+// Writes voice archives: the 32-byte header, the entry table, and for each
+// entry its block-size table followed by its compressed bytes.
+//
+// The writer streams: it reserves room for the header and the table, appends
+// the entries one at a time as they are encoded (so only one clip is held in
+// memory), and fills in the header and the table last, once every entry's
+// offset is known.
+
+#include "archive/archive_layout.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pev::archive {
+
+using HeaderBytes = std::array<std::uint8_t, kHeaderSize>;
+
+// What a repacked archive keeps from the archive it replaces: the entry ids
+// and the header bytes the unpacker never reads (6..15, 20..23, 28..31).
+struct ArchiveTemplate {
+    HeaderBytes header{}; // only the unread bytes are used
+    std::vector<std::uint16_t> entry_ids;
+};
+
+struct TemplateReadResult {
+    ArchiveTemplate kept;
+    std::string error; // empty when the archive could be read
+
+    bool ok() const { return error.empty(); }
+};
+
+// Reads the header and the entry table of an existing archive.
+TemplateReadResult read_archive_template(std::FILE* archive);
+
+// The header of an archive of `count` clips at `rate`, with the unread bytes
+// taken from `kept`.
+HeaderBytes make_archive_header(std::int32_t count, std::uint32_t rate, const HeaderBytes& kept);
+
+// One row of the entry table.
+std::array<std::uint8_t, kEntryRowSize> make_entry_row(std::uint16_t id, std::uint16_t block_count,
+                                                       std::uint32_t data_offset);
+
+class ArchiveWriter {
+  public:
+    // `file` is open for binary writing at its start; `clip_count` is the
+    // number of entries that will be added.
+    ArchiveWriter(std::FILE* file, std::size_t clip_count);
+
+    // Appends one entry after the ones before it. Returns an error message,
+    // or an empty string when it was written.
+    std::string add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                          std::span<const std::uint8_t> compressed);
+
+    // Writes the header and the table once every entry has been added, and
+    // flushes. Returns an error message, or an empty string.
+    std::string finish(std::uint32_t rate, const HeaderBytes& kept);
+
+    // The archive's size so far, in bytes.
+    std::uint64_t size() const { return end_; }
+
+  private:
+    bool write(std::span<const std::uint8_t> bytes);
+
+    std::FILE* file_;
+    std::size_t clip_count_;
+    std::vector<std::uint8_t> table_; // the entry table, filled as entries come
+    std::size_t added_ = 0;
+    std::uint64_t end_ = 0;
+    bool failed_ = false;
+};
+
+} // namespace pev::archive

@@ -1,0 +1,36 @@
+#pragma once
+// Reads 16-bit mono PCM WAV files as other programs write them: chunks in any
+// order, LIST, fact and other chunks skipped, odd-sized chunks padded to an
+// even length, the extensible format header with the PCM sub-format, and a
+// data chunk that claims more bytes than the file holds (the samples present
+// are taken and a warning says so). Everything else is refused with a message
+// that says what the file is.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pev::wav {
+
+struct WavClip {
+    std::uint32_t sample_rate = 0;
+    std::vector<std::int16_t> samples;
+    std::vector<std::string> warnings; // what was taken on trust, for the user
+};
+
+struct WavReadResult {
+    WavClip clip;
+    std::string error; // empty when the file was accepted
+
+    bool ok() const { return error.empty(); }
+};
+
+// Parses a whole WAV file held in memory. Never reads outside `bytes` and
+// never holds more than bytes.size() bytes of samples.
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes);
+
+// Reads the file at `path` (a UTF-8 name) and parses it.
+WavReadResult read_wav_file(const std::string& path);
+
+} // namespace pev::wav

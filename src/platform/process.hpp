@@ -24,7 +24,7 @@ class Utf8Console {
     Utf8Console& operator=(const Utf8Console&) = delete;
 
   private:
-    unsigned int previous_code_page_ = 0; // 0: not changed
+    [[maybe_unused]] unsigned int previous_code_page_ = 0; // 0: not changed (Windows only)
 };
 
 } // namespace pev

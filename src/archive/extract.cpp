@@ -54,7 +54,7 @@ class Extractor {
     Extractor(std::FILE* archive, const ExtractOptions& options)
         : archive_(archive), options_(options) {}
 
-    int run(const std::string& base_name, ExtractStats* stats) {
+    int run(const std::string& base_name) {
         ArchiveHeader header;
         if (read_archive_header(archive_, header, options_.out) != 0) {
             return -1;
@@ -73,11 +73,12 @@ class Extractor {
                 return -1;
             }
         }
-        if (stats != nullptr) {
-            stats->largest_compressed_bytes = compressed_.capacity();
-            stats->largest_sample_buffer_bytes = samples_.capacity() * sizeof(std::int16_t);
-        }
         return header.wave_file_count;
+    }
+
+    // The buffers only grow, so their capacities are the largest requests.
+    ExtractStats stats() const {
+        return {compressed_.capacity(), samples_.capacity() * sizeof(std::int16_t)};
     }
 
   private:
@@ -179,13 +180,19 @@ class Extractor {
 
 int extract_archive(const std::string& base_name, std::FILE* archive, const ExtractOptions& options,
                     ExtractStats* stats) {
+    Extractor extractor(archive, options);
+    int result = -1;
     try {
-        Extractor extractor(archive, options);
-        return extractor.run(base_name, stats);
+        result = extractor.run(base_name);
     } catch (const std::bad_alloc&) {
         // A buffer that cannot be had ends the extraction without a line.
-        return -1;
+        result = -1;
     }
+    // Reported on failures too: they show that a refused entry got no buffer.
+    if (stats != nullptr) {
+        *stats = extractor.stats();
+    }
+    return result;
 }
 
 } // namespace pev::archive

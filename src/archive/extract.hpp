@@ -17,7 +17,8 @@ struct ExtractOptions {
     std::function<std::FILE*(const std::string& name)> create_output;
 };
 
-// What the last extraction needed, for benchmarks and resource tests.
+// What the last extraction needed, for benchmarks and resource tests; filled
+// when it fails too, so a refused entry can be seen to have taken no buffer.
 struct ExtractStats {
     std::size_t largest_compressed_bytes = 0;
     std::size_t largest_sample_buffer_bytes = 0;

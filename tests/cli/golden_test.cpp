@@ -29,6 +29,7 @@ struct GoldenCase {
     std::string name;
     std::vector<std::string> args;
     std::function<void(const TempDir&)> setup;
+    unsigned long memory_limit_kb = 0; // caps the process's address space
 };
 
 void put(const TempDir& dir, const std::string& name, const TestArchive& archive) {
@@ -324,6 +325,14 @@ std::vector<GoldenCase> golden_cases() {
              put(dir, "B.pev", three_clip_archive());
              fs::create_directory(dir.path() / "B_0002.wav");
          }},
+        {"buffer_cannot_be_had",
+         {"B"},
+         [](const TempDir& dir) {
+             // 65535 silent blocks want a 128 MiB sample buffer; the process
+             // may have 64 MiB of address space in all.
+             put(dir, "B.pev", single(silent_entry(5, 65535)));
+         },
+         64 * 1024},
         {"full_disk_reported",
          {"B"},
          [](const TempDir& dir) {
@@ -338,13 +347,23 @@ class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, OutputMatches) {
     const GoldenCase& golden = GetParam();
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr bool sanitized = true; // the sanitizer's shadow memory needs the address space
+#elif defined(__has_feature)
+    constexpr bool sanitized = __has_feature(address_sanitizer);
+#else
+    constexpr bool sanitized = false;
+#endif
+    if (golden.memory_limit_kb != 0 && (sanitized || runs_through_emulator())) {
+        GTEST_SKIP() << "an address-space limit needs a plain native build";
+    }
     TempDir dir;
     if (golden.setup) {
         golden.setup(dir);
     }
     const auto inputs = list_inputs(dir.path());
     const ProcessResult result =
-        run_process(program_under_test(), golden.args, dir.path().string());
+        run_process(program_under_test(), golden.args, dir.path().string(), golden.memory_limit_kb);
 
     const fs::path expected = fs::path(PEV_SOURCE_DIR) / "tests/cli/golden" / golden.name;
     check_golden(expected, "stdout", without_carriage_returns(result.out));

@@ -29,19 +29,31 @@ std::string read_text(const std::string& path) {
 
 } // namespace
 
+bool runs_through_emulator() {
+    const char* runner = std::getenv("PEV_TEST_RUNNER");
+    return runner != nullptr && *runner != '\0';
+}
+
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& directory) {
+                          const std::string& directory, unsigned long memory_limit_kb) {
     TempDir captures;
     const char* runner = std::getenv("PEV_TEST_RUNNER");
     std::string command = "cd ";
     command += shell_quote(directory);
     command += " && ";
+    if (memory_limit_kb != 0) {
+        command += "ulimit -v ";
+        command += std::to_string(memory_limit_kb);
+        command += " && ";
+    }
     if (runner != nullptr && *runner != '\0') {
-        command += std::string(runner) + " ";
+        command += runner;
+        command += ' ';
     }
     command += shell_quote(program);
     for (const std::string& arg : args) {
-        command += " " + shell_quote(arg);
+        command += ' ';
+        command += shell_quote(arg);
     }
     // Appended piece by piece: g++ 12 warns falsely on "literal" + string&&.
     command += " </dev/null >";

@@ -15,7 +15,11 @@ struct ProcessResult {
 
 // Runs `program` with `args` in `directory`. PEV_TEST_RUNNER, when set, is a
 // command prefix (an emulator such as qemu or wine) put before the program.
+// A non-zero `memory_limit_kb` caps the process's address space.
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& directory);
+                          const std::string& directory, unsigned long memory_limit_kb = 0);
+
+// True when the tests run the program through an emulator.
+bool runs_through_emulator();
 
 } // namespace pev::test

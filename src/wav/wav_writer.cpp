@@ -75,4 +75,25 @@ bool write_samples(std::FILE* file, std::span<const std::int16_t> samples) {
     }
 }
 
+bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
+                std::uint32_t rate) {
+    const std::span<std::int16_t> samples = frame.subspan(kHeaderRoomSamples);
+    if constexpr (std::endian::native != std::endian::little) {
+        for (std::int16_t& sample : samples) {
+            const auto value = static_cast<std::uint16_t>(sample);
+            sample =
+                static_cast<std::int16_t>(static_cast<std::uint16_t>((value >> 8) | (value << 8)));
+        }
+    }
+    const auto data_bytes = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
+    const auto header = make_header(data_bytes, channels, rate);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(frame.data());
+    std::copy(header.begin(), header.end(), bytes);
+    // Unbuffered, the stream hands the whole file to the system in a single
+    // call instead of staging it through a small buffer in two or three.
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    const std::size_t total = kHeaderSize + samples.size() * sizeof(std::int16_t);
+    return std::fwrite(bytes, 1, total, file) == total;
+}
+
 } // namespace pev::wav

@@ -85,6 +85,28 @@ TEST(WavWriter, HeaderThenLittleEndianSamples) {
     }
 }
 
+// The one-write path must give the very bytes of the piecewise one.
+TEST(WavWriter, WholeFileInOneWriteMatchesHeaderThenSamples) {
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{10000}}) {
+        std::vector<std::int16_t> samples(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            samples[i] = static_cast<std::int16_t>(i * 7919 - 32768);
+        }
+        std::FILE* piecewise = std::tmpfile();
+        wav::write_header(piecewise, static_cast<std::uint32_t>(2 * count), 1, 11025);
+        wav::write_samples(piecewise, samples);
+        const auto expected = contents(piecewise);
+        std::fclose(piecewise);
+
+        std::vector<std::int16_t> frame(wav::kHeaderRoomSamples, 0x5A5A);
+        frame.insert(frame.end(), samples.begin(), samples.end());
+        std::FILE* whole = std::tmpfile();
+        ASSERT_TRUE(wav::write_file(whole, frame, 1, 11025));
+        EXPECT_EQ(contents(whole), expected) << count << " samples";
+        std::fclose(whole);
+    }
+}
+
 TEST(WavWriter, FullDeviceIsReported) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     if (full == nullptr) {
@@ -95,6 +117,12 @@ TEST(WavWriter, FullDeviceIsReported) {
     const std::vector<std::int16_t> samples(100000, 7);
     EXPECT_FALSE(wav::write_samples(full, samples));
     std::fclose(full);
+
+    std::FILE* fresh = std::fopen("/dev/full", "wb");
+    ASSERT_NE(fresh, nullptr);
+    std::vector<std::int16_t> frame(wav::kHeaderRoomSamples + 100000, 7);
+    EXPECT_FALSE(wav::write_file(fresh, frame, 1, 22050));
+    std::fclose(fresh);
 }
 
 } // namespace

@@ -268,10 +268,11 @@ class Packer {
         }
         total_samples_ += entry.sample_count;
         std::fprintf(out_,
-                     "Packed: %s (%zu samples, %zu blocks: %zu silent, %zu raw, %zu delta, "
+                     "Packed: %s (%zu samples, %zu block%s: %zu silent, %zu raw, %zu delta, "
                      "%zu bytes)%s\n",
                      name.c_str(), read.clip.samples.size(), entry.block_sizes.size(),
-                     entry.silent_blocks, entry.raw_blocks, entry.delta_blocks,
+                     entry.block_sizes.size() == 1 ? "" : "s", entry.silent_blocks,
+                     entry.raw_blocks, entry.delta_blocks,
                      entry.bytes.size() + 2 * entry.block_sizes.size(),
                      entry.padded ? " + 1 sample repeating the last, for its odd length" : "");
         return true;

@@ -1,0 +1,136 @@
+#include "archive/archive_writer.hpp"
+#include "support/archive_builder.hpp"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using pev::archive::ArchiveWriter;
+using pev::archive::HeaderBytes;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes contents(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    Bytes bytes;
+    int c;
+    while ((c = std::fgetc(file)) != EOF) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+    }
+    return bytes;
+}
+
+struct TempFile {
+    std::FILE* file = std::tmpfile();
+    ~TempFile() { std::fclose(file); }
+};
+
+TEST(ArchiveHeader, KeepsOnlyTheBytesTheUnpackerSkips) {
+    HeaderBytes kept;
+    kept.fill(0xAA);
+    const HeaderBytes header = pev::archive::make_archive_header(0x01020304, 22050, kept);
+    const Bytes expected = {'P',  'E',  'V',  'P',  'A',  'C',  0xAA, 0xAA, 0xAA, 0xAA, 0xAA,
+                            0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0x04, 0x03, 0x02, 0x01, 0xAA, 0xAA,
+                            0xAA, 0xAA, 0x22, 0x56, 0x00, 0x00, 0xAA, 0xAA, 0xAA, 0xAA};
+    EXPECT_EQ(Bytes(header.begin(), header.end()), expected);
+}
+
+TEST(ArchiveHeader, EntryRowIsLittleEndian) {
+    const auto row = pev::archive::make_entry_row(0x0102, 0x0304, 0x05060708);
+    EXPECT_EQ(Bytes(row.begin(), row.end()),
+              (Bytes{0x02, 0x01, 0x04, 0x03, 0x08, 0x07, 0x06, 0x05}));
+}
+
+// The writer lays the archive out exactly as the test builder does, which
+// the unpacker's own tests read.
+TEST(ArchiveWriter, LaysOutHeaderTableSizesAndBytes) {
+    pev::test::TestArchive expected;
+    expected.samples_per_sec = 8000;
+    expected.entries = {
+        {7, {0, 1024, 3}, Bytes(1027, 0x11), std::nullopt, std::nullopt},
+        {9, {}, {}, std::nullopt, std::nullopt},
+        {0xFFFF, {2}, {0x21, 0x43}, std::nullopt, std::nullopt},
+    };
+    TempFile temp;
+    ArchiveWriter writer(temp.file, expected.entries.size());
+    for (const auto& entry : expected.entries) {
+        EXPECT_EQ(writer.add_entry(entry.id, entry.block_sizes, entry.bytes), "");
+    }
+    EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
+    const Bytes written = contents(temp.file);
+    EXPECT_EQ(written, pev::test::build_archive(expected));
+    EXPECT_EQ(writer.size(), written.size());
+}
+
+TEST(ArchiveWriter, EmptyArchiveIsJustAHeader) {
+    TempFile temp;
+    ArchiveWriter writer(temp.file, 0);
+    EXPECT_EQ(writer.finish(22050, HeaderBytes{}), "");
+    EXPECT_EQ(contents(temp.file), pev::test::build_archive({}));
+}
+
+TEST(ArchiveWriter, RefusesWhatTheLayoutCannotHold) {
+    TempFile temp;
+    ArchiveWriter writer(temp.file, 1);
+    const std::vector<std::int16_t> too_many_blocks(65536, 0);
+    EXPECT_NE(writer.add_entry(0, too_many_blocks, {}).find("65535"), std::string::npos);
+    EXPECT_NE(writer.finish(8000, HeaderBytes{}), ""); // the entry never arrived
+    EXPECT_EQ(writer.add_entry(0, std::vector<std::int16_t>(65535, 0), {}), "");
+    EXPECT_NE(writer.add_entry(1, {}, {}), ""); // one more than laid out
+    EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
+}
+
+TEST(ArchiveTemplate, ReadsIdsAndHeader) {
+    pev::test::TestArchive archive;
+    archive.unread_fill = 0x5A;
+    archive.entries = {pev::test::delta_entry(42, {0x21}), pev::test::delta_entry(7, {0x21})};
+    const Bytes bytes = pev::test::build_archive(archive);
+    TempFile temp;
+    std::fwrite(bytes.data(), 1, bytes.size(), temp.file);
+    std::rewind(temp.file);
+    const pev::archive::TemplateReadResult read = pev::archive::read_archive_template(temp.file);
+    ASSERT_TRUE(read.ok()) << read.error;
+    EXPECT_EQ(read.kept.entry_ids, (std::vector<std::uint16_t>{42, 7}));
+    EXPECT_TRUE(std::equal(read.kept.header.begin(), read.kept.header.end(), bytes.begin()));
+}
+
+TEST(ArchiveTemplate, RefusesWhatIsNoArchive) {
+    pev::test::TestArchive good;
+    good.entries = {pev::test::delta_entry(1, {0x21})};
+    pev::test::TestArchive bad_magic = good;
+    bad_magic.magic = {'P', 'E', 'V', 'P', 'A', 'X'};
+    pev::test::TestArchive too_many = good;
+    too_many.wave_file_count = 10000;
+    pev::test::TestArchive negative = good;
+    negative.wave_file_count = -1;
+    pev::test::TestArchive cut_table = good;
+    cut_table.wave_file_count = 3;
+    cut_table.truncate_to = 32 + 8 + 4;
+    pev::test::TestArchive short_header = good;
+    short_header.truncate_to = 31;
+    struct Case {
+        const char* name;
+        pev::test::TestArchive archive;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"bad magic", bad_magic, "not a voice archive"},
+        {"10000 clips", too_many, "10000 is out of range"},
+        {"negative count", negative, "-1 is out of range"},
+        {"table cut short", cut_table, "entry table is cut short"},
+        {"short header", short_header, "too short"},
+    };
+    for (const Case& c : cases) {
+        const Bytes bytes = pev::test::build_archive(c.archive);
+        TempFile temp;
+        std::fwrite(bytes.data(), 1, bytes.size(), temp.file);
+        std::rewind(temp.file);
+        const auto read = pev::archive::read_archive_template(temp.file);
+        ASSERT_FALSE(read.ok()) << c.name;
+        EXPECT_NE(read.error.find(c.says), std::string::npos) << c.name << ": " << read.error;
+    }
+}
+
+} // namespace

@@ -77,8 +77,11 @@ class Extractor {
     }
 
     // The buffers only grow, so their capacities are the largest requests.
+    // The header's room in front of the samples is not counted.
     ExtractStats stats() const {
-        return {compressed_.capacity(), samples_.capacity() * sizeof(std::int16_t)};
+        const std::size_t samples = samples_.capacity();
+        const std::size_t room = samples == 0 ? 0 : wav::kHeaderRoomSamples;
+        return {compressed_.capacity(), (samples - room) * sizeof(std::int16_t)};
     }
 
   private:
@@ -130,9 +133,13 @@ class Extractor {
         }
         const std::span<std::uint8_t> compressed = compressed_.take(measure.compressed_bytes);
         read_zero_filled(archive_, compressed);
-        const std::span<std::int16_t> samples = samples_.take(measure.sample_bound);
-        const std::size_t count = decode_entry(sizes, compressed, samples);
-        return write_wav(name, samples.first(count));
+        // The samples follow room for the WAV header, so that the whole file
+        // can be written at once.
+        const std::span<std::int16_t> frame =
+            samples_.take(wav::kHeaderRoomSamples + measure.sample_bound);
+        const std::size_t count =
+            decode_entry(sizes, compressed, frame.subspan(wav::kHeaderRoomSamples));
+        return write_wav(name, frame.first(wav::kHeaderRoomSamples + count));
     }
 
     std::span<std::int16_t> read_block_sizes(const EntryRow& row) {
@@ -146,16 +153,14 @@ class Extractor {
         return sizes;
     }
 
-    bool write_wav(const std::string& name, std::span<const std::int16_t> samples) {
+    bool write_wav(const std::string& name, std::span<std::int16_t> frame) {
         std::FILE* file =
             options_.create_output ? options_.create_output(name) : open_for_writing(name);
         if (file == nullptr) {
             std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());
             return false;
         }
-        const auto data_bytes = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
-        bool written = wav::write_header(file, data_bytes, kChannels, rate_) >= 0;
-        written = written && wav::write_samples(file, samples);
+        bool written = wav::write_file(file, frame, kChannels, rate_);
         written = (std::fclose(file) == 0) && written;
         if (!written) {
             std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());

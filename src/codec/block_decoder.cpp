@@ -6,6 +6,13 @@
 #include <array>
 #include <cstring>
 
+// GCC's vectoriser turns the table-lookup loops below into vector loads taken
+// apart again lane by lane: more instructions than plain byte loads, and no
+// faster. Nothing in this file gains from vectorising.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-tree-vectorize")
+#endif
+
 namespace pev {
 namespace {
 
@@ -27,12 +34,19 @@ constexpr bool byte_has_escape(std::uint8_t b) {
     return (b & 0x0F) == kEscapeNibble || (b >> 4) == kEscapeNibble;
 }
 
-// True when any of the sixteen nibbles of `word` is an escape (all four bits
-// set). Only the lowest bit of each nibble survives the mask, so nibbles never
-// mix; the byte order of the load does not matter.
-constexpr bool word_has_escape(std::uint64_t word) {
-    return (word & (word >> 1) & (word >> 2) & (word >> 3) & 0x1111111111111111ULL) != 0;
+// The top bit of every nibble of `word` that is an escape (all four bits
+// set), possibly with more above it; 0 when there is none. Adding 1 to every
+// nibble carries out of exactly the all-ones nibbles, which lose their top
+// bit; any other nibble keeps its top bit or never had it, unless a carry came
+// in from below, which only an escape starts. The byte order of the load does
+// not matter.
+constexpr std::uint64_t escape_bits(std::uint64_t word) {
+    return word & ~(word + 0x1111111111111111ULL) & 0x8888888888888888ULL;
 }
+static_assert(escape_bits(0) == 0 && escape_bits(0xEEEEEEEEEEEEEEEEULL) == 0);
+static_assert(escape_bits(0x7E7E7E7E7E7E7E7EULL) == 0 && escape_bits(0x8E8E8E8E8E8E8E8EULL) == 0);
+static_assert(escape_bits(0xF) != 0 && escape_bits(0xF000000000000000ULL) != 0);
+static_assert(escape_bits(0xEEEEEEEEEEEEEEEFULL) != 0 && escape_bits(0x00000000F0000000ULL) != 0);
 
 // The entry's compressed bytes, with every byte past their end reading as 0.
 class ByteSource {
@@ -72,95 +86,146 @@ void decode_silent_block(SampleSink& sink) {
     sink.written += count;
 }
 
+// One table read per byte. The fixed inner count lets the compiler unroll
+// it, spreading the loop's own count and branch over 16 samples.
+void expand_bytes(const std::uint8_t* in, std::size_t count, std::int16_t* out) {
+    std::size_t i = 0;
+    for (; count - i >= 16; i += 16) {
+#pragma GCC unroll 16
+        for (std::size_t k = 0; k < 16; ++k) {
+            out[i + k] = kExpansion[in[i + k]];
+        }
+    }
+    for (; i < count; ++i) {
+        out[i] = kExpansion[in[i]];
+    }
+}
+
 void decode_raw_block(const ByteSource& source, std::uint64_t start, SampleSink& sink) {
     const std::size_t count = std::min(kSamplesPerBlock, sink.room());
     std::int16_t* out = sink.cursor();
-    if (source.present(start, count) == count) {
-        const std::uint8_t* in = source.pointer(start);
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = kExpansion[in[i]];
-        }
-    } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = kExpansion[source.at(start + i)];
-        }
+    const std::size_t present = source.present(start, count);
+    if (present > 0) {
+        expand_bytes(source.pointer(start), present, out);
     }
+    // Bytes missing at the entry's end read as 0.
+    std::fill_n(out + present, count - present, kExpansion[0]);
     sink.written += count;
+}
+
+// Two samples from a byte without escapes, low nibble first.
+inline void decode_plain_byte(std::uint8_t b, std::uint8_t& acc, std::int16_t* out) {
+    acc = static_cast<std::uint8_t>(acc + kLowNibbleStep[b]);
+    out[0] = kExpansion[acc];
+    acc = static_cast<std::uint8_t>(acc + kHighNibbleStep[b]);
+    out[1] = kExpansion[acc];
 }
 
 // Decodes whole bytes without escape nibbles, two samples each, from `in`
 // until `limit` bytes are done or a byte holds an escape. Returns the number
-// of bytes decoded. This is where nearly all delta samples are made.
+// of bytes decoded. This is where nearly all delta samples are made, 16 bytes
+// at a time after one check of their two words for escapes, so that the check
+// and the loop's own count are spread over 32 samples.
 std::size_t decode_plain_bytes(const std::uint8_t* in, std::size_t limit, std::uint8_t& level,
                                std::int16_t* out) {
     std::size_t done = 0;
     std::uint8_t acc = level;
-    while (limit - done >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, in + done, sizeof word);
-        if (word_has_escape(word)) {
+    std::uint64_t words[2];
+    while (limit - done >= sizeof words) {
+        std::memcpy(words, in + done, sizeof words);
+        if ((escape_bits(words[0]) | escape_bits(words[1])) != 0) {
             break;
         }
-        for (std::size_t i = 0; i < 8; ++i) {
-            const std::uint8_t b = in[done + i];
-            acc = static_cast<std::uint8_t>(acc + kLowNibbleStep[b]);
-            out[2 * (done + i)] = kExpansion[acc];
-            acc = static_cast<std::uint8_t>(acc + kHighNibbleStep[b]);
-            out[2 * (done + i) + 1] = kExpansion[acc];
+#pragma GCC unroll 16
+        for (std::size_t i = 0; i < sizeof words; ++i) {
+            decode_plain_byte(in[done + i], acc, out + 2 * (done + i));
         }
-        done += 8;
+        done += sizeof words;
+    }
+    if (limit - done >= sizeof words[0]) {
+        std::memcpy(words, in + done, sizeof words[0]);
+        if (escape_bits(words[0]) == 0) {
+#pragma GCC unroll 8
+            for (std::size_t i = 0; i < sizeof words[0]; ++i) {
+                decode_plain_byte(in[done + i], acc, out + 2 * (done + i));
+            }
+            done += sizeof words[0];
+        }
     }
     while (done < limit && !byte_has_escape(in[done])) {
-        const std::uint8_t b = in[done];
-        acc = static_cast<std::uint8_t>(acc + kLowNibbleStep[b]);
-        out[2 * done] = kExpansion[acc];
-        acc = static_cast<std::uint8_t>(acc + kHighNibbleStep[b]);
-        out[2 * done + 1] = kExpansion[acc];
+        decode_plain_byte(in[done], acc, out + 2 * done);
         ++done;
     }
     level = acc;
     return done;
 }
 
-// One delta block of `stored` bytes starting at `start`. Nibble j lies in
-// byte j / 2, low half first. An escape begun in the block's last two nibbles
-// takes its missing nibbles from the byte right after the block, which the
-// next block with stored bytes decodes again as its own.
+// Nibble j of the bytes from `in` on, low half first.
+inline unsigned nibble_at(const std::uint8_t* in, std::size_t j) {
+    const std::uint8_t b = in[j / 2];
+    return (j % 2 == 0) ? (b & 0x0Fu) : (b >> 4);
+}
+
+// One delta block of `stored` bytes starting at `start`. An escape begun in
+// the block's last two nibbles takes its missing nibbles from the byte right
+// after the block, which the next block with stored bytes decodes again as its
+// own.
 void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size_t stored,
                         SampleSink& sink) {
     const std::size_t nibbles = 2 * stored;
-    auto nibble = [&](std::size_t j) -> unsigned {
-        const std::uint8_t b = source.at(start + j / 2);
-        return (j % 2 == 0) ? (b & 0x0Fu) : (b >> 4);
-    };
-
+    // The block's bytes and the one after it, as far as they exist.
+    const std::size_t reachable = source.present(start, stored + 1);
+    const std::uint8_t* in = reachable == 0 ? nullptr : source.pointer(start);
+    std::int16_t* const first = sink.cursor();
+    std::int16_t* const end = first + sink.room();
+    std::int16_t* out = first;
     std::uint8_t level = 0;
     std::size_t j = 0;
-    while (j < nibbles) {
-        if (j % 2 == 0) {
-            const std::size_t byte = j / 2;
-            const std::size_t limit =
-                std::min(source.present(start + byte, stored - byte), sink.room() / 2);
-            const std::size_t done = limit == 0 ? 0
-                                                : decode_plain_bytes(source.pointer(start + byte),
-                                                                     limit, level, sink.cursor());
-            sink.written += 2 * done;
-            j += 2 * done;
-            if (j >= nibbles) {
-                break;
+
+    // Direct reads while all three nibbles an escape may need are in reach.
+    // Runs of whole bytes without escapes go to the fast loop; a run is only
+    // tried when its first word is free of escapes, so escape-heavy stretches
+    // do not pay for setting it up at every byte.
+    const std::size_t direct_end = std::min(nibbles, reachable >= 2 ? 2 * reachable - 2 : 0);
+    while (j < direct_end && out != end) {
+        const std::size_t room = static_cast<std::size_t>(end - out);
+        if (j % 2 == 0 && direct_end - j >= 16 && room >= 16) {
+            std::uint64_t word;
+            std::memcpy(&word, in + j / 2, sizeof word);
+            if (escape_bits(word) == 0) {
+                const std::size_t limit = std::min(std::min(stored, reachable) - j / 2, room / 2);
+                const std::size_t done = decode_plain_bytes(in + j / 2, limit, level, out);
+                out += 2 * done;
+                j += 2 * done;
+                continue;
             }
         }
-        if (sink.room() == 0) {
-            break;
+        unsigned code = nibble_at(in, j++);
+        if (code == kEscapeNibble) {
+            // After an escape in a high half the code is the next whole byte.
+            code = j % 2 == 0 ? in[j / 2] : nibble_at(in, j) | (nibble_at(in, j + 1) << 4);
+            j += 2;
         }
+        level = static_cast<std::uint8_t>(level + kDelta[code]);
+        *out++ = kExpansion[level];
+    }
+
+    // The block's last codes, whose escape may reach past the bytes that
+    // exist: those read as 0.
+    auto nibble = [&](std::size_t k) -> unsigned {
+        const std::uint8_t b = source.at(start + k / 2);
+        return (k % 2 == 0) ? (b & 0x0Fu) : (b >> 4);
+    };
+    while (j < nibbles && out != end) {
         unsigned code = nibble(j++);
         if (code == kEscapeNibble) {
             code = nibble(j) | (nibble(j + 1) << 4);
             j += 2;
         }
         level = static_cast<std::uint8_t>(level + kDelta[code]);
-        sink.samples[sink.written++] = kExpansion[level];
+        *out++ = kExpansion[level];
     }
+    sink.written += static_cast<std::size_t>(out - first);
 }
 
 } // namespace

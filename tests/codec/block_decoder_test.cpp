@@ -65,7 +65,9 @@ class DecodeEntry : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeEntry, YieldsExpectedSamples) {
     const DecodeCase& c = GetParam();
-    const Bytes memory = concat<std::uint8_t>({c.bytes, c.beyond});
+    // Copied so the buffer ends right after `beyond`, for AddressSanitizer.
+    const Bytes joined = concat<std::uint8_t>({c.bytes, c.beyond});
+    const Bytes memory(joined.begin(), joined.end());
     const std::span<const std::uint8_t> compressed(memory.data(), c.bytes.size());
     const auto bound = pev::measure_entry(c.sizes).sample_bound;
     std::vector<std::int16_t> samples(bound + 4, kSentinel);

@@ -89,9 +89,6 @@ bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t ch
     const auto header = make_header(data_bytes, channels, rate);
     auto* bytes = reinterpret_cast<std::uint8_t*>(frame.data());
     std::copy(header.begin(), header.end(), bytes);
-    // Unbuffered, the stream hands the whole file to the system in a single
-    // call instead of staging it through a small buffer in two or three.
-    std::setvbuf(file, nullptr, _IONBF, 0);
     const std::size_t total = kHeaderSize + samples.size() * sizeof(std::int16_t);
     return std::fwrite(bytes, 1, total, file) == total;
 }

@@ -34,11 +34,11 @@ bool write_samples(std::FILE* file, std::span<const std::int16_t> samples);
 // Samples of room to leave in front of a sample buffer for write_file.
 inline constexpr std::size_t kHeaderRoomSamples = kHeaderSize / sizeof(std::int16_t);
 
-// Writes a whole file, header and samples, in one write that bypasses the
-// stream's buffer: `frame` holds kHeaderRoomSamples samples of room and then
-// the samples. Fills the room with the header; on a big-endian host also
-// turns the samples into little-endian order in place. `file` must be freshly
-// opened (nothing read or written yet). False when the write came up short.
+// Writes a whole file, header and samples, with one fwrite (on an unbuffered
+// stream, one call to the system): `frame` holds kHeaderRoomSamples samples
+// of room and then the samples. Fills the room with the header; on a
+// big-endian host also turns the samples into little-endian order in place.
+// False when the write came up short.
 bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
                 std::uint32_t rate);
 

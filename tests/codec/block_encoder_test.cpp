@@ -38,15 +38,13 @@ TEST(NearestLevel, TellingSamples) {
         int sample;
         int level;
     };
-    const Case cases[] =
-        {
-            {-32768, 0},  {32767, 255}, {32258, 255}, {0, 128}, {1, 128},
-            {-1, 128},    {2, 129},     {5, 129},     {6, 130}, {-5, 127},
-            {-6, 126},    {32000, 254}, {32005, 254}, // halfway between 31752 and 32258: the level
-                                                      // nearer silence
-            {32006, 255}, {-32513, 1},                // halfway between -32768 and -32258
-            {-32514, 0},
-        };
+    // 32005 lies halfway between 31752 and 32258, -32513 halfway between
+    // -32768 and -32258: both take the level nearer silence.
+    const Case cases[] = {
+        {-32768, 0},  {32767, 255}, {32258, 255}, {0, 128},    {1, 128},  {-1, 128},
+        {2, 129},     {5, 129},     {6, 130},     {-5, 127},   {-6, 126}, {32000, 254},
+        {32005, 254}, {32006, 255}, {-32513, 1},  {-32514, 0},
+    };
     for (const Case& c : cases) {
         EXPECT_EQ(pev::nearest_level(static_cast<std::int16_t>(c.sample)), c.level)
             << "sample " << c.sample;

@@ -126,11 +126,12 @@ class Packer {
         if (!collect_inputs() || !check_target() || !read_template()) {
             return kExitFailed;
         }
-        temp_name_ = temporary_name(archive_name_);
-        temp_ = open_for_writing(temp_name_);
+        const std::string temp_name = temporary_name(archive_name_);
+        temp_ = open_for_writing(temp_name);
         if (temp_ == nullptr) {
-            return fail(temp_name_, "cannot create it: " + std::generic_category().message(errno));
+            return fail(temp_name, "cannot create it: " + std::generic_category().message(errno));
         }
+        temp_name_ = temp_name;
         if (!pack_all() || !finish()) {
             return kExitFailed;
         }

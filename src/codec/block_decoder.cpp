@@ -6,12 +6,8 @@
 #include <array>
 #include <cstring>
 
-// GCC's vectoriser turns the table-lookup loops below into vector loads taken
-// apart again lane by lane: more instructions than plain byte loads, and no
-// faster. Nothing in this file gains from vectorising.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("no-tree-vectorize")
-#endif
+// Built without GCC's vectoriser (see src/CMakeLists.txt): it turns the
+// table-lookup loops below into vector loads taken apart again lane by lane.
 
 namespace pev {
 namespace {

@@ -170,7 +170,9 @@ class Extractor {
             std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());
             return false;
         }
-        bool written = wav::write_file(file, frame, kChannels, rate_);
+        // Flushed before closing: some C runtimes report a failed final flush
+        // from fflush but not from fclose.
+        bool written = wav::write_file(file, frame, kChannels, rate_) && std::fflush(file) == 0;
         written = (std::fclose(file) == 0) && written;
         if (!written) {
             std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());

@@ -55,6 +55,9 @@ long write_header(std::FILE* file, std::uint32_t data_bytes, std::uint16_t chann
 }
 
 bool write_samples(std::FILE* file, std::span<const std::int16_t> samples) {
+    if (samples.empty()) {
+        return true; // an empty span may have no storage to point at
+    }
     if constexpr (std::endian::native == std::endian::little) {
         return std::fwrite(samples.data(), sizeof(std::int16_t), samples.size(), file) ==
                samples.size();

@@ -172,28 +172,50 @@ inline std::uint64_t load_le64(const std::uint8_t* in) {
     return word;
 }
 
+// One code from the front of a nibble window: its step is added to `acc` and
+// the window moves past it. Branch-free: where escapes come at random, a
+// branch on them would be mispredicted more often than the work it saves.
+// Returns the nibbles the code took, 1 or 3.
+inline unsigned take_code(std::uint64_t& window, std::uint8_t& acc) {
+    const unsigned nibble = window & 0x0F;
+    const bool escape = nibble == kEscapeNibble;
+    const unsigned code = escape ? static_cast<unsigned>((window >> 4) & 0xFF) : nibble;
+    const unsigned length = escape ? 3 : 1;
+    window >>= 4 * length;
+    acc = static_cast<std::uint8_t>(acc + kDelta[code]);
+    return length;
+}
+
+// Five codes from the window at nibble `j` of `in`: together they take 5 to
+// 15 nibbles, so they always fit in the 15 or 16 nibbles one load brings.
+// The caller makes sure those nibbles belong to the block. Returns the
+// nibbles taken.
+inline std::size_t decode_five_codes(const std::uint8_t* in, std::size_t j, std::uint8_t& level,
+                                     std::int16_t* out) {
+    std::uint64_t window = load_le64(in + j / 2) >> (4 * (j % 2));
+    std::uint8_t acc = level;
+    std::size_t used = 0;
+    for (int i = 0; i < 5; ++i) {
+        used += take_code(window, acc);
+        out[i] = kExpansion[acc];
+    }
+    level = acc;
+    return used;
+}
+
 // Decodes codes one by one from a window of the next 15 or 16 nibbles (from
 // nibble `j` of `in`), as long as each code begins within the first 13, so an
 // escape's three nibbles always lie inside the window, and within `limit`
-// nibbles. Returns the nibbles consumed. This is the path of stretches where
-// escapes are too frequent for whole escape-free bytes: one load per window
-// instead of one per nibble.
+// nibbles. Returns the nibbles consumed. For the stretch just before a
+// block's end, where five codes at once might overrun it.
 inline std::size_t decode_window(const std::uint8_t* in, std::size_t j, std::size_t limit,
                                  std::uint8_t& level, std::int16_t*& out, const std::int16_t* end) {
     std::uint64_t window = load_le64(in + j / 2) >> (4 * (j % 2));
     limit = std::min<std::size_t>(limit, 13);
     std::uint8_t acc = level;
     std::size_t used = 0;
-    // Branch-free: where escapes come at random, a branch on them would be
-    // mispredicted more often than the work it saves.
     while (used < limit && out != end) {
-        const unsigned nibble = window & 0x0F;
-        const bool escape = nibble == kEscapeNibble;
-        const unsigned code = escape ? static_cast<unsigned>((window >> 4) & 0xFF) : nibble;
-        const unsigned length = escape ? 3 : 1;
-        window >>= 4 * length;
-        used += length;
-        acc = static_cast<std::uint8_t>(acc + kDelta[code]);
+        used += take_code(window, acc);
         *out++ = kExpansion[acc];
     }
     level = acc;
@@ -239,6 +261,18 @@ void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size
                 j += 2 * done;
                 continue;
             }
+        }
+        if (direct_end - j >= 15 && room >= 5) {
+            // Escape-dense stretches: five codes per load while they surely
+            // lie within the block, until five in a row were plain and the
+            // fast byte loop may take over again.
+            std::size_t used = 0;
+            do {
+                used = decode_five_codes(in, j, level, out);
+                out += 5;
+                j += used;
+            } while (used != 5 && direct_end - j >= 15 && end - out >= 5);
+            continue;
         }
         if (j / 2 + sizeof(std::uint64_t) <= reachable) {
             j += decode_window(in, j, direct_end - j, level, out, end);

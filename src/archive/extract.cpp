@@ -53,12 +53,6 @@ std::FILE* create_unbuffered(const std::string& name) {
     return file;
 }
 
-std::string output_name(const std::string& base_name, int position) {
-    char number[16];
-    std::snprintf(number, sizeof number, "_%04d.wav", position);
-    return base_name + number;
-}
-
 class Extractor {
   public:
     Extractor(std::FILE* archive, const ExtractOptions& options)
@@ -79,7 +73,7 @@ class Extractor {
         }
         for (std::size_t i = 0; i + 1 < rows_.size(); ++i) {
             const int position = static_cast<int>(i) + 1;
-            if (!extract_entry(rows_[i], rows_[i + 1], output_name(base_name, position))) {
+            if (!extract_entry(rows_[i], rows_[i + 1], clip_file_name(base_name, position))) {
                 return -1;
             }
         }
@@ -194,6 +188,12 @@ class Extractor {
 };
 
 } // namespace
+
+std::string clip_file_name(const std::string& base_name, int position) {
+    char number[16];
+    std::snprintf(number, sizeof number, "_%04d.wav", position);
+    return base_name + number;
+}
 
 int extract_archive(const std::string& base_name, std::FILE* archive, const ExtractOptions& options,
                     ExtractStats* stats) {

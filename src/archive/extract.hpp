@@ -24,6 +24,10 @@ struct ExtractStats {
     std::size_t largest_sample_buffer_bytes = 0;
 };
 
+// The name of the WAV file of the entry at 1-based `position`:
+// "<base>_NNNN.wav", at least four digits. The packer reads the same names.
+std::string clip_file_name(const std::string& base_name, int position);
+
 // Extracts every entry in table order and prints "Extracted: %s\n" for each
 // file. Stops at the first failure, leaving the files already written.
 // Returns the number of entries (0 for an empty archive) or -1 on failure.

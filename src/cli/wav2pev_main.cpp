@@ -2,6 +2,7 @@
 
 #include "archive/archive_layout.hpp"
 #include "archive/archive_writer.hpp"
+#include "archive/extract.hpp"
 #include "codec/block_encoder.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
@@ -87,12 +88,6 @@ std::string parse_options(std::span<const std::string> args, Options& options) {
     return "";
 }
 
-std::string numbered_name(const std::string& base, int position) {
-    char number[16];
-    std::snprintf(number, sizeof number, "_%04d.wav", position);
-    return base + number;
-}
-
 bool exists(const std::string& name) {
     std::error_code ignored;
     return std::filesystem::exists(path_from_utf8(name), ignored);
@@ -158,19 +153,20 @@ class Packer {
             inputs_ = options_.inputs;
         } else {
             for (int position = 1; position <= archive::kMaxWaveFiles; ++position) {
-                const std::string name = numbered_name(options_.base, position);
+                const std::string name = archive::clip_file_name(options_.base, position);
                 if (!exists(name)) {
                     break;
                 }
                 inputs_.push_back(name);
             }
             if (inputs_.empty()) {
-                fail(numbered_name(options_.base, 1), "not found, so there is nothing to pack");
+                fail(archive::clip_file_name(options_.base, 1),
+                     "not found, so there is nothing to pack");
                 return false;
             }
             if (inputs_.size() == archive::kMaxWaveFiles &&
-                exists(numbered_name(options_.base, archive::kMaxWaveFiles + 1))) {
-                fail(numbered_name(options_.base, archive::kMaxWaveFiles + 1),
+                exists(archive::clip_file_name(options_.base, archive::kMaxWaveFiles + 1))) {
+                fail(archive::clip_file_name(options_.base, archive::kMaxWaveFiles + 1),
                      "an archive holds at most 9999 clips");
                 return false;
             }

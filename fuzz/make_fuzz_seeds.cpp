@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -123,17 +124,12 @@ std::vector<std::pair<std::string, Bytes>> wav_seeds() {
             {"list_chunk", with_list}};
 }
 
-bool write_all(const std::filesystem::path& dir,
+void write_all(const std::filesystem::path& dir,
                const std::vector<std::pair<std::string, Bytes>>& seeds) {
     std::filesystem::create_directories(dir);
     for (const auto& [name, bytes] : seeds) {
-        std::FILE* file = std::fopen((dir / name).string().c_str(), "wb");
-        if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
-            return false;
-        }
-        std::fclose(file);
+        pev::test::write_file((dir / name).string(), bytes);
     }
-    return true;
 }
 
 } // namespace
@@ -144,11 +140,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    const bool ok = write_all(root / "extract", archive_seeds()) &&
-                    write_all(root / "decoder", decoder_seeds()) &&
-                    write_all(root / "wav_reader", wav_seeds());
-    if (!ok) {
-        std::fputs("make_fuzz_seeds: cannot write the seeds\n", stderr);
+    try {
+        write_all(root / "extract", archive_seeds());
+        write_all(root / "decoder", decoder_seeds());
+        write_all(root / "wav_reader", wav_seeds());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "make_fuzz_seeds: cannot write the seeds: %s\n", error.what());
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include "codec/block_decoder.hpp"
 #include "codec/tables.hpp"
+#include "support/reference_decoder.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -17,47 +18,6 @@ constexpr std::uint64_t kSpanCap = std::uint64_t{1} << 14;
 constexpr std::size_t kGuard = 64;
 // A value the decoder never writes: 23130 is not twice a square.
 constexpr std::int16_t kCanary = 23130;
-
-// The decoder written the plain way, one nibble at a time, stopping once
-// `limit` samples are out. Bytes past the end of `bytes` read as 0.
-std::vector<std::int16_t> reference_decode(std::span<const std::int16_t> sizes,
-                                           std::span<const std::uint8_t> bytes, std::size_t limit) {
-    std::vector<std::int16_t> out;
-    auto byte_at = [&](std::uint64_t i) -> std::uint8_t { return i < bytes.size() ? bytes[i] : 0; };
-    std::uint64_t p = 0;
-    for (const std::int16_t s : sizes) {
-        if (s < 0) {
-            continue; // outside the format: yields nothing, reads nothing
-        }
-        if (s == 0) {
-            for (int i = 0; i < 1024 && out.size() < limit; ++i) {
-                out.push_back(0);
-            }
-        } else if (s == 1024) {
-            for (std::uint64_t i = 0; i < 1024 && out.size() < limit; ++i) {
-                out.push_back(kExpansion[byte_at(p + i)]);
-            }
-        } else {
-            auto nibble = [&](std::uint64_t j) -> unsigned {
-                const std::uint8_t b = byte_at(p + j / 2);
-                return j % 2 == 0 ? (b & 0x0Fu) : (b >> 4);
-            };
-            std::uint8_t level = 0;
-            std::uint64_t j = 0;
-            while (j < 2 * static_cast<std::uint64_t>(s) && out.size() < limit) {
-                unsigned code = nibble(j++);
-                if (code == 15) {
-                    code = nibble(j) | (nibble(j + 1) << 4);
-                    j += 2;
-                }
-                level = static_cast<std::uint8_t>(level + kDelta[code]);
-                out.push_back(kExpansion[level]);
-            }
-        }
-        p += static_cast<std::uint64_t>(s);
-    }
-    return out;
-}
 
 } // namespace
 
@@ -102,7 +62,7 @@ std::string check_decoder(std::span<const std::uint8_t> input) {
                    std::to_string(written) + " it reported";
         }
     }
-    const std::vector<std::int16_t> expected = reference_decode(sizes, bytes, span);
+    const std::vector<std::int16_t> expected = test::reference_decode(sizes, bytes, span);
     if (expected.size() != written) {
         return "decoder wrote " + std::to_string(written) + " samples, the reference " +
                std::to_string(expected.size());

@@ -4,7 +4,7 @@
 
 #include "codec/block_decoder.hpp"
 #include "codec/tables.hpp"
-#include "reference_decoder.hpp"
+#include "support/reference_decoder.hpp"
 #include "test_delta_coder.hpp"
 
 #include <cstdint>

@@ -15,6 +15,10 @@ struct ArchiveHeader {
     std::int32_t samples_per_sec = 0; // nSamplesPerSec as stored; 0 means 22050
 };
 
+// Checks the magic of a header read into `header.bytes` and takes the clip
+// count and the rate from it. False when the magic differs.
+bool parse_archive_header(ArchiveHeader& header);
+
 // Rewinds `archive`, reads its 32-byte header and checks the magic. Prints
 // "Found %d wave files. (nSamplesPerSec: %d)\n" to `out` once the magic
 // matches. Returns 0 with the file at offset 32 when the archive is accepted,

@@ -2,6 +2,8 @@
 // The extraction loop: every entry of an open voice archive becomes one WAV
 // file named "<base>_NNNN.wav" after its 1-based position in the entry table.
 
+#include "archive/clip_stream.hpp"
+
 #include <cstddef>
 #include <cstdio>
 #include <functional>
@@ -17,13 +19,6 @@ struct ExtractOptions {
     std::function<std::FILE*(const std::string& name)> create_output;
 };
 
-// What the last extraction needed, for benchmarks and resource tests; filled
-// when it fails too, so a refused entry can be seen to have taken no buffer.
-struct ExtractStats {
-    std::size_t largest_compressed_bytes = 0;
-    std::size_t largest_sample_buffer_bytes = 0;
-};
-
 // The name of the WAV file of the entry at 1-based `position`:
 // "<base>_NNNN.wav", at least four digits. The packer reads the same names.
 std::string clip_file_name(const std::string& base_name, int position);
@@ -31,7 +26,8 @@ std::string clip_file_name(const std::string& base_name, int position);
 // Extracts every entry in table order and prints "Extracted: %s\n" for each
 // file. Stops at the first failure, leaving the files already written.
 // Returns the number of entries (0 for an empty archive) or -1 on failure.
-// Neither opens nor closes `archive`.
+// Neither opens nor closes `archive`. `stats` is filled when it fails too, so
+// a refused entry can be seen to have taken no buffer.
 int extract_archive(const std::string& base_name, std::FILE* archive,
                     const ExtractOptions& options = {}, ExtractStats* stats = nullptr);
 

@@ -83,12 +83,12 @@ std::vector<BoundCase> bound_cases() {
         cases.push_back({"bit15_size_is_refused_before_buffers", a, -1, 1024, 2 * 1024});
     }
     {
-        // Every stored size lies beyond the end and reads as 0: silent
-        // blocks, so no stored bytes and 1024 samples each.
+        // The stored sizes lie beyond the end: read as 0 they would be
+        // 200 silent blocks made of nothing.
         TestArchive a;
         a.entries = {entry_of(1, {}, 0)};
         a.entries[0].block_count = 200;
-        cases.push_back({"block_table_beyond_the_end_reads_as_silence", a, 1, 0, 2 * 200 * 1024});
+        cases.push_back({"block_table_beyond_the_end_is_refused", a, -1, 0, 0});
     }
     {
         TestArchive a;
@@ -131,6 +131,23 @@ INSTANTIATE_TEST_SUITE_P(Hostile, ResourceBounds, testing::ValuesIn(bound_cases(
                          [](const testing::TestParamInfo<BoundCase>& info) {
                              return std::string(info.param.name);
                          });
+
+// 40 bytes whose one entry claims 65535 blocks from the end of the file on:
+// refused before even its size table gets a buffer.
+TEST(ResourceBoundsLarge, BlockTableAtTheEndOfTheFileTakesNoBuffer) {
+    TestArchive a;
+    a.entries = {entry_of(1, {}, 0)};
+    a.entries[0].block_count = 65535;
+    TempDir dir;
+    const std::string path = dir.file("forty.pev");
+    write_file(path, build_archive(a));
+    const Extraction run = extract_file(path);
+    EXPECT_EQ(run.archive_size, 40u);
+    EXPECT_EQ(run.result, -1);
+    EXPECT_EQ(run.stats.largest_size_table_bytes, 0u);
+    EXPECT_EQ(run.stats.largest_compressed_bytes, 0u);
+    EXPECT_EQ(run.stats.largest_sample_buffer_bytes, 0u);
+}
 
 // An entry whose samples would not fit a WAV file's 32-bit sizes is refused
 // before its buffers: taking them would mean gigabytes. The stored bytes are

@@ -290,6 +290,15 @@ std::vector<GoldenCase> golden_cases() {
              archive.entries[0].data_offset = 0x80000000u;
              put(dir, "B.pev", archive);
          }},
+        {"block_table_past_end_of_file",
+         {"B"},
+         [](const TempDir& dir) {
+             // 40 bytes: one row claiming 65535 blocks whose size table
+             // would start where the file ends.
+             TestEntry entry = silent_entry(7, 0);
+             entry.block_count = 65535;
+             put(dir, "B.pev", single(entry));
+         }},
         {"data_offset_beyond_2_gib",
          {"B"},
          [](const TempDir& dir) {

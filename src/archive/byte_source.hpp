@@ -1,0 +1,56 @@
+#pragma once
+// Where an archive's bytes come from: an open file or a buffer in memory.
+// The reader asks for byte ranges by absolute offset, so it never depends on
+// a stream position, and the same reading code serves files and memory.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <span>
+
+namespace pev::archive {
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+
+    // The number of bytes the source holds.
+    virtual std::uint64_t size() const = 0;
+
+    // Copies up to into.size() bytes from `offset` and returns how many it
+    // copied: fewer at the end, or when a read fails midway. Safe to call
+    // from several threads at once.
+    virtual std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> into) const = 0;
+};
+
+// An open file, borrowed: the caller closes it after the source is gone. Its
+// size is taken once, when the source is made. Reads from several threads
+// take turns, since they share the file's position.
+class FileSource final : public ByteSource {
+  public:
+    explicit FileSource(std::FILE* file);
+
+    std::uint64_t size() const override { return size_; }
+    std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> into) const override;
+
+  private:
+    std::FILE* file_;
+    std::uint64_t size_ = 0;
+    mutable std::mutex mutex_;
+};
+
+// Bytes in memory, borrowed: they must outlive the source and every reader
+// of it, and must not change meanwhile.
+class MemorySource final : public ByteSource {
+  public:
+    explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> into) const override;
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+} // namespace pev::archive

@@ -1,0 +1,102 @@
+#include "cli/pev/clip_selection.hpp"
+
+#include <algorithm>
+#include <numeric>
+#include <optional>
+
+namespace pev::cli::tool {
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// A position of digits only; nullopt for anything else. Numbers too large
+// for any archive are clamped rather than overflowing: they are out of range
+// all the same.
+std::optional<std::size_t> parse_position(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    constexpr std::size_t kClamp = 1'000'000'000;
+    std::size_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = std::min(kClamp, value * 10 + static_cast<std::size_t>(c - '0'));
+    }
+    return value;
+}
+
+std::string not_an_item(std::string_view item) {
+    return "\"" + std::string(item) +
+           "\" is not a clip number or range (write them as in 1,5-9,12)";
+}
+
+} // namespace
+
+std::vector<std::size_t> all_clips(std::size_t clip_count) {
+    std::vector<std::size_t> indices(clip_count);
+    std::iota(indices.begin(), indices.end(), std::size_t{0});
+    return indices;
+}
+
+ClipSelection select_clips(std::string_view list, std::size_t clip_count) {
+    ClipSelection selection;
+    if (trimmed(list).empty()) {
+        selection.error = "the clip list is empty";
+        return selection;
+    }
+    std::vector<bool> chosen(clip_count, false);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view item = trimmed(list.substr(start, comma - start));
+        start = comma + 1;
+        if (item.empty()) {
+            selection.error = "an empty item in the clip list \"" + std::string(list) + "\"";
+            return selection;
+        }
+        const std::size_t dash = item.find('-');
+        const auto first = parse_position(trimmed(item.substr(0, dash)));
+        const auto last =
+            dash == std::string_view::npos ? first : parse_position(trimmed(item.substr(dash + 1)));
+        if (!first || !last) {
+            selection.error = not_an_item(item);
+            return selection;
+        }
+        if (*first == 0 || *last == 0) {
+            selection.error = "clips are numbered from 1 (\"" + std::string(item) + "\")";
+            return selection;
+        }
+        if (*last < *first) {
+            selection.error = "the range " + std::string(item) + " runs backwards";
+            return selection;
+        }
+        if (*last > clip_count) {
+            selection.error = "there is no clip " +
+                              std::to_string(std::max(*first, clip_count + 1)) +
+                              ": the archive holds " + std::to_string(clip_count) + " clip" +
+                              (clip_count == 1 ? "" : "s");
+            return selection;
+        }
+        std::fill(chosen.begin() + static_cast<std::ptrdiff_t>(*first - 1),
+                  chosen.begin() + static_cast<std::ptrdiff_t>(*last), true);
+    }
+    for (std::size_t i = 0; i < clip_count; ++i) {
+        if (chosen[i]) {
+            selection.indices.push_back(i);
+        }
+    }
+    return selection;
+}
+
+} // namespace pev::cli::tool

@@ -1,0 +1,35 @@
+#pragma once
+// What `pev list` and `pev test` learn about each clip: read, judged and,
+// when sound, decoded, so the sample counts are exactly what extraction
+// writes. Nothing is written.
+
+#include "archive/archive_reader.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace pev::cli::tool {
+
+struct SurveyedClip {
+    std::size_t index = 0;
+    std::uint16_t id = 0;
+    archive::ClipProblem problem = archive::ClipProblem::none;
+    // The block counts and stored bytes are known unless the clip's
+    // block-size table lies past the end of the file.
+    bool table_read = false;
+    std::uint32_t silent_blocks = 0;
+    std::uint32_t raw_blocks = 0;
+    std::uint32_t delta_blocks = 0;
+    std::uint64_t stored_bytes = 0;
+    std::uint64_t samples = 0; // 0 for a refused clip
+
+    bool ok() const { return problem == archive::ClipProblem::none; }
+};
+
+// Surveys every clip in table order, handing each to `each` as it is done.
+void survey_clips(const archive::ArchiveReader& reader,
+                  const std::function<void(const SurveyedClip&)>& each);
+
+} // namespace pev::cli::tool

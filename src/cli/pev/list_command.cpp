@@ -1,0 +1,146 @@
+// pev list: one row per clip and a summary, as a table for people or as one
+// JSON document for scripts.
+
+#include "cli/pev/archive_file.hpp"
+#include "cli/pev/clip_survey.hpp"
+#include "cli/pev/commands.hpp"
+#include "cli/pev/sizes.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace pev::cli::tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* problem_code(archive::ClipProblem problem) {
+    switch (problem) {
+    case archive::ClipProblem::none:
+        return "none";
+    case archive::ClipProblem::block_table_past_end:
+        return "block_table_past_end";
+    case archive::ClipProblem::malformed_block_size:
+        return "malformed_block_size";
+    case archive::ClipProblem::bytes_past_room:
+        return "bytes_past_room";
+    case archive::ClipProblem::bytes_past_end:
+        return "bytes_past_end";
+    case archive::ClipProblem::too_long_for_wav:
+        return "too_long_for_wav";
+    }
+    return "unknown";
+}
+
+struct Totals {
+    std::size_t refused = 0;
+    std::uint64_t samples = 0;
+
+    void add(const SurveyedClip& clip) {
+        refused += clip.ok() ? 0 : 1;
+        samples += clip.samples;
+    }
+};
+
+constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s  %s\n";
+
+void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
+    char position[16];
+    std::snprintf(position, sizeof position, "%04zu", clip.index + 1);
+    const auto known = [](bool is_known, std::uint64_t value) {
+        return is_known ? std::to_string(value) : std::string("-");
+    };
+    char seconds[32] = "-";
+    if (clip.ok()) {
+        std::snprintf(seconds, sizeof seconds, "%.3f", seconds_of(clip.samples, rate));
+    }
+    std::fprintf(out, kRowFormat, position, std::to_string(clip.id).c_str(),
+                 known(clip.ok(), clip.samples).c_str(), seconds,
+                 known(clip.table_read, clip.silent_blocks).c_str(),
+                 known(clip.table_read, clip.raw_blocks).c_str(),
+                 known(clip.table_read, clip.delta_blocks).c_str(),
+                 known(clip.table_read, clip.stored_bytes).c_str(),
+                 archive::describe(clip.problem));
+}
+
+void print_table(const ArchiveFile& archive, std::FILE* out) {
+    const archive::ArchiveReader& reader = archive.reader();
+    const std::uint32_t rate = reader.sample_rate();
+    if (reader.clip_count() > 0) {
+        std::fprintf(out, kRowFormat, "clip", "id", "samples", "seconds", "silent", "raw", "delta",
+                     "stored", "status");
+    }
+    Totals totals;
+    survey_clips(reader, [&](const SurveyedClip& clip) {
+        print_row(out, clip, rate);
+        totals.add(clip);
+    });
+    const std::size_t count = reader.clip_count();
+    std::fprintf(out, "%zu clip%s", count, count == 1 ? "" : "s");
+    if (totals.refused > 0) {
+        std::fprintf(out, " (%zu cannot be extracted)", totals.refused);
+    }
+    std::fprintf(out, ", %u Hz", static_cast<unsigned>(rate));
+    if (reader.header().samples_per_sec == 0) {
+        std::fputs(" (stored as 0)", out);
+    }
+    std::fprintf(out, ", %s in all, archive %llu bytes\n",
+                 human_duration(seconds_of(totals.samples, rate)).c_str(),
+                 static_cast<unsigned long long>(reader.archive_size()));
+}
+
+void print_json(const ArchiveFile& archive, std::FILE* out) {
+    const archive::ArchiveReader& reader = archive.reader();
+    const std::uint32_t rate = reader.sample_rate();
+    Json clips = Json::array();
+    Totals totals;
+    survey_clips(reader, [&](const SurveyedClip& clip) {
+        const auto known = [](bool is_known, std::uint64_t value) {
+            return is_known ? Json(value) : Json(nullptr);
+        };
+        clips.push_back({
+            {"position", clip.index + 1},
+            {"id", clip.id},
+            {"ok", clip.ok()},
+            {"problem", clip.ok() ? Json(nullptr) : Json(problem_code(clip.problem))},
+            {"reason", clip.ok() ? Json(nullptr) : Json(archive::describe(clip.problem))},
+            {"samples", known(clip.ok(), clip.samples)},
+            {"seconds", clip.ok() ? Json(seconds_of(clip.samples, rate)) : Json(nullptr)},
+            {"silent_blocks", known(clip.table_read, clip.silent_blocks)},
+            {"raw_blocks", known(clip.table_read, clip.raw_blocks)},
+            {"delta_blocks", known(clip.table_read, clip.delta_blocks)},
+            {"stored_bytes", known(clip.table_read, clip.stored_bytes)},
+        });
+        totals.add(clip);
+    });
+    const Json document = {
+        {"archive", archive.path()},
+        {"clip_count", reader.clip_count()},
+        {"refused_clips", totals.refused},
+        {"sample_rate", rate},
+        {"stored_sample_rate", reader.header().samples_per_sec},
+        {"total_samples", totals.samples},
+        {"total_seconds", seconds_of(totals.samples, rate)},
+        {"archive_bytes", reader.archive_size()},
+        {"clips", std::move(clips)},
+    };
+    // Names that are not valid UTF-8 are kept as far as they go, not refused.
+    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::fprintf(out, "%s\n", text.c_str());
+}
+
+} // namespace
+
+int list_command(const ListOptions& options, const Streams& io) {
+    const auto archive = ArchiveFile::open(options.archive, io.err);
+    if (!archive) {
+        return kExitFailed;
+    }
+    if (options.json) {
+        print_json(*archive, io.out);
+    } else {
+        print_table(*archive, io.out);
+    }
+    return kExitOk;
+}
+
+} // namespace pev::cli::tool

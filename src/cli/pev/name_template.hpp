@@ -1,0 +1,37 @@
+#pragma once
+// The file names extracted clips get, from a template such as
+// "{base}_{n}.wav": {base} is the archive's name without ".pev", {n} the
+// clip's position as four digits (as Pev2wav numbers its files) and {id} the
+// entry id the archive gives the clip.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pev::cli::tool {
+
+class NameTemplate {
+  public:
+    // The names Pev2wav gives: "{base}_{n}.wav".
+    NameTemplate();
+
+    // Reads `text`; returns why it cannot serve as a template (an unknown
+    // placeholder, an unclosed brace, a folder part), or "" when it can.
+    std::string parse(std::string_view text);
+
+    std::string expand(const std::string& base, std::size_t position, std::uint16_t id) const;
+
+    // True when different clips always get different names.
+    bool numbers_clips() const;
+
+  private:
+    enum class Field { text, base, position, id };
+    struct Piece {
+        Field field;
+        std::string text;
+    };
+    std::vector<Piece> pieces_;
+};
+
+} // namespace pev::cli::tool

@@ -1,0 +1,50 @@
+#include "cli/pev/progress_line.hpp"
+
+#include "platform/console.hpp"
+
+#include <algorithm>
+
+namespace pev::cli::tool {
+namespace {
+
+constexpr auto kFirstDrawAfter = std::chrono::milliseconds(500);
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+} // namespace
+
+ProgressLine::ProgressLine(std::FILE* stream, std::size_t total, bool enabled)
+    : stream_(stream), enabled_(enabled && is_terminal(stream)), total_(total),
+      next_draw_(start_ + kFirstDrawAfter) {}
+
+void ProgressLine::advance(std::uint64_t bytes) {
+    ++done_;
+    bytes_ += bytes;
+    if (!enabled_) {
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (now < next_draw_) {
+        return;
+    }
+    next_draw_ = now + kRedrawEvery;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    // Carriage return, no line feed: the next draw writes over this one.
+    const int length = std::fprintf(stream_, "\r%zu of %zu clips, %.1f MB, %.1f s", done_, total_,
+                                    double(bytes_) / 1e6, seconds);
+    // A shorter line than the last leaves no tail of it behind.
+    if (length < shown_length_) {
+        std::fprintf(stream_, "%*s", shown_length_ - length, "");
+    }
+    std::fflush(stream_);
+    shown_length_ = std::max(shown_length_, length);
+}
+
+void ProgressLine::clear() {
+    if (shown_length_ > 0) {
+        std::fprintf(stream_, "\r%*s\r", shown_length_, "");
+        std::fflush(stream_);
+        shown_length_ = 0;
+    }
+}
+
+} // namespace pev::cli::tool

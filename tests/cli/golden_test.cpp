@@ -1,124 +1,26 @@
 // Runs the built Pev2wav as a process on prepared archives and compares what
 // it printed on each stream, its exit status, and every file it left behind
-// (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/.
+// (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/
+// (see support/golden.hpp for the other variables).
 //
 // PEV_TEST_PEV2WAV   the executable under test (default: the one just built)
-// PEV_TEST_RUNNER    a command prefix such as an emulator
-// PEV_TEST_CRLF=1    accept "\r\n" line ends in the captured streams
-// PEV_UPDATE_GOLDEN=1  rewrite the golden files from this run
 
-#include "support/archive_builder.hpp"
-#include "support/process.hpp"
+#include "support/golden.hpp"
 #include "support/sample_archives.hpp"
-#include "support/temp_dir.hpp"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace pev::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct GoldenCase {
-    std::string name;
-    std::vector<std::string> args;
-    std::function<void(const TempDir&)> setup;
-    unsigned long memory_limit_kb = 0; // caps the process's address space
-};
-
-void put(const TempDir& dir, const std::string& name, const TestArchive& archive) {
-    write_file(dir.file(name), build_archive(archive));
-}
-
-std::uint64_t fnv1a(const std::vector<std::uint8_t>& bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const std::uint8_t b : bytes) {
-        hash = (hash ^ b) * 0x100000001b3ULL;
-    }
-    return hash;
-}
-
-// Every regular file under `root` but the inputs: "path size checksum" lines.
-std::string list_outputs(const fs::path& root, const std::vector<std::string>& inputs) {
-    std::vector<std::string> lines;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (!item.is_regular_file() || item.is_symlink()) {
-            continue;
-        }
-        const std::string relative = fs::relative(item.path(), root).generic_string();
-        if (std::find(inputs.begin(), inputs.end(), relative) != inputs.end()) {
-            continue;
-        }
-        const auto bytes = read_file(item.path().string());
-        std::ostringstream line;
-        line << relative << ' ' << bytes.size() << ' ' << std::hex << fnv1a(bytes) << '\n';
-        lines.push_back(line.str());
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-    }
-    return text;
-}
-
-std::vector<std::string> list_inputs(const fs::path& root) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (item.is_regular_file()) {
-            names.push_back(fs::relative(item.path(), root).generic_string());
-        }
-    }
-    return names;
-}
-
-std::string without_carriage_returns(std::string text) {
-    if (const char* crlf = std::getenv("PEV_TEST_CRLF"); crlf != nullptr && crlf[0] == '1') {
-        std::string out;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                out += text[i];
-            }
-        }
-        return out;
-    }
-    return text;
-}
-
 std::string program_under_test() {
     const char* chosen = std::getenv("PEV_TEST_PEV2WAV");
     return chosen != nullptr ? chosen : PEV_BINARY_DIR "/Pev2wav";
-}
-
-void check_golden(const fs::path& dir, const std::string& stream, const std::string& actual) {
-    const fs::path file = dir / stream;
-    if (const char* update = std::getenv("PEV_UPDATE_GOLDEN"); update && update[0] == '1') {
-        fs::create_directories(dir);
-        std::ofstream(file, std::ios::binary) << actual;
-        return;
-    }
-    ASSERT_TRUE(fs::exists(file)) << file << " is missing (run with PEV_UPDATE_GOLDEN=1)";
-    const auto expected = read_file(file.string());
-    EXPECT_EQ(std::string(expected.begin(), expected.end()), actual) << stream;
-}
-
-TestArchive single(TestEntry entry) {
-    TestArchive archive;
-    archive.entries = {std::move(entry)};
-    return archive;
-}
-
-TestEntry silent_entry(std::uint16_t id, std::size_t blocks) {
-    TestEntry entry;
-    entry.id = id;
-    entry.block_sizes.assign(blocks, 0);
-    return entry;
 }
 
 // Two of these as directories make a base name of over 260 characters.
@@ -158,14 +60,14 @@ std::vector<GoldenCase> golden_cases() {
         {"stored_rate_zero",
          {"B"},
          [](const TempDir& dir) {
-             TestArchive archive = single(delta_entry(1, {0x21}));
+             TestArchive archive = single_clip_archive(delta_entry(1, {0x21}));
              archive.samples_per_sec = 0;
              put(dir, "B.pev", archive);
          }},
         {"rate_passed_on",
          {"B"},
          [](const TempDir& dir) {
-             TestArchive archive = single(delta_entry(1, {0x21}));
+             TestArchive archive = single_clip_archive(delta_entry(1, {0x21}));
              archive.samples_per_sec = 44100;
              put(dir, "B.pev", archive);
          }},
@@ -286,7 +188,7 @@ std::vector<GoldenCase> golden_cases() {
         {"data_offset_past_end_of_file",
          {"B"},
          [](const TempDir& dir) {
-             TestArchive archive = single(silent_entry(3, 0));
+             TestArchive archive = single_clip_archive(silent_entry(3, 0));
              archive.entries[0].data_offset = 0x80000000u;
              put(dir, "B.pev", archive);
          }},
@@ -297,14 +199,14 @@ std::vector<GoldenCase> golden_cases() {
              // would start where the file ends.
              TestEntry entry = silent_entry(7, 0);
              entry.block_count = 65535;
-             put(dir, "B.pev", single(entry));
+             put(dir, "B.pev", single_clip_archive(entry));
          }},
         {"data_offset_beyond_2_gib",
          {"B"},
          [](const TempDir& dir) {
              // A sparse file whose only entry lies just past 2 GiB: the
              // offset is unsigned, never a negative seek.
-             TestArchive archive = single(delta_entry(3, {0x21, 0x43}));
+             TestArchive archive = single_clip_archive(delta_entry(3, {0x21, 0x43}));
              archive.entries[0].data_offset = 0x80000000u;
              put(dir, "B.pev", archive);
              std::fstream file(dir.file("B.pev"), std::ios::in | std::ios::out | std::ios::binary);
@@ -314,17 +216,17 @@ std::vector<GoldenCase> golden_cases() {
          }},
         {"no_blocks_gives_empty_wav",
          {"B"},
-         [](const TempDir& dir) { put(dir, "B.pev", single(silent_entry(3, 0))); }},
+         [](const TempDir& dir) { put(dir, "B.pev", single_clip_archive(silent_entry(3, 0))); }},
         {"silent_blocks_only",
          {"B"},
-         [](const TempDir& dir) { put(dir, "B.pev", single(silent_entry(3, 3))); }},
+         [](const TempDir& dir) { put(dir, "B.pev", single_clip_archive(silent_entry(3, 3))); }},
         {"truncated_entry_reads_zeros",
          {"B"},
          [](const TempDir& dir) {
              // The compressed bytes end two bytes early, yet lie within the
              // file's size as counted from the data offset, so the checks
              // pass; the missing bytes read as 0.
-             TestArchive archive = single(delta_entry(9, {0x21, 0x43, 0x65}));
+             TestArchive archive = single_clip_archive(delta_entry(9, {0x21, 0x43, 0x65}));
              archive.truncate_to = 32 + 8 + 3;
              put(dir, "B.pev", archive);
          }},
@@ -339,7 +241,7 @@ std::vector<GoldenCase> golden_cases() {
          [](const TempDir& dir) {
              // 65535 silent blocks want a 128 MiB sample buffer; the process
              // may have 64 MiB of address space in all.
-             put(dir, "B.pev", single(silent_entry(5, 65535)));
+             put(dir, "B.pev", single_clip_archive(silent_entry(5, 65535)));
          },
          64 * 1024},
         {"full_disk_reported",
@@ -355,30 +257,8 @@ std::vector<GoldenCase> golden_cases() {
 class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, OutputMatches) {
-    const GoldenCase& golden = GetParam();
-#if defined(__SANITIZE_ADDRESS__)
-    constexpr bool sanitized = true; // the sanitizer's shadow memory needs the address space
-#elif defined(__has_feature)
-    constexpr bool sanitized = __has_feature(address_sanitizer);
-#else
-    constexpr bool sanitized = false;
-#endif
-    if (golden.memory_limit_kb != 0 && (sanitized || runs_through_emulator())) {
-        GTEST_SKIP() << "an address-space limit needs a plain native build";
-    }
-    TempDir dir;
-    if (golden.setup) {
-        golden.setup(dir);
-    }
-    const auto inputs = list_inputs(dir.path());
-    const ProcessResult result =
-        run_process(program_under_test(), golden.args, dir.path().string(), golden.memory_limit_kb);
-
-    const fs::path expected = fs::path(PEV_SOURCE_DIR) / "tests/cli/golden" / golden.name;
-    check_golden(expected, "stdout", without_carriage_returns(result.out));
-    check_golden(expected, "stderr", without_carriage_returns(result.err));
-    check_golden(expected, "status", std::to_string(result.status) + "\n");
-    check_golden(expected, "files", list_outputs(dir.path(), inputs));
+    run_golden_case(GetParam(), program_under_test(),
+                    fs::path(PEV_SOURCE_DIR) / "tests/cli/golden");
 }
 
 INSTANTIATE_TEST_SUITE_P(Pev2wav, Golden, ::testing::ValuesIn(golden_cases()),

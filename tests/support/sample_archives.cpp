@@ -40,4 +40,17 @@ TestArchive three_clip_archive() {
     return archive;
 }
 
+TestEntry silent_entry(std::uint16_t id, std::size_t blocks) {
+    TestEntry entry;
+    entry.id = id;
+    entry.block_sizes.assign(blocks, 0);
+    return entry;
+}
+
+TestArchive single_clip_archive(TestEntry entry) {
+    TestArchive archive;
+    archive.entries = {std::move(entry)};
+    return archive;
+}
+
 } // namespace pev::test

@@ -19,4 +19,10 @@ TestEntry cross_block_escape_entry(std::uint16_t id);
 // The three entries above, in that order, with ids 10, 11 and 12.
 TestArchive three_clip_archive();
 
+// An entry of `blocks` silent blocks.
+TestEntry silent_entry(std::uint16_t id, std::size_t blocks);
+
+// An archive of `entry` alone.
+TestArchive single_clip_archive(TestEntry entry);
+
 } // namespace pev::test

@@ -38,6 +38,16 @@ class HelpFormatter : public CLI::Formatter {
     }
 };
 
+// Checked before CLI11 converts it, which would say no more than "Could not
+// convert".
+const CLI::Validator kClipNumber(
+    [](const std::string& text) {
+        const bool digits =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        return digits ? std::string() : "\"" + text + "\" is not a clip number";
+    },
+    "");
+
 // The parsed command line: which command, with its options.
 struct Parsed {
     CLI::App app{kDescription, "pev"};
@@ -59,7 +69,9 @@ struct Parsed {
 
     Parsed() {
         app.formatter(std::make_shared<HelpFormatter>());
-        app.set_version_flag("--version", "pev version " PEV_VERSION);
+        // Set before the commands are added, which inherit the help flag.
+        app.set_help_flag("-h,--help", "show this help");
+        app.set_version_flag("--version", "pev version " PEV_VERSION, "show the version");
         positional(app, "ARCHIVE", bare_archive, "extract this archive beside itself");
         app.require_subcommand(0, 1);
 
@@ -73,7 +85,8 @@ struct Parsed {
         cat = app.add_subcommand("cat", "write one clip as a WAV file to standard output");
         positional(*cat, "ARCHIVE", cat_options.archive, "the archive")->required();
         positional(*cat, "N", cat_options.position, "the clip's position, counted from 1")
-            ->required();
+            ->required()
+            ->check(kClipNumber);
 
         test = app.add_subcommand("test", "check that every clip can be extracted");
         positional(*test, "ARCHIVE", test_options.archive, "the archive")->required();
@@ -91,6 +104,9 @@ struct Parsed {
         help = app.add_subcommand("help", "show the help of pev or of one command");
         positional(*help, "COMMAND", help_topic, "the command");
 
+        for (CLI::App* command : {list, extract, cat, test, pack, help}) {
+            command->group("Commands");
+        }
         // Set last: the commands would inherit it.
         app.footer("Run `pev help COMMAND` for a command's arguments and options.");
     }

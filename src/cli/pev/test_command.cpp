@@ -26,8 +26,8 @@ int test_command(const TestOptions& options, const Streams& io) {
                      count == 1 ? "" : "s");
         return kExitOk;
     }
-    std::fprintf(io.out, "%s: %zu of %zu clips cannot be extracted\n", archive->path().c_str(),
-                 refused, count);
+    std::fprintf(io.out, "%s: %zu of %zu clip%s cannot be extracted\n", archive->path().c_str(),
+                 refused, count, count == 1 ? "" : "s");
     return kExitFailed;
 }
 

@@ -1,0 +1,186 @@
+// Runs the built pev as a process on prepared archives and compares what it
+// printed, its exit status and every file it left behind with the golden
+// files in tests/cli/pev_golden/<case>/ (see support/golden.hpp).
+//
+// PEV_TEST_PEV   the executable under test (default: the one just built)
+
+#include "support/golden.hpp"
+#include "support/sample_archives.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace pev::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string program_under_test() {
+    const char* chosen = std::getenv("PEV_TEST_PEV");
+    return chosen != nullptr ? chosen : PEV_BINARY_DIR "/pev";
+}
+
+// Two sound clips among one of each kind that cannot be extracted, in
+// table order:
+//   1 sound, 2 a block size with bit 15, 3 a block-size table past the end
+//   of the file, 4 bytes past its room, 5 sound,
+//   6 bytes past the end of the file (its room wraps: the next row points
+//   back into the table), 7 no blocks, read from there.
+TestArchive damaged_archive() {
+    TestArchive archive = three_clip_archive();
+    TestEntry malformed = raw_ramp_entry(21);
+    malformed.block_sizes = {1024, -2};
+    malformed.bytes.resize(1024 + 2);
+    TestEntry past_room = raw_ramp_entry(22);
+    past_room.block_sizes = {1024, 5};
+    TestEntry table_past_end = silent_entry(23, 3);
+    table_past_end.data_offset = 0x7FFFFFF0;
+    TestEntry past_end = delta_entry(25, {0x21});
+    past_end.block_sizes = {30000};
+    TestEntry wrapped = silent_entry(26, 0);
+    wrapped.data_offset = 32;
+    archive.entries = {archive.entries[0], malformed,           table_past_end, past_room,
+                       archive.entries[1], std::move(past_end), wrapped};
+    return archive;
+}
+
+// One clip whose samples no WAV file's 32-bit sizes can describe: 65535
+// delta blocks of 32767 bytes, in a sparse file of 2 GiB.
+void put_too_long_clip(const TempDir& dir, const std::string& name) {
+    TestEntry entry;
+    entry.id = 9;
+    entry.block_sizes.assign(65535, 32767);
+    put(dir, name, single_clip_archive(entry));
+    const std::uint64_t size = 32 + 8 + 2 * 65535 + 65535ULL * 32767;
+    fs::resize_file(dir.path() / name, size);
+}
+
+TestArchive with_header(std::int32_t count, std::size_t truncate_to = 0) {
+    TestArchive archive = three_clip_archive();
+    archive.wave_file_count = count;
+    if (truncate_to != 0) {
+        archive.truncate_to = truncate_to;
+    }
+    return archive;
+}
+
+using Setup = std::function<void(const TempDir&)>;
+
+Setup archive_as(const std::string& name, const TestArchive& archive) {
+    return [=](const TempDir& dir) {
+        const fs::path folder = fs::path(name).parent_path();
+        if (!folder.empty()) {
+            fs::create_directories(dir.path() / folder);
+        }
+        put(dir, name, archive);
+    };
+}
+
+Setup three(const std::string& name = "B.pev") {
+    return archive_as(name, three_clip_archive());
+}
+
+Setup damaged(const std::string& name = "D.pev") {
+    return archive_as(name, damaged_archive());
+}
+
+// `setup`, then a file or a folder of `name` in the way.
+Setup with_file(Setup setup, const std::string& name, bool folder = false) {
+    return [=](const TempDir& dir) {
+        setup(dir);
+        if (folder) {
+            fs::create_directories(dir.path() / name);
+        } else {
+            write_file(dir.file(name), std::vector<std::uint8_t>(100, 0x55));
+        }
+    };
+}
+
+std::vector<GoldenCase> golden_cases() {
+    TestArchive rate_zero = three_clip_archive();
+    rate_zero.samples_per_sec = 0;
+    TestArchive bad_magic = three_clip_archive();
+    bad_magic.magic = {'P', 'E', 'V', 'P', 'A', 'c'};
+    return {
+        // The command line.
+        {"no_arguments", {}, nullptr},
+        {"help", {"--help"}, nullptr},
+        {"help_of_a_command", {"help", "extract"}, nullptr},
+        {"command_help_option", {"list", "--help"}, nullptr},
+        {"help_of_an_unknown_command", {"help", "frobnicate"}, nullptr},
+        {"version", {"--version"}, nullptr},
+        {"unknown_option", {"list", "B", "--bogus"}, three()},
+        {"missing_argument", {"cat", "B"}, three()},
+        {"two_archives_without_command", {"B", "C"}, three()},
+        // list
+        {"list", {"list", "B"}, three()},
+        {"list_json", {"list", "--json", "B"}, three()},
+        {"list_damaged", {"list", "D"}, damaged()},
+        {"list_damaged_json", {"list", "D.pev", "--json"}, damaged()},
+        {"list_stored_rate_zero", {"list", "B"}, archive_as("B.pev", rate_zero)},
+        {"list_empty_archive", {"list", "E", "--json"}, archive_as("E.pev", TestArchive{})},
+        // test, and each way a whole archive is refused
+        {"test_sound", {"test", "B"}, three()},
+        {"test_damaged", {"test", "D"}, damaged()},
+        {"test_too_long_for_wav",
+         {"test", "L"},
+         [](const TempDir& dir) { put_too_long_clip(dir, "L.pev"); }},
+        {"test_missing_archive", {"test", "B"}, nullptr},
+        {"test_not_an_archive", {"test", "B"}, archive_as("B.pev", bad_magic)},
+        {"test_shorter_than_header", {"test", "B"}, archive_as("B.pev", with_header(3, 31))},
+        {"test_too_many_clips", {"test", "B"}, archive_as("B.pev", with_header(10000))},
+        {"test_negative_count", {"test", "B"}, archive_as("B.pev", with_header(-3))},
+        {"test_table_cut_short", {"test", "B"}, archive_as("B.pev", with_header(9999))},
+        // extract
+        {"extract", {"extract", "B"}, three()},
+        {"extract_beside_archive", {"extract", "sub/B"}, three("sub/B.pev")},
+        {"extract_name_with_extension", {"extract", "sub/B.pev"}, three("sub/B.pev")},
+        {"extract_into_new_folder", {"extract", "B", "-o", "out/new"}, three()},
+        {"extract_some_clips", {"extract", "B", "-c", "3, 1-1,3"}, three()},
+        {"extract_clip_list_unreadable", {"extract", "B", "-c", "1,x"}, three()},
+        {"extract_clip_out_of_range", {"extract", "B", "-c", "2-5"}, three()},
+        {"extract_name_template", {"extract", "B", "--name", "{base}-{id}-{n}.wav"}, three()},
+        {"extract_name_template_unknown", {"extract", "B", "--name", "{name}.wav"}, three()},
+        {"extract_name_template_folder", {"extract", "B", "--name", "a/{n}.wav"}, three()},
+        {"extract_names_collide", {"extract", "B", "--name", "same.wav"}, three()},
+        {"extract_existing_file_refused", {"extract", "B"}, with_file(three(), "B_0002.wav")},
+        {"extract_existing_file_forced",
+         {"extract", "B", "--force"},
+         with_file(three(), "B_0002.wav")},
+        {"extract_damaged", {"extract", "D"}, damaged()},
+        {"extract_quiet", {"extract", "-q", "B"}, three()},
+        {"extract_verbose", {"extract", "B", "--verbose"}, three()},
+        {"extract_quiet_and_verbose", {"extract", "B", "-q", "-v"}, three()},
+        {"extract_folder_cannot_be_made", {"extract", "B", "-o", "F/G"}, with_file(three(), "F")},
+        {"extract_folder_in_the_way",
+         {"extract", "B", "--force"},
+         with_file(three(), "B_0002.wav", true)},
+        {"extract_empty_archive", {"extract", "E"}, archive_as("E.pev", TestArchive{})},
+        {"extract_not_an_archive", {"extract", "B"}, archive_as("B.pev", bad_magic)},
+        // No command: what a double-click or a dropped file runs.
+        {"bare_archive", {"B"}, three()},
+        {"bare_archive_with_extension", {"sub/B.pev"}, three("sub/B.pev")},
+        {"bare_name_as_given", {"voices"}, three("voices")},
+        {"bare_damaged", {"D"}, damaged()},
+        // cat
+        {"cat", {"cat", "B", "2"}, three(), 0, true},
+        {"cat_out_of_range", {"cat", "B", "4"}, three()},
+        {"cat_zero", {"cat", "B", "0"}, three()},
+        {"cat_not_a_number", {"cat", "B", "x"}, three()},
+        {"cat_refused_clip", {"cat", "D", "2"}, damaged()},
+    };
+}
+
+class PevGolden : public ::testing::TestWithParam<GoldenCase> {};
+
+TEST_P(PevGolden, OutputMatches) {
+    run_golden_case(GetParam(), program_under_test(),
+                    fs::path(PEV_SOURCE_DIR) / "tests/cli/pev_golden");
+}
+
+INSTANTIATE_TEST_SUITE_P(Pev, PevGolden, ::testing::ValuesIn(golden_cases()),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace pev::test

@@ -93,7 +93,8 @@ ClipProblem ArchiveReader::judge(const EntryRow& row, const EntryRow& next,
         return ClipProblem::malformed_block_size;
     }
     if (static_cast<std::uint32_t>(measure.compressed_bytes) > room_of(row, next)) {
-        return ClipProblem::bytes_past_room;
+        // The last clip's room ends with the file: there is no next clip.
+        return &next == &rows_.back() ? ClipProblem::bytes_past_end : ClipProblem::bytes_past_room;
     }
     if (row.data_offset + measure.compressed_bytes > source_.size()) {
         return ClipProblem::bytes_past_end;

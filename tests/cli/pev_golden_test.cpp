@@ -123,6 +123,7 @@ std::vector<GoldenCase> golden_cases() {
         // test, and each way a whole archive is refused
         {"test_sound", {"test", "B"}, three()},
         {"test_damaged", {"test", "D"}, damaged()},
+        {"test_last_clip_cut_short", {"test", "B"}, archive_as("B.pev", with_header(3, 1094))},
         {"test_too_long_for_wav",
          {"test", "L"},
          [](const TempDir& dir) { put_too_long_clip(dir, "L.pev"); }},

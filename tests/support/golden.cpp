@@ -91,10 +91,10 @@ void put(const TempDir& dir, const std::string& name, const TestArchive& archive
 
 void run_golden_case(const GoldenCase& golden, const std::string& program,
                      const fs::path& golden_root) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     constexpr bool sanitized = true; // the sanitizer's shadow memory needs the address space
 #elif defined(__has_feature)
-    constexpr bool sanitized = __has_feature(address_sanitizer);
+    constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
 #else
     constexpr bool sanitized = false;
 #endif

@@ -1,6 +1,7 @@
 #include "cli/pev/safe_wav_writer.hpp"
 
 #include "platform/files.hpp"
+#include "platform/rename.hpp"
 #include "platform/utf8_path.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -47,11 +48,6 @@ class TempFile {
     bool kept_ = false;
 };
 
-bool exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path_from_utf8(path), error));
-}
-
 } // namespace
 
 SafeWavWriter::SafeWavWriter(bool replace) : replace_(replace) {
@@ -81,13 +77,17 @@ std::string SafeWavWriter::write(const std::string& path, std::span<std::int16_t
     if (!written) {
         return reason("cannot write it", write_error != 0 ? write_error : errno);
     }
-    // Checked again at the last moment: another program may have made the
-    // file since the run began.
-    if (!replace_ && exists(path)) {
+    // Without --force the final name is claimed in the same step as the
+    // rename: another program may have made the file since the run began.
+    std::error_code error;
+    if (replace_) {
+        fs::rename(path_from_utf8(temp.name()), path_from_utf8(path), error);
+    } else {
+        error = rename_without_replacing(temp.name(), path);
+    }
+    if (error == std::errc::file_exists) {
         return "it appeared while extracting; use --force to replace it";
     }
-    std::error_code error;
-    fs::rename(path_from_utf8(temp.name()), path_from_utf8(path), error);
     if (error) {
         return "cannot put it in place: " + error.message();
     }

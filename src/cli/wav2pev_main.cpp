@@ -217,7 +217,8 @@ class Packer {
     }
 
     bool pack_all() {
-        archive::ArchiveWriter writer(temp_, inputs_.size());
+        archive::FileSink sink(temp_);
+        archive::ArchiveWriter writer(sink, inputs_.size());
         for (std::size_t i = 0; i < inputs_.size(); ++i) {
             if (!pack_one(writer, i)) {
                 return false;

@@ -7,6 +7,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <utility>
 
 namespace pev::pack {
 namespace {

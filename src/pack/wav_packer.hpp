@@ -12,6 +12,7 @@
 #include "pack/archive_packer.hpp"
 #include "pack/pack_error.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -48,7 +49,8 @@ struct PackOutcome {
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress = {});
 
 // The progress line of one packed file:
-// "Packed: NAME (N samples, B blocks: S silent, R raw, D delta, N bytes)".
+// "Packed: NAME (N samples, B blocks: S silent, R raw, D delta, N bytes)",
+// and what an odd length added.
 std::string packed_clip_line(const std::string& file, const ClipSummary& clip);
 
 // The closing line of a packing run:

@@ -1,11 +1,12 @@
 // Runs the built Pev2wav as a process on prepared archives and compares what
 // it printed on each stream, its exit status, and every file it left behind
 // (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/
-// (see support/golden.hpp for the other variables).
+// (see support/golden.hpp and support/golden_runner.hpp).
 //
 // PEV_TEST_PEV2WAV   the executable under test (default: the one just built)
 
 #include "support/golden.hpp"
+#include "support/golden_runner.hpp"
 #include "support/sample_archives.hpp"
 
 #include <cstdlib>
@@ -259,6 +260,39 @@ class Golden : public ::testing::TestWithParam<GoldenCase> {};
 TEST_P(Golden, OutputMatches) {
     run_golden_case(GetParam(), program_under_test(),
                     fs::path(PEV_SOURCE_DIR) / "tests/cli/golden");
+}
+
+// A failing case says where an output file differs from what was expected.
+TEST(GoldenDifference, SaysTheByteAndTheWavFieldOrSample) {
+    const auto wav = [](std::uint32_t rate, std::vector<std::uint8_t> data) {
+        std::vector<std::uint8_t> bytes = {'R', 'I', 'F', 'F', 40, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                           'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   1,   0};
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<std::uint8_t>(rate >> shift));
+        }
+        bytes.resize(36);
+        bytes.insert(bytes.end(), {'d', 'a', 't', 'a', 4, 0, 0, 0});
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return bytes;
+    };
+    const auto base = wav(8000, {1, 2, 3, 4});
+    struct Case {
+        std::vector<std::uint8_t> actual;
+        const char* says;
+    };
+    const Case cases[] = {
+        {wav(8001, {1, 2, 3, 4}),
+         "B.wav: first difference at byte 24 (sample rate): expected 0x40, got 0x41; expected 48 "
+         "bytes, got 48"},
+        {wav(8000, {1, 2, 3, 5}),
+         "B.wav: first difference at byte 47 (sample 1): expected 0x04, got 0x05; expected 48 "
+         "bytes, got 48"},
+        {wav(8000, {1, 2}), "B.wav: the first 46 bytes agree, then the written file ends at byte "
+                            "46 (sample 1); expected 48 bytes, got 46"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(describe_difference("B.wav", base, c.actual), c.says);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pev2wav, Golden, ::testing::ValuesIn(golden_cases()),

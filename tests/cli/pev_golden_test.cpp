@@ -1,10 +1,10 @@
 // Runs the built pev as a process on prepared archives and compares what it
 // printed, its exit status and every file it left behind with the golden
-// files in tests/cli/pev_golden/<case>/ (see support/golden.hpp).
+// files in tests/cli/pev_golden/<case>/ (see support/golden_runner.hpp).
 //
 // PEV_TEST_PEV   the executable under test (default: the one just built)
 
-#include "support/golden.hpp"
+#include "support/golden_runner.hpp"
 #include "support/sample_archives.hpp"
 
 #include <cstdlib>

@@ -1,39 +1,42 @@
 #pragma once
-// End-to-end golden cases: a built program runs as a process in a scratch
-// folder prepared for the case, and what it printed on each stream, its exit
-// status and every file it left behind (names, sizes, checksums) are compared
-// with the files in <golden root>/<case>/.
+// The end-to-end golden check the programs' suites share: what a run
+// printed on each stream, its exit status and every file it left behind are
+// compared with the files of the case's golden folder.
 //
-// PEV_TEST_RUNNER    a command prefix such as an emulator
-// PEV_TEST_CRLF=1    accept "\r\n" line ends in the captured streams
-// PEV_UPDATE_GOLDEN=1  rewrite the golden files from this run
+// A case's `files` lists "path size checksum" for every output file. A copy
+// of each expected output (up to 64 KiB) is kept once, named by its
+// checksum, in the golden root's output_bytes/ folder, so a differing file
+// is shown where it differs: the first differing byte and, in a WAV file,
+// the header field or the sample it lies in.
+//
+// PEV_TEST_CRLF=1      accept "\r\n" line ends in the captured streams
+// PEV_UPDATE_GOLDEN=1  rewrite the golden files (and add copies) from this run
 
-#include "support/archive_builder.hpp"
-#include "support/temp_dir.hpp"
-
+#include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace pev::test {
 
-struct GoldenCase {
-    std::string name;
-    std::vector<std::string> args;
-    std::function<void(const TempDir&)> setup;
-    unsigned long memory_limit_kb = 0; // caps the process's address space
-    // Standard output is binary (a WAV file): it is pinned by its size and
-    // checksum, and kept as written whatever the host's line ends.
-    bool binary_stdout = false;
-};
+// The regular files under `root`, relative to it, with '/' between folders.
+std::vector<std::string> list_regular_files(const std::filesystem::path& root);
 
-// Writes `archive` as `name` in the case's folder.
-void put(const TempDir& dir, const std::string& name, const TestArchive& archive);
+// `text` with "\r\n" turned into "\n" when PEV_TEST_CRLF=1.
+std::string without_carriage_returns(std::string text);
 
-// Runs `program` on the case and compares the outcome with
-// `golden_root`/<case name>/ (or rewrites it, under PEV_UPDATE_GOLDEN=1).
-void run_golden_case(const GoldenCase& golden, const std::string& program,
-                     const std::filesystem::path& golden_root);
+// Compares `actual` with the golden file `stream` of the case in `case_dir`.
+void check_golden(const std::filesystem::path& case_dir, const std::string& stream,
+                  const std::string& actual);
+
+// Compares the files under `root` but `inputs` with the case's `files`, and
+// says where each differing file differs from its stored copy.
+void check_golden_outputs(const std::filesystem::path& case_dir, const std::filesystem::path& root,
+                          const std::vector<std::string>& inputs);
+
+// Where `actual` first differs from `expected`, in words; a ".wav" name
+// gets the header field or the sample index.
+std::string describe_difference(const std::string& name, const std::vector<std::uint8_t>& expected,
+                                const std::vector<std::uint8_t>& actual);
 
 } // namespace pev::test

@@ -52,8 +52,12 @@ PackError append_folder(const std::string& folder, std::vector<std::string>& fil
     // By the bytes of the UTF-8 names, so the order is the same on every host.
     std::sort(names.begin(), names.end(),
               [](const fs::path& a, const fs::path& b) { return a.u8string() < b.u8string(); });
+    // Joined with '/', which every host takes, so the names (and the lines
+    // that show them) are the same on every host too.
+    const bool ends_in_separator = folder.back() == '/' || folder.back() == '\\';
+    const std::string prefix = ends_in_separator ? folder : folder + '/';
     for (const fs::path& name : names) {
-        files.push_back(utf8_of(path_from_utf8(folder) / name));
+        files.push_back(prefix + utf8_of(name));
     }
     return {};
 }

@@ -6,6 +6,7 @@
 
 #include "support/golden_runner.hpp"
 #include "support/sample_archives.hpp"
+#include "support/wav_builder.hpp"
 
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +98,24 @@ Setup with_file(Setup setup, const std::string& name, bool folder = false) {
     };
 }
 
+// WAV files of noise at 8000 Hz, 100 samples more each.
+Setup wav_files(std::vector<std::string> names, Setup also = nullptr) {
+    return [=](const TempDir& dir) {
+        std::size_t count = 600;
+        for (const std::string& name : names) {
+            const fs::path folder = fs::path(name).parent_path();
+            if (!folder.empty()) {
+                fs::create_directories(dir.path() / folder);
+            }
+            write_file(dir.file(name), wav_file_bytes(noise(count, unsigned(count)), 8000));
+            count += 100;
+        }
+        if (also) {
+            also(dir);
+        }
+    };
+}
+
 std::vector<GoldenCase> golden_cases() {
     TestArchive rate_zero = three_clip_archive();
     rate_zero.samples_per_sec = 0;
@@ -170,6 +189,23 @@ std::vector<GoldenCase> golden_cases() {
         {"cat_zero", {"cat", "B", "0"}, three()},
         {"cat_not_a_number", {"cat", "B", "x"}, three()},
         {"cat_refused_clip", {"cat", "D", "2"}, damaged()},
+        // pack
+        {"pack_files", {"pack", "P", "b.wav", "a.wav"}, wav_files({"a.wav", "b.wav"})},
+        {"pack_folder_in_name_order",
+         {"pack", "P.pev", "in", "x.wav"},
+         wav_files({"in/b.wav", "in/a.wav", "in/C.WAV", "x.wav"})},
+        {"pack_like",
+         {"pack", "P", "a.wav", "b.wav", "c.wav", "--like", "B"},
+         wav_files({"a.wav", "b.wav", "c.wav"}, three())},
+        {"pack_like_of_other_size",
+         {"pack", "P", "a.wav", "--like", "B"},
+         wav_files({"a.wav"}, three())},
+        {"pack_existing_refused", {"pack", "B", "a.wav"}, wav_files({"a.wav"}, three())},
+        {"pack_existing_forced", {"pack", "B", "a.wav", "--force"}, wav_files({"a.wav"}, three())},
+        {"pack_folder_without_wav_files", {"pack", "P", "in"}, with_file(three(), "in", true)},
+        {"pack_missing_input", {"pack", "P", "a.wav", "gone.wav"}, wav_files({"a.wav"})},
+        {"pack_not_a_wav_file", {"pack", "P", "B.pev"}, three()},
+        {"pack_no_input", {"pack", "P"}, nullptr},
     };
 }
 

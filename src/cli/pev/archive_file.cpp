@@ -21,7 +21,9 @@ bool is_file_not_folder(const std::string& name) {
     return !error && fs::exists(status) && !fs::is_directory(status);
 }
 
-bool has_extension(const std::string& name) {
+} // namespace
+
+bool has_pev_extension(const std::string& name) {
     if (name.size() < kExtension.size()) {
         return false;
     }
@@ -34,6 +36,8 @@ bool has_extension(const std::string& name) {
     }
     return true;
 }
+
+namespace {
 
 std::string refusal(archive::OpenResult result, const archive::ArchiveHeader& header) {
     const std::string count = std::to_string(header.wave_file_count);
@@ -61,7 +65,7 @@ std::string resolve_archive_path(const std::string& name) {
 std::string base_name_of(const std::string& path) {
     const std::size_t slash = path.find_last_of("/\\");
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (has_extension(name) && name.size() > kExtension.size()) {
+    if (has_pev_extension(name) && name.size() > kExtension.size()) {
         name.resize(name.size() - kExtension.size());
     }
     return name;

@@ -16,6 +16,9 @@ namespace pev::cli::tool {
 // "voices.pev" finds itself).
 std::string resolve_archive_path(const std::string& name);
 
+// True when `name` ends in ".pev", in any letter case.
+bool has_pev_extension(const std::string& name);
+
 // "voices" for ".../voices.pev" (the extension in any letter case); the file
 // name itself when it has another extension.
 std::string base_name_of(const std::string& path);

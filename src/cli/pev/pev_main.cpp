@@ -236,6 +236,16 @@ int run_pev(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
         } catch (const CLI::CallForVersion& version) {
             std::fprintf(out, "%s\n", version.what());
             return kExitOk;
+        } catch (const CLI::ExtrasError& error) {
+            if (parsed.current_command() != nullptr) {
+                return usage_error(parsed, error.what(), err);
+            }
+            // Several files dropped on the program at once, most likely.
+            const int status = usage_error(
+                parsed, "one archive at a time: " + parsed.bare_archive + " and more were given",
+                err);
+            hold_console_window_open();
+            return status;
         } catch (const CLI::ParseError& error) {
             return usage_error(parsed, error.what(), err);
         }

@@ -10,7 +10,6 @@
 #include "cli/pev/safe_wav_writer.hpp"
 #include "cli/pev/sizes.hpp"
 #include "platform/utf8_path.hpp"
-#include "wav/wav_writer.hpp"
 
 #include <filesystem>
 #include <map>

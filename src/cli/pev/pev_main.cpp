@@ -24,7 +24,6 @@ class HelpFormatter : public CLI::Formatter {
   public:
     HelpFormatter() {
         column_width(24);
-        label("Subcommands", "Commands");
         label("Positionals", "Arguments");
         label("REQUIRED", "");
     }

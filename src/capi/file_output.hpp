@@ -1,20 +1,20 @@
 #pragma once
-// Puts a whole file in place at once: written under a temporary name beside
-// its final one and renamed only when complete, so a failure leaves no
-// half-written file and readers never see one.
+// Files the library writes (WAV files, archives) go through the packing
+// engine's safe path: a temporary file beside the final name, renamed into
+// place only when complete, and an existing file replaced only when asked.
 
+#include "archive/byte_sink.hpp"
 #include "pev/pev.h"
 
-#include <cstdint>
-#include <span>
+#include <functional>
 #include <string>
 
 namespace pev::capi {
 
-// Writes `bytes` to `path` (UTF-8). An existing file is replaced only when
-// `replace` is set, else PEV_ERR_FILE_EXISTS. PEV_ERR_CANNOT_WRITE when the
-// file cannot be created, written or renamed into place.
-pev_status write_file_atomically(const std::string& path, std::span<const std::uint8_t> bytes,
-                                 bool replace);
+// Writes `path` (UTF-8) with `write`, which fills the sink and returns an
+// error message or an empty string. PEV_ERR_FILE_EXISTS when the file exists
+// and `replace` is not set, PEV_ERR_CANNOT_WRITE for any other failure.
+pev_status save_file(const std::string& path, bool replace,
+                     const std::function<std::string(archive::ByteSink&)>& write);
 
 } // namespace pev::capi

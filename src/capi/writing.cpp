@@ -8,16 +8,14 @@
 #include "archive/archive_layout.hpp"
 #include "archive/byte_sink.hpp"
 #include "capi/archive_handle.hpp"
+#include "capi/file_output.hpp"
 #include "capi/status.hpp"
 #include "codec/block_encoder.hpp"
-#include "pack/archive_file.hpp"
 #include "pack/archive_packer.hpp"
 #include "pack/pack_session.hpp"
-#include "platform/utf8_path.hpp"
 
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 
 struct pev_writer {
@@ -146,15 +144,12 @@ pev_status pev_writer_finish_file(pev_writer* writer, const char* path, unsigned
         return status;
     }
     return guarded([&] {
-        const bool replace = (flags & PEV_REPLACE) != 0;
-        const pev::pack::PackError error =
-            pev::pack::save_archive(path, replace, [&](pev::archive::ByteSink& sink) {
+        const pev_status status =
+            save_file(path, (flags & PEV_REPLACE) != 0, [&](pev::archive::ByteSink& sink) {
                 return writer->session->write_to(sink);
             });
-        if (!error.ok()) {
-            std::error_code ignored;
-            const bool taken = std::filesystem::exists(pev::path_from_utf8(path), ignored);
-            return !replace && taken ? PEV_ERR_FILE_EXISTS : PEV_ERR_CANNOT_WRITE;
+        if (status != PEV_OK) {
+            return status;
         }
         mark_finished(*writer);
         return PEV_OK;

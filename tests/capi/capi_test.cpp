@@ -7,7 +7,6 @@
 #include "support/sample_archives.hpp"
 #include "support/temp_dir.hpp"
 
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -83,7 +82,7 @@ WriterHandle new_writer(const pev_archive* like = nullptr) {
     return {writer, pev_writer_free};
 }
 
-// Finishes `writer` in memory; the archive's bytes, or its status as text.
+// Finishes `writer` in memory; `archive`, when given, gets the bytes.
 pev_status finish_in_memory(pev_writer* writer, Bytes* archive = nullptr) {
     void* bytes = nullptr;
     std::size_t size = 0;

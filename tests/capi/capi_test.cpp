@@ -171,7 +171,12 @@ std::vector<ErrorCase> error_cases() {
          [] {
              return clip_verdict(one_entry(entry_of({4, -2}, 4)));
          }},
-        {PEV_ERR_BYTES_PAST_ROOM, [] { return clip_verdict(one_entry(entry_of({30}, 10))); }},
+        {PEV_ERR_BYTES_PAST_ROOM,
+         [] {
+             TestArchive a;
+             a.entries = {entry_of({30}, 10), entry_of({2}, 2)};
+             return clip_verdict(build_archive(a));
+         }},
         {PEV_ERR_BYTES_PAST_END,
          [] {
              // The next row's offset is below this one's, so its room wraps

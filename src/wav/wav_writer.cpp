@@ -78,8 +78,8 @@ bool write_samples(std::FILE* file, std::span<const std::int16_t> samples) {
     }
 }
 
-bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
-                std::uint32_t rate) {
+std::span<const std::uint8_t> frame_to_file_bytes(std::span<std::int16_t> frame,
+                                                  std::uint16_t channels, std::uint32_t rate) {
     const std::span<std::int16_t> samples = frame.subspan(kHeaderRoomSamples);
     if constexpr (std::endian::native != std::endian::little) {
         for (std::int16_t& sample : samples) {
@@ -92,8 +92,13 @@ bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t ch
     const auto header = make_header(data_bytes, channels, rate);
     auto* bytes = reinterpret_cast<std::uint8_t*>(frame.data());
     std::copy(header.begin(), header.end(), bytes);
-    const std::size_t total = kHeaderSize + samples.size() * sizeof(std::int16_t);
-    return std::fwrite(bytes, 1, total, file) == total;
+    return {bytes, kHeaderSize + samples.size() * sizeof(std::int16_t)};
+}
+
+bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
+                std::uint32_t rate) {
+    const std::span<const std::uint8_t> bytes = frame_to_file_bytes(frame, channels, rate);
+    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
 } // namespace pev::wav

@@ -34,11 +34,16 @@ bool write_samples(std::FILE* file, std::span<const std::int16_t> samples);
 // Samples of room to leave in front of a sample buffer for write_file.
 inline constexpr std::size_t kHeaderRoomSamples = kHeaderSize / sizeof(std::int16_t);
 
+// Turns `frame` (kHeaderRoomSamples samples of room, then the samples) into
+// the bytes of a whole WAV file, in place: fills the room with the header
+// and, on a big-endian host, turns the samples into little-endian order.
+// Returns those bytes, which alias `frame`.
+std::span<const std::uint8_t> frame_to_file_bytes(std::span<std::int16_t> frame,
+                                                  std::uint16_t channels, std::uint32_t rate);
+
 // Writes a whole file, header and samples, with one fwrite (on an unbuffered
-// stream, one call to the system): `frame` holds kHeaderRoomSamples samples
-// of room and then the samples. Fills the room with the header; on a
-// big-endian host also turns the samples into little-endian order in place.
-// False when the write came up short.
+// stream, one call to the system), from the bytes frame_to_file_bytes makes
+// of `frame`. False when the write came up short.
 bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
                 std::uint32_t rate);
 

@@ -1,0 +1,101 @@
+#include "capi/status.hpp"
+
+namespace pev::capi {
+
+pev_status status_of(archive::OpenResult result) {
+    switch (result) {
+    case archive::OpenResult::ok:
+        return PEV_OK;
+    case archive::OpenResult::not_an_archive:
+        return PEV_ERR_NOT_AN_ARCHIVE;
+    case archive::OpenResult::too_many_clips:
+        return PEV_ERR_TOO_MANY_CLIPS;
+    case archive::OpenResult::negative_count:
+        return PEV_ERR_NEGATIVE_COUNT;
+    case archive::OpenResult::table_cut_short:
+        return PEV_ERR_TABLE_CUT_SHORT;
+    }
+    return PEV_ERR_NOT_AN_ARCHIVE;
+}
+
+pev_status status_of(archive::ClipProblem problem) {
+    switch (problem) {
+    case archive::ClipProblem::none:
+        return PEV_OK;
+    case archive::ClipProblem::block_table_past_end:
+        return PEV_ERR_BLOCK_TABLE_PAST_END;
+    case archive::ClipProblem::malformed_block_size:
+        return PEV_ERR_MALFORMED_BLOCK_SIZE;
+    case archive::ClipProblem::bytes_past_room:
+        return PEV_ERR_BYTES_PAST_ROOM;
+    case archive::ClipProblem::bytes_past_end:
+        return PEV_ERR_BYTES_PAST_END;
+    case archive::ClipProblem::too_long_for_wav:
+        return PEV_ERR_TOO_LONG_FOR_WAV;
+    }
+    return PEV_ERR_MALFORMED_BLOCK_SIZE;
+}
+
+} // namespace pev::capi
+
+extern "C" {
+
+const char* pev_strerror(int status) {
+    switch (status) {
+    case PEV_OK:
+        return "success";
+    case PEV_ERR_INVALID_ARGUMENT:
+        return "invalid argument";
+    case PEV_ERR_CLIP_INDEX:
+        return "no clip at that index";
+    case PEV_ERR_BUFFER_TOO_SMALL:
+        return "buffer too small";
+    case PEV_ERR_NO_MEMORY:
+        return "out of memory";
+    case PEV_ERR_WRITER_FINISHED:
+        return "the writer has already finished its archive";
+    case PEV_ERR_CANNOT_OPEN:
+        return "cannot open the file";
+    case PEV_ERR_CANNOT_WRITE:
+        return "cannot write the file";
+    case PEV_ERR_FILE_EXISTS:
+        return "the file already exists";
+    case PEV_ERR_NOT_AN_ARCHIVE:
+        return "not a voice archive";
+    case PEV_ERR_TOO_MANY_CLIPS:
+        return "more than 9999 clips";
+    case PEV_ERR_NEGATIVE_COUNT:
+        return "the clip count is negative";
+    case PEV_ERR_TABLE_CUT_SHORT:
+        return "the entry table is cut short";
+    case PEV_ERR_BLOCK_TABLE_PAST_END:
+    case PEV_ERR_MALFORMED_BLOCK_SIZE:
+    case PEV_ERR_BYTES_PAST_ROOM:
+    case PEV_ERR_BYTES_PAST_END:
+    case PEV_ERR_TOO_LONG_FOR_WAV:
+        break;
+    case PEV_ERR_CLIP_TOO_LONG:
+        return "the clip needs more than 65535 blocks";
+    case PEV_ERR_ARCHIVE_TOO_LARGE:
+        return "the archive would pass 4 GiB";
+    case PEV_ERR_LIKE_MISMATCH:
+        return "the clip count differs from the model archive's";
+    }
+    // The clip problems keep the phrases the core gives them.
+    using pev::archive::ClipProblem;
+    for (const ClipProblem problem :
+         {ClipProblem::block_table_past_end, ClipProblem::malformed_block_size,
+          ClipProblem::bytes_past_room, ClipProblem::bytes_past_end,
+          ClipProblem::too_long_for_wav}) {
+        if (pev::capi::status_of(problem) == status) {
+            return pev::archive::describe(problem);
+        }
+    }
+    return "unknown status";
+}
+
+long pev_version(void) {
+    return PEV_VERSION;
+}
+
+} // extern "C"

@@ -38,6 +38,7 @@ function inPageEngine() {
 const engine = {
     port: null,
     live: false,
+    where: null, // 'worker' or 'page'
     seq: 0,
     calls: new Map(),
     waiting: [],
@@ -51,27 +52,29 @@ const engine = {
             // Barred here: the engine runs on the page.
         }
         if (!worker) {
-            this.use(inPageEngine());
+            this.use(inPageEngine(), 'page');
             return;
         }
         worker.onerror = (event) => {
             event.preventDefault();
             if (!this.live) {
                 worker.terminate();
-                this.use(inPageEngine());
+                this.use(inPageEngine(), 'page');
             }
         };
-        this.use(worker);
+        this.use(worker, 'worker');
     },
 
-    use(port) {
+    use(port, where) {
         this.port = port;
+        this.where = where;
         port.onmessage = ({ data }) => this.receive(data);
     },
 
     receive(data) {
         if (data.ready) {
             this.live = true;
+            document.documentElement.dataset.engine = this.where; // for the tests
             for (const [message, transfer] of this.waiting.splice(0)) {
                 this.port.postMessage(message, transfer);
             }
@@ -258,7 +261,7 @@ function clipRow(clip) {
     row.dataset.position = clip.position;
     row.dataset.id = clip.id;
     row.append(
-        cell(clip.position, '#', 'position'),
+        cell(clip.position, 'Clip', 'position'),
         cell(clip.id, 'Id'),
         cell(clip.problem ? '—' : seconds(clip.samples), 'Duration'),
         cell(clip.problem ? '—' : clip.samples, 'Samples'),

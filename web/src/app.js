@@ -412,6 +412,7 @@ async function drawWave(canvas, played = 0) {
         context.fillStyle = style.getPropertyValue(x < played * width ? '--wave-played' : '--wave');
         context.fillRect(x, top, 1, Math.max(1, bottom - top));
     }
+    canvas.dataset.drawn = 'true';
 }
 
 // ---------------------------------------------------------------- playback

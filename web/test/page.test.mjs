@@ -38,7 +38,8 @@ test('opens the demo archive from disk in a worker and lists its clips as the pa
         assert.deepEqual(cells.slice(0, 5), [`${i + 1}`, `${id}`, seconds, samples, `${silent} / ${raw} / ${delta}`]);
     }
     assert.match(await page.textContent('#summary'), /^3 clips · 22050 Hz · 15\.70 s · 233360 bytes/);
-    await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT ?? join(t.scratch(), 'page.png') });
+    await page.waitForFunction(() => document.querySelectorAll('canvas[data-drawn]').length === 3);
+    await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT || join(t.scratch(), 'page.png') });
 });
 
 test('filters the table by position or id', async () => {

@@ -1,7 +1,7 @@
 // Writes the seed corpora: small well-formed and slightly broken archives for
-// fuzz_extract, block tables for fuzz_decoder and WAV files for the WAV
-// reader. Usage: make_fuzz_seeds DIR (writes DIR/extract, DIR/decoder,
-// DIR/wav_reader).
+// fuzz_extract and fuzz_capi, block tables for fuzz_decoder and WAV files for
+// the WAV reader. Usage: make_fuzz_seeds DIR (writes DIR/extract, DIR/capi,
+// DIR/decoder, DIR/wav_reader).
 
 #include "support/archive_builder.hpp"
 #include "wav/wav_writer.hpp"
@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path root = argv[1];
     try {
         write_all(root / "extract", archive_seeds());
+        write_all(root / "capi", archive_seeds());
         write_all(root / "decoder", decoder_seeds());
         write_all(root / "wav_reader", wav_seeds());
     } catch (const std::exception& error) {

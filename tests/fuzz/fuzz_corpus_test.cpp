@@ -2,6 +2,7 @@
 // broke) a fuzz target through the targets' own checks, without libFuzzer,
 // so a regression shows up in the ordinary test run.
 
+#include "harness/capi_harness.hpp"
 #include "harness/decoder_harness.hpp"
 #include "harness/extract_harness.hpp"
 #include "harness/wav_reader_harness.hpp"
@@ -26,7 +27,7 @@ struct CorpusFile {
 std::vector<CorpusFile> corpus_files() {
     const fs::path root = PEV_SOURCE_DIR;
     std::vector<CorpusFile> files;
-    for (const char* target : {"extract", "decoder", "wav_reader"}) {
+    for (const char* target : {"extract", "decoder", "wav_reader", "capi"}) {
         for (const fs::path& dir :
              {root / "tests" / "fuzz_corpus" / target, root / "fuzz" / "seeds" / target}) {
             if (!fs::is_directory(dir)) {
@@ -51,6 +52,9 @@ std::string check(const CorpusFile& file) {
     }
     if (file.target == "decoder") {
         return pev::fuzz::check_decoder(bytes);
+    }
+    if (file.target == "capi") {
+        return pev::fuzz::check_capi(bytes);
     }
     return pev::fuzz::check_wav_reader(bytes);
 }
@@ -80,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(Files, FuzzCorpus, testing::ValuesIn(corpus_files()), t
 // Without this the suite could silently replay nothing after a move.
 TEST(FuzzCorpusLayout, HoldsFilesForEveryTarget) {
     const std::vector<CorpusFile> files = corpus_files();
-    for (const char* target : {"extract", "decoder", "wav_reader"}) {
+    for (const char* target : {"extract", "decoder", "wav_reader", "capi"}) {
         EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const CorpusFile& f) {
             return f.target == target;
         })) << target;

@@ -1,0 +1,164 @@
+#include "harness/capi_harness.hpp"
+
+#include "pev/pev.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace pev::fuzz {
+namespace {
+
+using Samples = std::vector<std::int16_t>;
+using Archive = std::unique_ptr<pev_archive, void (*)(pev_archive*)>;
+
+// Decoding stops once this many samples were checked, so that an input whose
+// thousands of rows share one huge block table still runs quickly.
+constexpr std::uint64_t kSampleBudget = std::uint64_t{1} << 20;
+constexpr std::size_t kGuard = 16;
+constexpr std::int16_t kFill = 0x5A5A;
+
+bool is_open_error(pev_status status) {
+    return status == PEV_ERR_NOT_AN_ARCHIVE || status == PEV_ERR_TOO_MANY_CLIPS ||
+           status == PEV_ERR_NEGATIVE_COUNT || status == PEV_ERR_TABLE_CUT_SHORT;
+}
+
+bool is_clip_problem(pev_status status) {
+    return status >= PEV_ERR_BLOCK_TABLE_PAST_END && status <= PEV_ERR_TOO_LONG_FOR_WAV;
+}
+
+std::uint32_t u32le(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) |
+           static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+// Decodes clip `index` of `count` samples into exact and one-short buffers,
+// each followed by guard samples; `samples` gets the clip.
+std::string check_samples(const pev_archive* archive, std::size_t index, std::size_t count,
+                          Samples& samples) {
+    std::size_t size = 0;
+    const pev_status asked = pev_decode_clip(archive, index, nullptr, 0, &size);
+    if (asked != (count == 0 ? PEV_OK : PEV_ERR_BUFFER_TOO_SMALL) || size != count) {
+        return "asking a clip's size gave " + std::to_string(asked) + " and " +
+               std::to_string(size) + " for " + std::to_string(count) + " samples";
+    }
+    if (count > 0) {
+        Samples short_buffer(count - 1 + kGuard, kFill);
+        if (pev_decode_clip(archive, index, short_buffer.data(), count - 1, &size) !=
+                PEV_ERR_BUFFER_TOO_SMALL ||
+            size != count ||
+            std::any_of(short_buffer.begin(), short_buffer.end(),
+                        [](std::int16_t s) { return s != kFill; })) {
+            return "a buffer one sample short was not refused untouched";
+        }
+    }
+    Samples buffer(count + kGuard, kFill);
+    if (pev_decode_clip(archive, index, buffer.data(), count, &size) != PEV_OK || size != count ||
+        std::any_of(buffer.begin() + static_cast<std::ptrdiff_t>(count), buffer.end(),
+                    [](std::int16_t s) { return s != kFill; })) {
+        return "decoding into an exact buffer failed or wrote past it";
+    }
+    buffer.resize(count);
+    samples = std::move(buffer);
+    return {};
+}
+
+// The WAV image of clip `index`: size asked first, refused one byte short,
+// and its header and data matching `samples` at `rate`.
+std::string check_wav(const pev_archive* archive, std::size_t index, const Samples& samples,
+                      std::uint32_t rate) {
+    const std::size_t expected = 44 + 2 * samples.size();
+    std::size_t size = 0;
+    if (pev_decode_clip_wav(archive, index, nullptr, 0, &size) != PEV_ERR_BUFFER_TOO_SMALL ||
+        size != expected) {
+        return "asking a WAV image's size gave " + std::to_string(size) + ", not " +
+               std::to_string(expected);
+    }
+    std::vector<std::uint8_t> image(expected + kGuard, 0xA5);
+    if (pev_decode_clip_wav(archive, index, image.data(), expected - 1, &size) !=
+            PEV_ERR_BUFFER_TOO_SMALL ||
+        std::any_of(image.begin(), image.end(), [](std::uint8_t b) { return b != 0xA5; })) {
+        return "a WAV buffer one byte short was not refused untouched";
+    }
+    if (pev_decode_clip_wav(archive, index, image.data(), expected, &size) != PEV_OK ||
+        size != expected ||
+        std::any_of(image.begin() + static_cast<std::ptrdiff_t>(expected), image.end(),
+                    [](std::uint8_t b) { return b != 0xA5; })) {
+        return "decoding a WAV image failed or wrote past it";
+    }
+    const std::uint8_t* h = image.data();
+    if (std::memcmp(h, "RIFF", 4) != 0 || u32le(h + 4) != expected - 8 ||
+        std::memcmp(h + 8, "WAVEfmt ", 8) != 0 || u32le(h + 24) != rate ||
+        std::memcmp(h + 36, "data", 4) != 0 || u32le(h + 40) != expected - 44) {
+        return "a WAV image's header does not describe it";
+    }
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (static_cast<std::int16_t>(h[44 + 2 * i] | h[45 + 2 * i] << 8) != samples[i]) {
+            return "a WAV image's sample " + std::to_string(i) + " differs from the decoded one";
+        }
+    }
+    return {};
+}
+
+std::string check_clip(const pev_archive* archive, std::size_t index, std::uint32_t rate,
+                       Samples& samples) {
+    pev_clip_info info{};
+    if (pev_get_clip_info(archive, index, &info) != PEV_OK) {
+        return "no info for clip " + std::to_string(index);
+    }
+    if (info.problem != PEV_OK) {
+        std::size_t size = 7;
+        if (!is_clip_problem(info.problem) || info.sample_count != 0 ||
+            pev_decode_clip(archive, index, nullptr, 0, &size) != info.problem ||
+            pev_decode_clip_wav(archive, index, nullptr, 0, &size) != info.problem || size != 7) {
+            return "refused clip " + std::to_string(index) + " was not refused the same everywhere";
+        }
+        return {};
+    }
+    if (info.silent_blocks + info.raw_blocks + info.delta_blocks != info.block_count ||
+        info.sample_count > 65534 * std::uint64_t{info.block_count}) {
+        return "clip " + std::to_string(index) + "'s info does not add up";
+    }
+    if (std::string broken = check_samples(archive, index, info.sample_count, samples);
+        !broken.empty()) {
+        return broken;
+    }
+    return check_wav(archive, index, samples, rate);
+}
+
+} // namespace
+
+std::string check_capi(std::span<const std::uint8_t> bytes) {
+    pev_archive* opened = nullptr;
+    const pev_status status = pev_open_memory(bytes.data(), bytes.size(), &opened);
+    if (status != PEV_OK) {
+        return is_open_error(status) && opened == nullptr
+                   ? ""
+                   : "opening gave " + std::to_string(status);
+    }
+    const Archive archive(opened, pev_close);
+    std::size_t count = 0;
+    std::uint32_t rate = 0;
+    if (pev_clip_count(archive.get(), &count) != PEV_OK || count > 9999 ||
+        pev_sample_rate(archive.get(), &rate) != PEV_OK || rate == 0) {
+        return "count or rate unavailable";
+    }
+    pev_clip_info info;
+    if (pev_get_clip_info(archive.get(), count, &info) != PEV_ERR_CLIP_INDEX) {
+        return "a clip past the last was described";
+    }
+    std::vector<Samples> clips;
+    std::uint64_t spent = 0;
+    for (std::size_t i = 0; i < count && spent < kSampleBudget; ++i) {
+        Samples samples;
+        if (std::string broken = check_clip(archive.get(), i, rate, samples); !broken.empty()) {
+            return broken;
+        }
+        spent += samples.size();
+        clips.push_back(std::move(samples));
+    }
+    return {};
+}
+
+} // namespace pev::fuzz

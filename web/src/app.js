@@ -210,7 +210,8 @@ async function openArchive(file) {
             : `Opened “${file.name}”, which is damaged: ${plural(bad, 'clip')} cannot be decoded (marked below); the others can be used.`,
             bad === 0 ? 'info' : 'error');
     } catch (error) {
-        say(error.message, 'error');
+        const hint = state && /\.wav$/i.test(file.name) ? ' To replace a clip with it, drop it on the clip’s row.' : '';
+        say(error.message + hint, 'error');
     } finally {
         setBusy(null);
     }
@@ -315,7 +316,9 @@ function clipRow(clip) {
         event.stopPropagation();
         row.classList.remove('drop-target');
         const file = singleFile(event.dataTransfer);
-        if (file) {
+        if (file && /\.pev$/i.test(file.name)) {
+            openArchive(file);
+        } else if (file) {
             replaceClip(index, file);
         }
     });

@@ -152,7 +152,7 @@ function baseName(fileName) {
 }
 
 function clipFileName(position) {
-    return `${state.base}_${String(position).padStart(4, '0')}.wav`;
+    return `${state.base}_${fourDigits(position)}.wav`;
 }
 
 function save(blob, fileName) {
@@ -221,16 +221,26 @@ function plural(count, noun) {
     return `${count} ${noun}${count === 1 ? '' : 's'}`;
 }
 
-function seconds(samples) {
-    return `${(samples / state.rate).toFixed(2)} s`;
+// Durations as the `pev` tool prints them: 4.682 s, 1:05.3, 1:02:05.3.
+function duration(samples) {
+    const seconds = samples / state.rate;
+    if (seconds < 60) {
+        return `${seconds.toFixed(3)} s`;
+    }
+    const tenths = Math.round(seconds * 10);
+    const minutes = Math.floor(tenths / 600);
+    const rest = ((tenths % 600) / 10).toFixed(1).padStart(4, '0');
+    return minutes < 60 ? `${minutes}:${rest}` : `${Math.floor(minutes / 60)}:${String(minutes % 60).padStart(2, '0')}:${rest}`;
 }
+
+const fourDigits = (position) => String(position).padStart(4, '0');
 
 function showArchive() {
     const { clips } = state;
     const total = clips.reduce((sum, clip) => sum + clip.samples, 0);
     ui.archive.hidden = false;
     ui.name.textContent = state.name;
-    ui.summary.textContent = `${plural(clips.length, 'clip')} · ${state.rate} Hz · ${seconds(total)} · ${state.size} bytes` +
+    ui.summary.textContent = `${plural(clips.length, 'clip')} · ${state.rate} Hz · ${duration(total)} · ${state.size} bytes` +
         (state.changed ? ' · changed, not saved yet' : '');
     ui.rows.replaceChildren(...clips.map(clipRow));
     applyFilter();
@@ -262,11 +272,11 @@ function clipRow(clip) {
     row.dataset.position = clip.position;
     row.dataset.id = clip.id;
     row.append(
-        cell(clip.position, 'Clip', 'position'),
+        cell(fourDigits(clip.position), 'Clip', 'position'),
         cell(clip.id, 'Id'),
-        cell(clip.problem ? '—' : seconds(clip.samples), 'Duration'),
+        cell(clip.problem ? '—' : duration(clip.samples), 'Duration'),
         cell(clip.problem ? '—' : clip.samples, 'Samples'),
-        cell(`${clip.silent} / ${clip.raw} / ${clip.delta}`, 'Blocks'),
+        cell(clip.blocksKnown ? `${clip.silent} / ${clip.raw} / ${clip.delta}` : '—', 'Blocks'),
     );
 
     const wave = cell('', 'Waveform', 'wave');

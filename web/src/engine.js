@@ -18,6 +18,7 @@ const PEV_ERR_NOT_AN_ARCHIVE = 20;
 const PEV_ERR_TOO_MANY_CLIPS = 21;
 const PEV_ERR_NEGATIVE_COUNT = 22;
 const PEV_ERR_TABLE_CUT_SHORT = 23;
+const PEV_ERR_BLOCK_TABLE_PAST_END = 30;
 const CLIP_INFO_SIZE = 40; // pev_clip_info on wasm32, checked in wav_input.cpp
 const NO_MEMORY = 'There is not enough memory in this browser tab for that.';
 
@@ -157,6 +158,7 @@ async function describe(progress) {
             storedBytes: u64(at + 16),
             samples: u64(at + 24),
             problem: problem === PEV_OK ? '' : phrase(problem),
+            blocksKnown: problem !== PEV_ERR_BLOCK_TABLE_PAST_END, // else its sizes were never read
         });
         progress(index + 1, count);
         await breathe();

@@ -34,10 +34,10 @@ test('opens the demo archive from disk in a worker and lists its clips as the pa
     for (const [i, [, samples, silent, raw, delta]] of expected.entries()) {
         const cells = await rowText(i + 1).locator('td').allInnerTexts();
         const id = archive.readUInt16LE(32 + 8 * i);
-        const seconds = `${(samples / 22050).toFixed(2)} s`;
-        assert.deepEqual(cells.slice(0, 5), [`${i + 1}`, `${id}`, seconds, samples, `${silent} / ${raw} / ${delta}`]);
+        const seconds = `${(samples / 22050).toFixed(3)} s`;
+        assert.deepEqual(cells.slice(0, 5), [`000${i + 1}`, `${id}`, seconds, samples, `${silent} / ${raw} / ${delta}`]);
     }
-    assert.match(await page.textContent('#summary'), /^3 clips · 22050 Hz · 15\.70 s · 233360 bytes/);
+    assert.match(await page.textContent('#summary'), /^3 clips · 22050 Hz · 15\.704 s · 233360 bytes/);
     await page.waitForFunction(() => document.querySelectorAll('canvas[data-drawn]').length === 3);
     await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT || join(t.scratch(), 'page.png') });
 });

@@ -60,7 +60,13 @@ const engine = {
             if (!this.live) {
                 worker.terminate();
                 this.use(inPageEngine(), 'page');
+                return;
             }
+            // Nothing more will be answered: fail what waits, not hang.
+            for (const call of this.calls.values()) {
+                call.reject(new Error(`The decoder stopped: ${event.message}. Reload the page to go on.`));
+            }
+            this.calls.clear();
         };
         this.use(worker, 'worker');
     },
@@ -205,10 +211,14 @@ async function openArchive(file) {
         wavCache.clear();
         showArchive();
         const bad = table.clips.filter((clip) => clip.problem).length;
-        say(bad === 0
-            ? `Opened “${file.name}”.`
-            : `Opened “${file.name}”, which is damaged: ${plural(bad, 'clip')} cannot be decoded (marked below); the others can be used.`,
-            bad === 0 ? 'info' : 'error');
+        const count = table.clips.length;
+        if (bad === 0) {
+            say(`Opened “${file.name}”.`);
+        } else if (bad === count) {
+            say(`Opened “${file.name}”, which is damaged: none of its ${plural(count, 'clip')} can be decoded.`, 'error');
+        } else {
+            say(`Opened “${file.name}”, which is damaged: ${plural(bad, 'clip')} cannot be decoded (marked below); the others can be used.`, 'error');
+        }
     } catch (error) {
         const hint = state && /\.wav$/i.test(file.name) ? ' To replace a clip with it, drop it on the clip’s row.' : '';
         say(error.message + hint, 'error');

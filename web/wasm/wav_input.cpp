@@ -39,9 +39,13 @@ pev_web_wav* pev_web_wav_parse(const std::uint8_t* bytes, std::size_t size) {
 }
 
 // Why the file cannot be packed ("it is 8-bit mono PCM; ..."), or "".
-const char* pev_web_wav_error(const pev_web_wav* wav) { return wav->read.error.c_str(); }
+const char* pev_web_wav_error(const pev_web_wav* wav) {
+    return wav->read.error.c_str();
+}
 
-std::uint32_t pev_web_wav_rate(const pev_web_wav* wav) { return wav->read.clip.sample_rate; }
+std::uint32_t pev_web_wav_rate(const pev_web_wav* wav) {
+    return wav->read.clip.sample_rate;
+}
 
 const std::int16_t* pev_web_wav_samples(const pev_web_wav* wav) {
     return wav->read.clip.samples.data();
@@ -60,6 +64,8 @@ const char* pev_web_wav_warning(const pev_web_wav* wav, std::size_t index) {
     return wav->read.clip.warnings[index].c_str();
 }
 
-void pev_web_wav_free(pev_web_wav* wav) { delete wav; }
+void pev_web_wav_free(pev_web_wav* wav) {
+    delete wav;
+}
 
 } // extern "C"

@@ -1,7 +1,6 @@
 #include "archive/archive_writer.hpp"
 
 #include "common/little_endian.hpp"
-#include "platform/files.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,13 +25,14 @@ std::string io_error(const char* what) {
 
 } // namespace
 
-TemplateReadResult read_archive_template(std::FILE* archive) {
+TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive) {
     TemplateReadResult result;
     HeaderBytes& header = result.kept.header;
-    if (std::fread(header.data(), 1, header.size(), archive) != header.size()) {
+    if (archive.size() < header.size()) {
         result.error = "it is too short to be a voice archive";
         return result;
     }
+    std::copy_n(archive.begin(), header.size(), header.begin());
     if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
         result.error = "it is not a voice archive (no PEVPAC magic)";
         return result;
@@ -42,8 +42,8 @@ TemplateReadResult read_archive_template(std::FILE* archive) {
         result.error = "its clip count " + std::to_string(count) + " is out of range";
         return result;
     }
-    std::vector<std::uint8_t> table(static_cast<std::size_t>(count) * kEntryRowSize);
-    if (!table.empty() && std::fread(table.data(), 1, table.size(), archive) != table.size()) {
+    const std::span<const std::uint8_t> table = archive.subspan(kHeaderSize);
+    if (table.size() / kEntryRowSize < static_cast<std::size_t>(count)) {
         result.error = "its entry table is cut short";
         return result;
     }
@@ -52,6 +52,21 @@ TemplateReadResult read_archive_template(std::FILE* archive) {
         result.kept.entry_ids[i] = load_u16le(table, i * kEntryRowSize + kRowIdOffset);
     }
     return result;
+}
+
+TemplateReadResult read_archive_template(std::FILE* archive) {
+    // Only the header and the table are read, however large the archive.
+    std::vector<std::uint8_t> front(kHeaderSize);
+    front.resize(std::fread(front.data(), 1, front.size(), archive));
+    if (front.size() == kHeaderSize) {
+        const auto count = static_cast<std::int32_t>(load_u32le(front, kCountOffset));
+        if (count > 0 && count <= kMaxWaveFiles) {
+            front.resize(kHeaderSize + static_cast<std::size_t>(count) * kEntryRowSize);
+            front.resize(kHeaderSize + std::fread(front.data() + kHeaderSize, 1,
+                                                  front.size() - kHeaderSize, archive));
+        }
+    }
+    return read_archive_template(front);
 }
 
 HeaderBytes make_archive_header(std::int32_t count, std::uint32_t rate, const HeaderBytes& kept) {
@@ -75,8 +90,8 @@ std::array<std::uint8_t, kEntryRowSize> make_entry_row(std::uint16_t id, std::ui
     return row;
 }
 
-ArchiveWriter::ArchiveWriter(std::FILE* file, std::size_t clip_count)
-    : file_(file), clip_count_(clip_count), table_(clip_count * kEntryRowSize) {
+ArchiveWriter::ArchiveWriter(ByteSink& sink, std::size_t clip_count)
+    : sink_(sink), clip_count_(clip_count), table_(clip_count * kEntryRowSize) {
     // Room for the header and the table, filled in by finish().
     const std::vector<std::uint8_t> placeholder(kHeaderSize + table_.size());
     write(placeholder);
@@ -87,7 +102,7 @@ bool ArchiveWriter::write(std::span<const std::uint8_t> bytes) {
     if (failed_) {
         return false;
     }
-    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    if (!sink_.append(bytes)) {
         failed_ = true;
         return false;
     }
@@ -132,7 +147,10 @@ std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
     }
     const HeaderBytes header =
         make_archive_header(static_cast<std::int32_t>(clip_count_), rate, kept);
-    if (!seek_to(file_, 0) || !write(header) || !write(table_) || std::fflush(file_) != 0) {
+    std::vector<std::uint8_t> front(header.begin(), header.end());
+    front.insert(front.end(), table_.begin(), table_.end());
+    if (!sink_.write_at(0, front) || !sink_.flush()) {
+        failed_ = true;
         return io_error("cannot write the archive");
     }
     return "";

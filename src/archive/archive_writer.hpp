@@ -8,6 +8,7 @@
 // offset is known.
 
 #include "archive/archive_layout.hpp"
+#include "archive/byte_sink.hpp"
 
 #include <array>
 #include <cstdint>
@@ -34,8 +35,10 @@ struct TemplateReadResult {
     bool ok() const { return error.empty(); }
 };
 
-// Reads the header and the entry table of an existing archive.
+// Reads the header and the entry table of an existing archive, from an open
+// file or from the archive's bytes in memory.
 TemplateReadResult read_archive_template(std::FILE* archive);
+TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive);
 
 // The header of an archive of `count` clips at `rate`, with the unread bytes
 // taken from `kept`.
@@ -47,9 +50,9 @@ std::array<std::uint8_t, kEntryRowSize> make_entry_row(std::uint16_t id, std::ui
 
 class ArchiveWriter {
   public:
-    // `file` is open for binary writing at its start; `clip_count` is the
-    // number of entries that will be added.
-    ArchiveWriter(std::FILE* file, std::size_t clip_count);
+    // `sink` is empty; `clip_count` is the number of entries that will be
+    // added.
+    ArchiveWriter(ByteSink& sink, std::size_t clip_count);
 
     // Appends one entry after the ones before it. Returns an error message,
     // or an empty string when it was written.
@@ -66,7 +69,7 @@ class ArchiveWriter {
   private:
     bool write(std::span<const std::uint8_t> bytes);
 
-    std::FILE* file_;
+    ByteSink& sink_;
     std::size_t clip_count_;
     std::vector<std::uint8_t> table_; // the entry table, filled as entries come
     std::size_t added_ = 0;

@@ -1,27 +1,17 @@
 #include "cli/wav2pev_main.hpp"
 
-#include "archive/archive_layout.hpp"
-#include "archive/archive_writer.hpp"
-#include "archive/extract.hpp"
-#include "codec/block_encoder.hpp"
-#include "platform/files.hpp"
-#include "platform/utf8_path.hpp"
-#include "wav/wav_reader.hpp"
+#include "pack/pack_inputs.hpp"
+#include "pack/wav_packer.hpp"
 
-#include <cerrno>
-#include <cinttypes>
-#include <filesystem>
 #include <new>
 #include <optional>
-#include <random>
-#include <system_error>
+#include <utility>
 #include <vector>
 
 namespace pev::cli {
 namespace {
 
 constexpr const char* kVersion = "0.36";
-constexpr std::uint64_t kMaxBlocksPerClip = 0xFFFF;
 
 constexpr const char* kUsage =
     "Usage: Wav2pev [--force] [--like ARCHIVE.pev] BASE [FILE.wav...]\n"
@@ -88,237 +78,40 @@ std::string parse_options(std::span<const std::string> args, Options& options) {
     return "";
 }
 
-bool exists(const std::string& name) {
-    std::error_code ignored;
-    return std::filesystem::exists(path_from_utf8(name), ignored);
-}
-
-// The temporary archive lives beside the real one, so the final rename stays
-// within one file system; the random part keeps two runs apart.
-std::string temporary_name(const std::string& archive) {
-    std::random_device random;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    return archive + suffix;
-}
-
-class Packer {
-  public:
-    Packer(const Options& options, std::FILE* out, std::FILE* err)
-        : options_(options), out_(out), err_(err), archive_name_(options.base + ".pev") {}
-    Packer(const Packer&) = delete;
-    Packer& operator=(const Packer&) = delete;
-
-    // Whatever ends the run early, an exception included, the temporary
-    // archive goes with it.
-    ~Packer() {
-        if (!committed_ && !temp_name_.empty()) {
-            discard_temp();
-        }
-    }
-
-    int run() {
-        if (!collect_inputs() || !check_target() || !read_template()) {
-            return kExitFailed;
-        }
-        const std::string temp_name = temporary_name(archive_name_);
-        temp_ = open_for_writing(temp_name);
-        if (temp_ == nullptr) {
-            return fail(temp_name, "cannot create it: " + std::generic_category().message(errno));
-        }
-        temp_name_ = temp_name;
-        if (!pack_all() || !finish()) {
-            return kExitFailed;
-        }
-        committed_ = true;
-        std::fprintf(
-            out_,
-            "Packed %zu clip%s, %" PRIu64 " samples, into %s: %" PRIu64
-            " bytes (%.1f%% of the %" PRIu64 " bytes of samples)\n",
-            inputs_.size(), inputs_.size() == 1 ? "" : "s", total_samples_, archive_name_.c_str(),
-            archive_bytes_,
-            total_samples_ == 0 ? 0.0 : 100.0 * double(archive_bytes_) / double(2 * total_samples_),
-            2 * total_samples_);
-        return kExitPacked;
-    }
-
-  private:
-    int fail(const std::string& name, const std::string& reason) {
-        std::fprintf(err_, "Wav2pev: %s: %s\n", name.c_str(), reason.c_str());
+// Packs with the engine and prints its progress, its warnings and its
+// outcome as this program's lines.
+int pack(const Options& options, std::FILE* out, std::FILE* err) {
+    const auto report = [err](const pack::PackError& error) {
+        std::fprintf(err, "Wav2pev: %s\n", error.text().c_str());
         return kExitFailed;
+    };
+    pack::PackRequest request;
+    request.archive = options.base + ".pev";
+    request.like = options.like;
+    request.force = options.force;
+    if (!options.inputs.empty()) {
+        request.inputs = options.inputs;
+    } else {
+        pack::InputList numbered = pack::numbered_inputs(options.base);
+        if (!numbered.error.ok()) {
+            return report(numbered.error);
+        }
+        request.inputs = std::move(numbered.files);
     }
-
-    bool collect_inputs() {
-        if (!options_.inputs.empty()) {
-            inputs_ = options_.inputs;
-        } else {
-            for (int position = 1; position <= archive::kMaxWaveFiles; ++position) {
-                const std::string name = archive::clip_file_name(options_.base, position);
-                if (!exists(name)) {
-                    break;
-                }
-                inputs_.push_back(name);
-            }
-            if (inputs_.empty()) {
-                fail(archive::clip_file_name(options_.base, 1),
-                     "not found, so there is nothing to pack");
-                return false;
-            }
-            if (inputs_.size() == archive::kMaxWaveFiles &&
-                exists(archive::clip_file_name(options_.base, archive::kMaxWaveFiles + 1))) {
-                fail(archive::clip_file_name(options_.base, archive::kMaxWaveFiles + 1),
-                     "an archive holds at most 9999 clips");
-                return false;
-            }
-        }
-        if (inputs_.size() > static_cast<std::size_t>(archive::kMaxWaveFiles)) {
-            fail(archive_name_,
-                 std::to_string(inputs_.size()) + " clips given; an archive holds at most 9999");
-            return false;
-        }
-        return true;
+    pack::PackProgress progress;
+    progress.warning = [err](const std::string& file, const std::string& warning) {
+        std::fprintf(err, "Wav2pev: warning: %s: %s\n", file.c_str(), warning.c_str());
+    };
+    progress.packed = [out](const std::string& file, const pack::ClipSummary& clip) {
+        std::fprintf(out, "%s\n", pack::packed_clip_line(file, clip).c_str());
+    };
+    const pack::PackOutcome outcome = pack::pack_wav_files(request, progress);
+    if (!outcome.ok()) {
+        return report(outcome.error);
     }
-
-    bool check_target() {
-        if (!options_.force && exists(archive_name_)) {
-            fail(archive_name_, "already exists; use --force to replace it");
-            return false;
-        }
-        return true;
-    }
-
-    bool read_template() {
-        if (!options_.like) {
-            kept_.entry_ids.resize(inputs_.size());
-            for (std::size_t i = 0; i < inputs_.size(); ++i) {
-                kept_.entry_ids[i] = static_cast<std::uint16_t>(i);
-            }
-            return true;
-        }
-        const std::string& like = *options_.like;
-        std::FILE* file = open_for_reading(like);
-        if (file == nullptr) {
-            fail(like, "cannot open it: " + std::generic_category().message(errno));
-            return false;
-        }
-        archive::TemplateReadResult read = archive::read_archive_template(file);
-        std::fclose(file);
-        if (!read.ok()) {
-            fail(like, read.error);
-            return false;
-        }
-        if (read.kept.entry_ids.size() != inputs_.size()) {
-            fail(like, "it holds " + std::to_string(read.kept.entry_ids.size()) + " clips, but " +
-                           std::to_string(inputs_.size()) + " are being packed");
-            return false;
-        }
-        kept_ = std::move(read.kept);
-        return true;
-    }
-
-    bool pack_all() {
-        archive::ArchiveWriter writer(temp_, inputs_.size());
-        for (std::size_t i = 0; i < inputs_.size(); ++i) {
-            if (!pack_one(writer, i)) {
-                return false;
-            }
-        }
-        if (const std::string error = writer.finish(rate_, kept_.header); !error.empty()) {
-            fail(temp_name_, error);
-            return false;
-        }
-        archive_bytes_ = writer.size();
-        return true;
-    }
-
-    bool pack_one(archive::ArchiveWriter& writer, std::size_t index) {
-        const std::string& name = inputs_[index];
-        const wav::WavReadResult read = wav::read_wav_file(name);
-        if (!read.ok()) {
-            fail(name, read.error);
-            return false;
-        }
-        for (const std::string& warning : read.clip.warnings) {
-            std::fprintf(err_, "Wav2pev: warning: %s: %s\n", name.c_str(), warning.c_str());
-        }
-        if (index == 0) {
-            rate_ = read.clip.sample_rate;
-        } else if (read.clip.sample_rate != rate_) {
-            fail(name, "its sample rate is " + std::to_string(read.clip.sample_rate) +
-                           " Hz, but the clips before it are at " + std::to_string(rate_) +
-                           " Hz; all clips of an archive share one rate");
-            return false;
-        }
-        const std::uint64_t blocks = blocks_for_samples(read.clip.samples.size());
-        if (blocks > kMaxBlocksPerClip) {
-            fail(name, "its " + std::to_string(read.clip.samples.size()) + " samples need " +
-                           std::to_string(blocks) +
-                           " blocks of 1024; a clip holds at most 65535 blocks");
-            return false;
-        }
-        const EncodedEntry entry = encode_entry(read.clip.samples);
-        if (const std::string error =
-                writer.add_entry(kept_.entry_ids[index], entry.block_sizes, entry.bytes);
-            !error.empty()) {
-            fail(name, error);
-            return false;
-        }
-        total_samples_ += entry.sample_count;
-        std::fprintf(out_,
-                     "Packed: %s (%zu samples, %zu block%s: %zu silent, %zu raw, %zu delta, "
-                     "%zu bytes)%s\n",
-                     name.c_str(), read.clip.samples.size(), entry.block_sizes.size(),
-                     entry.block_sizes.size() == 1 ? "" : "s", entry.silent_blocks,
-                     entry.raw_blocks, entry.delta_blocks,
-                     entry.bytes.size() + 2 * entry.block_sizes.size(),
-                     entry.padded ? " + 1 sample repeating the last, for its odd length" : "");
-        return true;
-    }
-
-    bool finish() {
-        const bool closed = std::fclose(temp_) == 0;
-        temp_ = nullptr;
-        if (!closed) {
-            fail(temp_name_, "cannot write it: " + std::generic_category().message(errno));
-            return false;
-        }
-        // Checked again at the last moment: another program may have made
-        // the archive while this one was packing.
-        if (!options_.force && exists(archive_name_)) {
-            fail(archive_name_, "already exists; use --force to replace it");
-            return false;
-        }
-        std::error_code error;
-        std::filesystem::rename(path_from_utf8(temp_name_), path_from_utf8(archive_name_), error);
-        if (error) {
-            fail(archive_name_, "cannot put it in place: " + error.message());
-            return false;
-        }
-        return true;
-    }
-
-    void discard_temp() {
-        if (temp_ != nullptr) {
-            std::fclose(temp_);
-            temp_ = nullptr;
-        }
-        std::error_code ignored;
-        std::filesystem::remove(path_from_utf8(temp_name_), ignored);
-    }
-
-    const Options& options_;
-    std::FILE* out_;
-    std::FILE* err_;
-    std::string archive_name_;
-    std::vector<std::string> inputs_;
-    archive::ArchiveTemplate kept_;
-    std::string temp_name_;
-    std::FILE* temp_ = nullptr;
-    std::uint32_t rate_ = 0;
-    std::uint64_t total_samples_ = 0;
-    std::uint64_t archive_bytes_ = 0;
-    bool committed_ = false;
-};
+    std::fprintf(out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
+    return kExitPacked;
+}
 
 } // namespace
 
@@ -337,7 +130,7 @@ int run_wav2pev(std::span<const std::string> args, std::FILE* out, std::FILE* er
         return kExitPacked;
     }
     try {
-        return Packer(options, out, err).run();
+        return pack(options, out, err);
     } catch (const std::bad_alloc&) {
         std::fputs("Wav2pev: out of memory\n", err);
         return kExitFailed;

@@ -13,9 +13,6 @@ constexpr std::uint16_t kBitsPerSample = 16;
 constexpr std::uint32_t kFormatRecordSize = 16;
 constexpr std::uint32_t kRiffSizeBeyondData = 36;
 
-// Where each piece of the header starts; the pieces are written one by one.
-constexpr std::array<std::size_t, 9> kPieceStarts = {0, 4, 8, 12, 16, 20, 36, 40, kHeaderSize};
-
 } // namespace
 
 std::array<std::uint8_t, kHeaderSize> make_header(std::uint32_t data_bytes, std::uint16_t channels,
@@ -41,41 +38,6 @@ std::array<std::uint8_t, kHeaderSize> make_header(std::uint32_t data_bytes, std:
     tag(36, "data");
     store_u32le(h, 40, data_bytes);
     return h;
-}
-
-long write_header(std::FILE* file, std::uint32_t data_bytes, std::uint16_t channels,
-                  std::uint32_t rate) {
-    const auto header = make_header(data_bytes, channels, rate);
-    bool complete = true;
-    for (std::size_t i = 0; i + 1 < kPieceStarts.size(); ++i) {
-        const std::size_t length = kPieceStarts[i + 1] - kPieceStarts[i];
-        complete &= std::fwrite(header.data() + kPieceStarts[i], 1, length, file) == length;
-    }
-    return complete ? std::ftell(file) : -1;
-}
-
-bool write_samples(std::FILE* file, std::span<const std::int16_t> samples) {
-    if (samples.empty()) {
-        return true; // an empty span may have no storage to point at
-    }
-    if constexpr (std::endian::native == std::endian::little) {
-        return std::fwrite(samples.data(), sizeof(std::int16_t), samples.size(), file) ==
-               samples.size();
-    } else {
-        // A big-endian host swaps each sample into a chunk before writing it.
-        std::array<std::uint8_t, 8192> chunk;
-        while (!samples.empty()) {
-            const std::size_t count = std::min(samples.size(), chunk.size() / 2);
-            for (std::size_t i = 0; i < count; ++i) {
-                store_u16le(chunk, 2 * i, static_cast<std::uint16_t>(samples[i]));
-            }
-            if (std::fwrite(chunk.data(), 1, 2 * count, file) != 2 * count) {
-                return false;
-            }
-            samples = samples.subspan(count);
-        }
-        return true;
-    }
 }
 
 std::span<const std::uint8_t> frame_to_file_bytes(std::span<std::int16_t> frame,

@@ -21,16 +21,6 @@ inline constexpr std::size_t kHeaderSize = 44;
 std::array<std::uint8_t, kHeaderSize> make_header(std::uint32_t data_bytes, std::uint16_t channels,
                                                   std::uint32_t rate);
 
-// Writes the header at the file's current position (its start), piece by
-// piece in the order above. Returns the position after it (44), or -1 when
-// any write came up short.
-long write_header(std::FILE* file, std::uint32_t data_bytes, std::uint16_t channels,
-                  std::uint32_t rate);
-
-// Appends the samples as little-endian 16-bit values. False when the write
-// came up short (a full disk, a failing device).
-bool write_samples(std::FILE* file, std::span<const std::int16_t> samples);
-
 // Samples of room to leave in front of a sample buffer for write_file.
 inline constexpr std::size_t kHeaderRoomSamples = kHeaderSize / sizeof(std::int16_t);
 

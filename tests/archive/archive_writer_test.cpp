@@ -24,6 +24,7 @@ Bytes contents(std::FILE* file) {
 
 struct TempFile {
     std::FILE* file = std::tmpfile();
+    pev::archive::FileSink sink{file};
     ~TempFile() { std::fclose(file); }
 };
 
@@ -44,7 +45,7 @@ TEST(ArchiveHeader, EntryRowIsLittleEndian) {
 }
 
 // The writer lays the archive out exactly as the test builder does, which
-// the unpacker's own tests read.
+// the unpacker's own tests read, in a file and in memory alike.
 TEST(ArchiveWriter, LaysOutHeaderTableSizesAndBytes) {
     pev::test::TestArchive expected;
     expected.samples_per_sec = 8000;
@@ -54,26 +55,48 @@ TEST(ArchiveWriter, LaysOutHeaderTableSizesAndBytes) {
         {0xFFFF, {2}, {0x21, 0x43}, std::nullopt, std::nullopt},
     };
     TempFile temp;
-    ArchiveWriter writer(temp.file, expected.entries.size());
-    for (const auto& entry : expected.entries) {
-        EXPECT_EQ(writer.add_entry(entry.id, entry.block_sizes, entry.bytes), "");
+    pev::archive::MemorySink memory;
+    for (pev::archive::ByteSink* sink : {static_cast<pev::archive::ByteSink*>(&temp.sink),
+                                         static_cast<pev::archive::ByteSink*>(&memory)}) {
+        ArchiveWriter writer(*sink, expected.entries.size());
+        for (const auto& entry : expected.entries) {
+            EXPECT_EQ(writer.add_entry(entry.id, entry.block_sizes, entry.bytes), "");
+        }
+        EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
+        EXPECT_EQ(writer.size(), pev::test::build_archive(expected).size());
     }
-    EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
-    const Bytes written = contents(temp.file);
-    EXPECT_EQ(written, pev::test::build_archive(expected));
-    EXPECT_EQ(writer.size(), written.size());
+    EXPECT_EQ(contents(temp.file), pev::test::build_archive(expected));
+    EXPECT_EQ(memory.bytes(), pev::test::build_archive(expected));
+}
+
+// A write the device refuses is an error, whether it meets the device while
+// an entry is added (more than the stream buffers) or only at the end.
+TEST(ArchiveWriter, FailedWriteIsAnError) {
+    for (const std::size_t entry_bytes : {std::size_t{10}, std::size_t{200000}}) {
+        std::FILE* full = std::fopen("/dev/full", "wb");
+        if (full == nullptr) {
+            GTEST_SKIP() << "no /dev/full here";
+        }
+        pev::archive::FileSink sink(full);
+        ArchiveWriter writer(sink, 1);
+        const std::string added = writer.add_entry(0, {}, Bytes(entry_bytes, 0x11));
+        const std::string finished = writer.finish(8000, HeaderBytes{});
+        EXPECT_NE(added + finished, "") << entry_bytes;
+        EXPECT_NE(finished, "") << entry_bytes;
+        std::fclose(full);
+    }
 }
 
 TEST(ArchiveWriter, EmptyArchiveIsJustAHeader) {
     TempFile temp;
-    ArchiveWriter writer(temp.file, 0);
+    ArchiveWriter writer(temp.sink, 0);
     EXPECT_EQ(writer.finish(22050, HeaderBytes{}), "");
     EXPECT_EQ(contents(temp.file), pev::test::build_archive({}));
 }
 
 TEST(ArchiveWriter, RefusesWhatTheLayoutCannotHold) {
     TempFile temp;
-    ArchiveWriter writer(temp.file, 1);
+    ArchiveWriter writer(temp.sink, 1);
     const std::vector<std::int16_t> too_many_blocks(65536, 0);
     EXPECT_NE(writer.add_entry(0, too_many_blocks, {}).find("65535"), std::string::npos);
     EXPECT_NE(writer.finish(8000, HeaderBytes{}), ""); // the entry never arrived
@@ -82,15 +105,25 @@ TEST(ArchiveWriter, RefusesWhatTheLayoutCannotHold) {
     EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
 }
 
+// The template reads alike from a file and from the bytes in memory.
+pev::archive::TemplateReadResult read_template_both_ways(const Bytes& bytes) {
+    TempFile temp;
+    std::fwrite(bytes.data(), 1, bytes.size(), temp.file);
+    std::rewind(temp.file);
+    const pev::archive::TemplateReadResult from_file =
+        pev::archive::read_archive_template(temp.file);
+    const pev::archive::TemplateReadResult from_memory = pev::archive::read_archive_template(bytes);
+    EXPECT_EQ(from_file.error, from_memory.error);
+    EXPECT_EQ(from_file.kept.entry_ids, from_memory.kept.entry_ids);
+    return from_memory;
+}
+
 TEST(ArchiveTemplate, ReadsIdsAndHeader) {
     pev::test::TestArchive archive;
     archive.unread_fill = 0x5A;
     archive.entries = {pev::test::delta_entry(42, {0x21}), pev::test::delta_entry(7, {0x21})};
     const Bytes bytes = pev::test::build_archive(archive);
-    TempFile temp;
-    std::fwrite(bytes.data(), 1, bytes.size(), temp.file);
-    std::rewind(temp.file);
-    const pev::archive::TemplateReadResult read = pev::archive::read_archive_template(temp.file);
+    const pev::archive::TemplateReadResult read = read_template_both_ways(bytes);
     ASSERT_TRUE(read.ok()) << read.error;
     EXPECT_EQ(read.kept.entry_ids, (std::vector<std::uint16_t>{42, 7}));
     EXPECT_TRUE(std::equal(read.kept.header.begin(), read.kept.header.end(), bytes.begin()));
@@ -123,11 +156,7 @@ TEST(ArchiveTemplate, RefusesWhatIsNoArchive) {
         {"short header", short_header, "too short"},
     };
     for (const Case& c : cases) {
-        const Bytes bytes = pev::test::build_archive(c.archive);
-        TempFile temp;
-        std::fwrite(bytes.data(), 1, bytes.size(), temp.file);
-        std::rewind(temp.file);
-        const auto read = pev::archive::read_archive_template(temp.file);
+        const auto read = read_template_both_ways(pev::test::build_archive(c.archive));
         ASSERT_FALSE(read.ok()) << c.name;
         EXPECT_NE(read.error.find(c.says), std::string::npos) << c.name << ": " << read.error;
     }

@@ -96,6 +96,25 @@ TEST(Extract, RefusesAnEntryTooLargeForAWavFile) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("B_0001.wav")));
 }
 
+// The bytes a truncated entry lacks read as 0 even where the reused buffer
+// held other bytes: the first entry fills it with 0x77 first.
+TEST(Extract, TruncatedEntryReadsZerosInAReusedBuffer) {
+    TestArchive cut;
+    TestEntry loud;
+    loud.block_sizes = {1024};
+    loud.bytes.assign(1024, 0x77);
+    cut.entries = {loud, delta_entry(2, {0x21, 0x43, 0x65})};
+    TestArchive zeros = cut;
+    zeros.entries[1].bytes = {0x21, 0, 0};
+    cut.truncate_to = build_archive(cut).size() - 2;
+    TempDir dir;
+    write_file(dir.file("cut.pev"), build_archive(cut));
+    write_file(dir.file("zeros.pev"), build_archive(zeros));
+    ASSERT_EQ(extract(dir, "cut").result, 2);
+    ASSERT_EQ(extract(dir, "zeros").result, 2);
+    EXPECT_EQ(wav_samples(dir.file("cut_0002.wav")), wav_samples(dir.file("zeros_0002.wav")));
+}
+
 TEST(Extract, OutputCreatorReceivesEveryName) {
     TempDir dir;
     write_file(dir.file("B.pev"), build_archive(three_clip_archive()));

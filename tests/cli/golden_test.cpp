@@ -1,24 +1,22 @@
 // Runs the built Pev2wav as a process on prepared archives and compares what
 // it printed on each stream, its exit status, and every file it left behind
-// (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/.
+// (names, sizes, checksums) with the golden files in tests/cli/golden/<case>/
+// (see support/golden.hpp).
 //
 // PEV_TEST_PEV2WAV   the executable under test (default: the one just built)
 // PEV_TEST_RUNNER    a command prefix such as an emulator
-// PEV_TEST_CRLF=1    accept "\r\n" line ends in the captured streams
-// PEV_UPDATE_GOLDEN=1  rewrite the golden files from this run
 
 #include "support/archive_builder.hpp"
+#include "support/golden.hpp"
 #include "support/process.hpp"
 #include "support/sample_archives.hpp"
 #include "support/temp_dir.hpp"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace pev::test {
 namespace {
@@ -36,76 +34,9 @@ void put(const TempDir& dir, const std::string& name, const TestArchive& archive
     write_file(dir.file(name), build_archive(archive));
 }
 
-std::uint64_t fnv1a(const std::vector<std::uint8_t>& bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const std::uint8_t b : bytes) {
-        hash = (hash ^ b) * 0x100000001b3ULL;
-    }
-    return hash;
-}
-
-// Every regular file under `root` but the inputs: "path size checksum" lines.
-std::string list_outputs(const fs::path& root, const std::vector<std::string>& inputs) {
-    std::vector<std::string> lines;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (!item.is_regular_file() || item.is_symlink()) {
-            continue;
-        }
-        const std::string relative = fs::relative(item.path(), root).generic_string();
-        if (std::find(inputs.begin(), inputs.end(), relative) != inputs.end()) {
-            continue;
-        }
-        const auto bytes = read_file(item.path().string());
-        std::ostringstream line;
-        line << relative << ' ' << bytes.size() << ' ' << std::hex << fnv1a(bytes) << '\n';
-        lines.push_back(line.str());
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const auto& line : lines) {
-        text += line;
-    }
-    return text;
-}
-
-std::vector<std::string> list_inputs(const fs::path& root) {
-    std::vector<std::string> names;
-    for (const auto& item : fs::recursive_directory_iterator(root)) {
-        if (item.is_regular_file()) {
-            names.push_back(fs::relative(item.path(), root).generic_string());
-        }
-    }
-    return names;
-}
-
-std::string without_carriage_returns(std::string text) {
-    if (const char* crlf = std::getenv("PEV_TEST_CRLF"); crlf != nullptr && crlf[0] == '1') {
-        std::string out;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                out += text[i];
-            }
-        }
-        return out;
-    }
-    return text;
-}
-
 std::string program_under_test() {
     const char* chosen = std::getenv("PEV_TEST_PEV2WAV");
     return chosen != nullptr ? chosen : PEV_BINARY_DIR "/Pev2wav";
-}
-
-void check_golden(const fs::path& dir, const std::string& stream, const std::string& actual) {
-    const fs::path file = dir / stream;
-    if (const char* update = std::getenv("PEV_UPDATE_GOLDEN"); update && update[0] == '1') {
-        fs::create_directories(dir);
-        std::ofstream(file, std::ios::binary) << actual;
-        return;
-    }
-    ASSERT_TRUE(fs::exists(file)) << file << " is missing (run with PEV_UPDATE_GOLDEN=1)";
-    const auto expected = read_file(file.string());
-    EXPECT_EQ(std::string(expected.begin(), expected.end()), actual) << stream;
 }
 
 TestArchive single(TestEntry entry) {
@@ -370,7 +301,7 @@ TEST_P(Golden, OutputMatches) {
     if (golden.setup) {
         golden.setup(dir);
     }
-    const auto inputs = list_inputs(dir.path());
+    const auto inputs = list_regular_files(dir.path());
     const ProcessResult result =
         run_process(program_under_test(), golden.args, dir.path().string(), golden.memory_limit_kb);
 
@@ -378,7 +309,40 @@ TEST_P(Golden, OutputMatches) {
     check_golden(expected, "stdout", without_carriage_returns(result.out));
     check_golden(expected, "stderr", without_carriage_returns(result.err));
     check_golden(expected, "status", std::to_string(result.status) + "\n");
-    check_golden(expected, "files", list_outputs(dir.path(), inputs));
+    check_golden_outputs(expected, dir.path(), inputs);
+}
+
+// A failing case says where an output file differs from what was expected.
+TEST(GoldenDifference, SaysTheByteAndTheWavFieldOrSample) {
+    const auto wav = [](std::uint32_t rate, std::vector<std::uint8_t> data) {
+        std::vector<std::uint8_t> bytes = {'R', 'I', 'F', 'F', 40, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                           'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   1,   0};
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes.push_back(static_cast<std::uint8_t>(rate >> shift));
+        }
+        bytes.resize(36);
+        bytes.insert(bytes.end(), {'d', 'a', 't', 'a', 4, 0, 0, 0});
+        bytes.insert(bytes.end(), data.begin(), data.end());
+        return bytes;
+    };
+    const auto base = wav(8000, {1, 2, 3, 4});
+    struct Case {
+        std::vector<std::uint8_t> actual;
+        const char* says;
+    };
+    const Case cases[] = {
+        {wav(8001, {1, 2, 3, 4}),
+         "B.wav: first difference at byte 24 (sample rate): expected 0x40, got 0x41; expected 48 "
+         "bytes, got 48"},
+        {wav(8000, {1, 2, 3, 5}),
+         "B.wav: first difference at byte 47 (sample 1): expected 0x04, got 0x05; expected 48 "
+         "bytes, got 48"},
+        {wav(8000, {1, 2}), "B.wav: the first 46 bytes agree, then the written file ends at byte "
+                            "46 (sample 1); expected 48 bytes, got 46"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(describe_difference("B.wav", base, c.actual), c.says);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pev2wav, Golden, ::testing::ValuesIn(golden_cases()),

@@ -35,7 +35,8 @@ bool runs_through_emulator() {
 }
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& directory, unsigned long memory_limit_kb) {
+                          const std::string& directory, unsigned long memory_limit_kb,
+                          unsigned long file_size_limit_kb) {
     TempDir captures;
     const char* runner = std::getenv("PEV_TEST_RUNNER");
     std::string command = "cd ";
@@ -44,6 +45,12 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
     if (memory_limit_kb != 0) {
         command += "ulimit -v ";
         command += std::to_string(memory_limit_kb);
+        command += " && ";
+    }
+    if (file_size_limit_kb != 0) {
+        // The POSIX shell counts the limit in blocks of 512 bytes.
+        command += "trap '' XFSZ && ulimit -f ";
+        command += std::to_string(2 * file_size_limit_kb);
         command += " && ";
     }
     if (runner != nullptr && *runner != '\0') {

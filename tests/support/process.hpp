@@ -15,9 +15,12 @@ struct ProcessResult {
 
 // Runs `program` with `args` in `directory`. PEV_TEST_RUNNER, when set, is a
 // command prefix (an emulator such as qemu or wine) put before the program.
-// A non-zero `memory_limit_kb` caps the process's address space.
+// A non-zero `memory_limit_kb` caps the process's address space; a non-zero
+// `file_size_limit_kb` caps the size of every file it writes, a write past
+// it failing with EFBIG (the signal that would end the process is ignored).
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
-                          const std::string& directory, unsigned long memory_limit_kb = 0);
+                          const std::string& directory, unsigned long memory_limit_kb = 0,
+                          unsigned long file_size_limit_kb = 0);
 
 // True when the tests run the program through an emulator.
 bool runs_through_emulator();

@@ -62,20 +62,23 @@ std::vector<std::uint8_t> contents(std::FILE* file) {
     return bytes;
 }
 
+// The header fills the room in front of the samples, whatever it held, and
+// the samples follow little-endian whatever the host.
 TEST(WavWriter, HeaderThenLittleEndianSamples) {
-    for (const std::size_t count : {std::size_t{0}, std::size_t{3}, std::size_t{10000}}) {
+    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{10000}}) {
         std::vector<std::int16_t> samples(count);
         for (std::size_t i = 0; i < count; ++i) {
-            samples[i] = static_cast<std::int16_t>(i * 257 - 32768);
+            samples[i] = static_cast<std::int16_t>(i * 7919 - 32768);
         }
+        std::vector<std::int16_t> frame(wav::kHeaderRoomSamples, 0x5A5A);
+        frame.insert(frame.end(), samples.begin(), samples.end());
         std::FILE* file = std::tmpfile();
-        ASSERT_EQ(wav::write_header(file, static_cast<std::uint32_t>(2 * count), 1, 22050), 44);
-        ASSERT_TRUE(wav::write_samples(file, samples));
+        ASSERT_TRUE(wav::write_file(file, frame, 1, 11025));
         const auto bytes = contents(file);
         std::fclose(file);
 
         ASSERT_EQ(bytes.size(), 44 + 2 * count);
-        const auto header = wav::make_header(static_cast<std::uint32_t>(2 * count), 1, 22050);
+        const auto header = wav::make_header(static_cast<std::uint32_t>(2 * count), 1, 11025);
         EXPECT_TRUE(std::equal(header.begin(), header.end(), bytes.begin()));
         for (std::size_t i = 0; i < count; ++i) {
             const auto value = static_cast<std::uint16_t>(samples[i]);
@@ -85,44 +88,14 @@ TEST(WavWriter, HeaderThenLittleEndianSamples) {
     }
 }
 
-// The one-write path must give the very bytes of the piecewise one.
-TEST(WavWriter, WholeFileInOneWriteMatchesHeaderThenSamples) {
-    for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{10000}}) {
-        std::vector<std::int16_t> samples(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            samples[i] = static_cast<std::int16_t>(i * 7919 - 32768);
-        }
-        std::FILE* piecewise = std::tmpfile();
-        wav::write_header(piecewise, static_cast<std::uint32_t>(2 * count), 1, 11025);
-        wav::write_samples(piecewise, samples);
-        const auto expected = contents(piecewise);
-        std::fclose(piecewise);
-
-        std::vector<std::int16_t> frame(wav::kHeaderRoomSamples, 0x5A5A);
-        frame.insert(frame.end(), samples.begin(), samples.end());
-        std::FILE* whole = std::tmpfile();
-        ASSERT_TRUE(wav::write_file(whole, frame, 1, 11025));
-        EXPECT_EQ(contents(whole), expected) << count << " samples";
-        std::fclose(whole);
-    }
-}
-
 TEST(WavWriter, FullDeviceIsReported) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     if (full == nullptr) {
         GTEST_SKIP() << "no /dev/full here";
     }
-    std::setvbuf(full, nullptr, _IONBF, 0); // so each write meets the device
-    EXPECT_EQ(wav::write_header(full, 0, 1, 22050), -1);
-    const std::vector<std::int16_t> samples(100000, 7);
-    EXPECT_FALSE(wav::write_samples(full, samples));
-    std::fclose(full);
-
-    std::FILE* fresh = std::fopen("/dev/full", "wb");
-    ASSERT_NE(fresh, nullptr);
     std::vector<std::int16_t> frame(wav::kHeaderRoomSamples + 100000, 7);
-    EXPECT_FALSE(wav::write_file(fresh, frame, 1, 22050));
-    std::fclose(fresh);
+    EXPECT_FALSE(wav::write_file(full, frame, 1, 22050));
+    std::fclose(full);
 }
 
 } // namespace

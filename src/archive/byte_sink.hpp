@@ -1,0 +1,55 @@
+#pragma once
+// Where an archive's bytes go: an open file or a buffer in memory. The
+// archive writer appends the entries as they come and goes back once, at the
+// end, to fill in the header and the table.
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace pev::archive {
+
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+
+    // Appends `bytes` at the end. False when they could not all be written.
+    virtual bool append(std::span<const std::uint8_t> bytes) = 0;
+
+    // Writes `bytes` over what was appended, from `offset` on; later appends
+    // still go to the end. False when they could not all be written.
+    virtual bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) = 0;
+
+    // Pushes out everything written so far. False when that failed.
+    virtual bool flush() = 0;
+};
+
+// Writes to a file open for binary writing at its start; does not close it.
+class FileSink final : public ByteSink {
+  public:
+    explicit FileSink(std::FILE* file) : file_(file) {}
+
+    bool append(std::span<const std::uint8_t> bytes) override;
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    bool flush() override;
+
+  private:
+    std::FILE* file_;
+};
+
+// Collects the bytes in memory. Throws std::bad_alloc when they do not fit.
+class MemorySink final : public ByteSink {
+  public:
+    bool append(std::span<const std::uint8_t> bytes) override;
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    bool flush() override;
+
+    const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::vector<std::uint8_t> take() { return std::move(bytes_); }
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+} // namespace pev::archive

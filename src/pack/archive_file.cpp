@@ -1,0 +1,109 @@
+#include "pack/archive_file.hpp"
+
+#include "platform/files.hpp"
+#include "platform/utf8_path.hpp"
+
+#include <cerrno>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <utility>
+
+namespace pev::pack {
+namespace {
+
+bool exists(const std::string& name) {
+    std::error_code ignored;
+    return std::filesystem::exists(path_from_utf8(name), ignored);
+}
+
+// The random part keeps two runs packing the same archive apart.
+std::string temporary_name(const std::string& archive) {
+    std::random_device random;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+    return archive + suffix;
+}
+
+PackError already_exists(const std::string& path) {
+    return {path, "already exists; use --force to replace it"};
+}
+
+} // namespace
+
+ArchiveFile::ArchiveFile(std::string path, bool force) : path_(std::move(path)), force_(force) {}
+
+ArchiveFile::~ArchiveFile() {
+    if (!committed_ && !temp_name_.empty()) {
+        discard();
+    }
+}
+
+PackError ArchiveFile::check_target() const {
+    if (!force_ && exists(path_)) {
+        return already_exists(path_);
+    }
+    return {};
+}
+
+PackError ArchiveFile::create() {
+    const std::string name = temporary_name(path_);
+    file_ = open_for_writing(name);
+    if (file_ == nullptr) {
+        return {name, "cannot create it: " + std::generic_category().message(errno)};
+    }
+    // Only a file this object created is ever removed.
+    temp_name_ = name;
+    sink_.emplace(file_);
+    return {};
+}
+
+PackError ArchiveFile::commit() {
+    if (file_ == nullptr) {
+        return {path_, "nothing was written for it"};
+    }
+    sink_.reset();
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!closed) {
+        return {temp_name_, "cannot write it: " + std::generic_category().message(errno)};
+    }
+    // Another program may have made the archive while this one was writing.
+    if (PackError error = check_target(); !error.ok()) {
+        return error;
+    }
+    std::error_code error;
+    std::filesystem::rename(path_from_utf8(temp_name_), path_from_utf8(path_), error);
+    if (error) {
+        return {path_, "cannot put it in place: " + error.message()};
+    }
+    committed_ = true;
+    return {};
+}
+
+void ArchiveFile::discard() {
+    sink_.reset();
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    std::error_code ignored;
+    std::filesystem::remove(path_from_utf8(temp_name_), ignored);
+}
+
+PackError save_archive(const std::string& path, bool force,
+                       const std::function<std::string(archive::ByteSink&)>& write) {
+    ArchiveFile file(path, force);
+    if (PackError error = file.check_target(); !error.ok()) {
+        return error;
+    }
+    if (PackError error = file.create(); !error.ok()) {
+        return error;
+    }
+    if (std::string error = write(file.sink()); !error.empty()) {
+        return {file.temp_name(), std::move(error)};
+    }
+    return file.commit();
+}
+
+} // namespace pev::pack

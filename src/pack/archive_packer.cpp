@@ -1,0 +1,86 @@
+#include "pack/archive_packer.hpp"
+
+#include "archive/archive_layout.hpp"
+
+#include <utility>
+
+namespace pev::pack {
+
+ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples) {
+    ClipSummary summary;
+    summary.input_samples = input_samples;
+    summary.stored_samples = entry.sample_count;
+    summary.blocks = entry.block_sizes.size();
+    summary.silent_blocks = entry.silent_blocks;
+    summary.raw_blocks = entry.raw_blocks;
+    summary.delta_blocks = entry.delta_blocks;
+    summary.stored_bytes = entry.bytes.size() + archive::kBlockSizeFieldSize * summary.blocks;
+    summary.padded = entry.padded;
+    return summary;
+}
+
+std::string check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate) {
+    // The archive stores rate 0 for 22050, so a clip cannot have it.
+    if (rate == 0) {
+        return "its sample rate is 0";
+    }
+    if (archive_rate != 0 && rate != archive_rate) {
+        return "its sample rate is " + std::to_string(rate) +
+               " Hz, but the clips before it are at " + std::to_string(archive_rate) +
+               " Hz; all clips of an archive share one rate";
+    }
+    const std::uint64_t blocks = blocks_for_samples(sample_count);
+    if (blocks > kMaxBlocksPerClip) {
+        return "its " + std::to_string(sample_count) + " samples need " + std::to_string(blocks) +
+               " blocks of 1024; a clip holds at most 65535 blocks";
+    }
+    return "";
+}
+
+LayoutResult layout_for(std::size_t clip_count, const archive::ArchiveTemplate* like) {
+    LayoutResult result;
+    if (like == nullptr) {
+        result.layout.entry_ids.resize(clip_count);
+        for (std::size_t i = 0; i < clip_count; ++i) {
+            result.layout.entry_ids[i] = static_cast<std::uint16_t>(i);
+        }
+    } else if (like->entry_ids.size() != clip_count) {
+        result.error = "it holds " + std::to_string(like->entry_ids.size()) + " clips, but " +
+                       std::to_string(clip_count) + " are being packed";
+    } else {
+        result.layout = *like;
+    }
+    return result;
+}
+
+ArchivePacker::ArchivePacker(archive::ByteSink& sink, archive::ArchiveTemplate layout)
+    : layout_(std::move(layout)), writer_(sink, layout_.entry_ids.size()) {}
+
+std::string ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
+                                    ClipSummary* summary) {
+    if (added_ >= layout_.entry_ids.size()) {
+        return "more clips than the archive was laid out for";
+    }
+    if (std::string error = check_clip(samples.size(), rate, rate_); !error.empty()) {
+        return error;
+    }
+    const EncodedEntry entry = encode_entry(samples);
+    if (std::string error =
+            writer_.add_entry(layout_.entry_ids[added_], entry.block_sizes, entry.bytes);
+        !error.empty()) {
+        return error;
+    }
+    ++added_;
+    rate_ = rate;
+    stored_samples_ += entry.sample_count;
+    if (summary != nullptr) {
+        *summary = summarise(entry, samples.size());
+    }
+    return "";
+}
+
+std::string ArchivePacker::finish() {
+    return writer_.finish(rate_, layout_.header);
+}
+
+} // namespace pev::pack

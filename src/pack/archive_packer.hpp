@@ -1,0 +1,78 @@
+#pragma once
+// Packs clips of 16-bit samples into one archive, written to a byte sink as
+// they come: the number of clips is known before the first, so each clip is
+// checked, encoded and written when it is added, and only one is ever held
+// in memory.
+//
+// All clips share the first clip's sample rate and fit in 65535 blocks of
+// 1024 samples. Errors are messages about the clip or the archive without
+// its name, for the caller to put the name in front.
+
+#include "archive/archive_writer.hpp"
+#include "archive/byte_sink.hpp"
+#include "codec/block_encoder.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace pev::pack {
+
+inline constexpr std::uint64_t kMaxBlocksPerClip = 0xFFFF;
+
+// How one clip was stored.
+struct ClipSummary {
+    std::uint64_t input_samples = 0;  // as given
+    std::uint64_t stored_samples = 0; // as the unpacker gives them back
+    std::size_t blocks = 0;
+    std::size_t silent_blocks = 0;
+    std::size_t raw_blocks = 0;
+    std::size_t delta_blocks = 0;
+    std::uint64_t stored_bytes = 0; // its block-size table and compressed bytes
+    bool padded = false;            // one sample repeats the last (odd length)
+};
+
+// How `entry`, encoded from `input_samples` samples, was stored.
+ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
+
+// Why a clip of `sample_count` samples at `rate` cannot join an archive whose
+// clips so far are at `archive_rate` (0 before the first); empty when it can.
+std::string check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate);
+
+struct LayoutResult {
+    archive::ArchiveTemplate layout;
+    std::string error; // about `like`, when it does not fit
+};
+
+// The entry ids and kept header bytes of an archive of `clip_count` clips:
+// those of `like` when given, which must hold as many clips; otherwise the
+// positions 0, 1, ... and zeros.
+LayoutResult layout_for(std::size_t clip_count, const archive::ArchiveTemplate* like);
+
+class ArchivePacker {
+  public:
+    // `sink` is empty; one clip is to come for each of `layout.entry_ids`.
+    ArchivePacker(archive::ByteSink& sink, archive::ArchiveTemplate layout);
+
+    // Checks, encodes and writes the next clip. Returns an error message, or
+    // an empty string. A clip the checks refuse changes nothing.
+    std::string add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
+                         ClipSummary* summary = nullptr);
+
+    // Completes the archive once every clip was added. An error, or "".
+    std::string finish();
+
+    std::size_t clips_added() const { return added_; }
+    std::uint64_t stored_samples() const { return stored_samples_; }
+    std::uint64_t size() const { return writer_.size(); }
+
+  private:
+    archive::ArchiveTemplate layout_;
+    archive::ArchiveWriter writer_;
+    std::size_t added_ = 0;
+    std::uint32_t rate_ = 0;
+    std::uint64_t stored_samples_ = 0;
+};
+
+} // namespace pev::pack

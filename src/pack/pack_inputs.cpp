@@ -1,0 +1,96 @@
+#include "pack/pack_inputs.hpp"
+
+#include "archive/archive_layout.hpp"
+#include "archive/extract.hpp"
+#include "platform/utf8_path.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace pev::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool exists(const std::string& name) {
+    std::error_code ignored;
+    return fs::exists(path_from_utf8(name), ignored);
+}
+
+std::string utf8_of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+bool has_wav_extension(const fs::path& name) {
+    std::string extension = utf8_of(name.extension());
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    });
+    return extension == ".wav";
+}
+
+// Appends the folder's .wav files in name order; an error when the folder
+// cannot be listed or holds none.
+PackError append_folder(const std::string& folder, std::vector<std::string>& files) {
+    std::vector<fs::path> names;
+    std::error_code error;
+    for (fs::directory_iterator item(path_from_utf8(folder), error), end; !error && item != end;
+         item.increment(error)) {
+        std::error_code ignored;
+        if (item->is_regular_file(ignored) && has_wav_extension(item->path().filename())) {
+            names.push_back(item->path().filename());
+        }
+    }
+    if (error) {
+        return {folder, "cannot list it: " + error.message()};
+    }
+    if (names.empty()) {
+        return {folder, "it holds no .wav files"};
+    }
+    // By the bytes of the UTF-8 names, so the order is the same on every host.
+    std::sort(names.begin(), names.end(),
+              [](const fs::path& a, const fs::path& b) { return a.u8string() < b.u8string(); });
+    for (const fs::path& name : names) {
+        files.push_back(utf8_of(path_from_utf8(folder) / name));
+    }
+    return {};
+}
+
+} // namespace
+
+InputList numbered_inputs(const std::string& base) {
+    InputList list;
+    for (int position = 1; position <= archive::kMaxWaveFiles; ++position) {
+        const std::string name = archive::clip_file_name(base, position);
+        if (!exists(name)) {
+            break;
+        }
+        list.files.push_back(name);
+    }
+    if (list.files.empty()) {
+        list.error = {archive::clip_file_name(base, 1), "not found, so there is nothing to pack"};
+    } else if (list.files.size() == archive::kMaxWaveFiles &&
+               exists(archive::clip_file_name(base, archive::kMaxWaveFiles + 1))) {
+        list.error = {archive::clip_file_name(base, archive::kMaxWaveFiles + 1),
+                      "an archive holds at most 9999 clips"};
+    }
+    return list;
+}
+
+InputList expand_inputs(std::span<const std::string> inputs) {
+    InputList list;
+    for (const std::string& input : inputs) {
+        std::error_code ignored;
+        if (!fs::is_directory(path_from_utf8(input), ignored)) {
+            list.files.push_back(input);
+        } else if (PackError error = append_folder(input, list.files); !error.ok()) {
+            list.error = std::move(error);
+            return list;
+        }
+    }
+    return list;
+}
+
+} // namespace pev::pack

@@ -1,0 +1,27 @@
+#pragma once
+// Which WAV files a packing run takes, and in what order.
+
+#include "pack/pack_error.hpp"
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace pev::pack {
+
+struct InputList {
+    std::vector<std::string> files; // UTF-8 names, in clip order
+    PackError error;
+};
+
+// BASE_0001.wav, BASE_0002.wav, ... up to the first missing number: the
+// files `Pev2wav BASE` writes. At least the first must exist, and at most
+// 9999 may.
+InputList numbered_inputs(const std::string& base);
+
+// The files `inputs` name, in order: a file stands for itself, a folder for
+// the .wav files in it (any letter case), in name order. A name that is
+// neither is kept, for the reader to say what is wrong with it.
+InputList expand_inputs(std::span<const std::string> inputs);
+
+} // namespace pev::pack

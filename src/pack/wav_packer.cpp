@@ -1,0 +1,111 @@
+#include "pack/wav_packer.hpp"
+
+#include "archive/archive_layout.hpp"
+#include "pack/archive_file.hpp"
+#include "pack/like_archive.hpp"
+#include "wav/wav_reader.hpp"
+
+#include <cinttypes>
+#include <cstdio>
+#include <utility>
+
+namespace pev::pack {
+namespace {
+
+// The ids and kept header bytes for the request's clips.
+LayoutResult read_layout(const PackRequest& request, PackError& error) {
+    if (!request.like) {
+        return layout_for(request.inputs.size(), nullptr);
+    }
+    const LikeRead like = read_like_archive(*request.like);
+    if (!like.error.ok()) {
+        error = like.error;
+        return {};
+    }
+    LayoutResult layout = layout_for(request.inputs.size(), &like.kept);
+    if (!layout.error.empty()) {
+        error = {*request.like, layout.error};
+    }
+    return layout;
+}
+
+} // namespace
+
+PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
+    PackOutcome outcome;
+    const auto failed = [&outcome](PackError error) {
+        outcome.error = std::move(error);
+        return outcome;
+    };
+    if (request.inputs.size() > static_cast<std::size_t>(archive::kMaxWaveFiles)) {
+        return failed({request.archive, std::to_string(request.inputs.size()) +
+                                            " clips given; an archive holds at most 9999"});
+    }
+    ArchiveFile target(request.archive, request.force);
+    if (PackError error = target.check_target(); !error.ok()) {
+        return failed(std::move(error));
+    }
+    PackError like_error;
+    LayoutResult layout = read_layout(request, like_error);
+    if (!like_error.ok()) {
+        return failed(std::move(like_error));
+    }
+    if (PackError error = target.create(); !error.ok()) {
+        return failed(std::move(error));
+    }
+
+    ArchivePacker packer(target.sink(), std::move(layout.layout));
+    for (const std::string& name : request.inputs) {
+        const wav::WavReadResult read = wav::read_wav_file(name);
+        if (!read.ok()) {
+            return failed({name, read.error});
+        }
+        if (progress.warning) {
+            for (const std::string& warning : read.clip.warnings) {
+                progress.warning(name, warning);
+            }
+        }
+        ClipSummary clip;
+        if (std::string error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
+            !error.empty()) {
+            return failed({name, std::move(error)});
+        }
+        if (progress.packed) {
+            progress.packed(name, clip);
+        }
+    }
+    if (std::string error = packer.finish(); !error.empty()) {
+        return failed({target.temp_name(), std::move(error)});
+    }
+    if (PackError error = target.commit(); !error.ok()) {
+        return failed(std::move(error));
+    }
+    outcome.clips = packer.clips_added();
+    outcome.stored_samples = packer.stored_samples();
+    outcome.archive_bytes = packer.size();
+    return outcome;
+}
+
+std::string packed_clip_line(const std::string& file, const ClipSummary& clip) {
+    return "Packed: " + file + " (" + std::to_string(clip.input_samples) + " samples, " +
+           std::to_string(clip.blocks) + (clip.blocks == 1 ? " block: " : " blocks: ") +
+           std::to_string(clip.silent_blocks) + " silent, " + std::to_string(clip.raw_blocks) +
+           " raw, " + std::to_string(clip.delta_blocks) + " delta, " +
+           std::to_string(clip.stored_bytes) + " bytes)" +
+           (clip.padded ? " + 1 sample repeating the last, for its odd length" : "");
+}
+
+std::string packed_archive_line(const std::string& archive, const PackOutcome& outcome) {
+    const std::uint64_t sample_bytes = 2 * outcome.stored_samples;
+    const double percent =
+        sample_bytes == 0 ? 0.0 : 100.0 * double(outcome.archive_bytes) / double(sample_bytes);
+    char figures[128];
+    std::snprintf(figures, sizeof figures,
+                  ": %" PRIu64 " bytes (%.1f%% of the %" PRIu64 " bytes of samples)",
+                  outcome.archive_bytes, percent, sample_bytes);
+    return "Packed " + std::to_string(outcome.clips) +
+           (outcome.clips == 1 ? " clip, " : " clips, ") + std::to_string(outcome.stored_samples) +
+           " samples, into " + archive + figures;
+}
+
+} // namespace pev::pack

@@ -1,0 +1,60 @@
+#pragma once
+// Packs WAV files into an archive file: the whole run behind a packing front
+// end (Wav2pev, a pack command). Inputs are checked before anything is
+// written: at most 9999 of them, an archive that may be written, a "like"
+// archive of as many clips. Then each file is read, packed and let go in
+// turn, so only one clip is in memory, into a temporary file that becomes
+// the archive only when every clip is in; on any failure nothing is left.
+//
+// Nothing is printed here: progress goes to the callbacks, and the outcome
+// carries the error for the front end to show with its own name in front.
+
+#include "pack/archive_packer.hpp"
+#include "pack/pack_error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pev::pack {
+
+struct PackRequest {
+    std::string archive;             // the archive to write (UTF-8 name)
+    std::vector<std::string> inputs; // the WAV files, in clip order
+    std::optional<std::string> like; // an archive whose ids and unread bytes to keep
+    bool force = false;              // replace an existing archive
+};
+
+struct PackProgress {
+    // Something in a file was taken on trust (a data chunk cut short).
+    std::function<void(const std::string& file, const std::string& warning)> warning;
+    // A file's clip is in the archive.
+    std::function<void(const std::string& file, const ClipSummary& clip)> packed;
+};
+
+struct PackOutcome {
+    PackError error; // ok() when the archive is in place
+    std::size_t clips = 0;
+    std::uint64_t stored_samples = 0;
+    std::uint64_t archive_bytes = 0;
+
+    bool ok() const { return error.ok(); }
+};
+
+// Runs the whole packing. Throws std::bad_alloc when memory runs out (and
+// leaves no file behind then either).
+PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress = {});
+
+// The progress line of one packed file:
+// "Packed: NAME (N samples, B blocks: S silent, R raw, D delta, N bytes)",
+// and what an odd length added.
+std::string packed_clip_line(const std::string& file, const ClipSummary& clip);
+
+// The closing line of a packing run:
+// "Packed N clips, S samples, into NAME: B bytes (P% of the 2S bytes of samples)".
+std::string packed_archive_line(const std::string& archive, const PackOutcome& outcome);
+
+} // namespace pev::pack

@@ -1,0 +1,85 @@
+#include "common/little_endian.hpp"
+#include "pack/archive_file.hpp"
+#include "pack/pack_inputs.hpp"
+#include "pack/pack_session.hpp"
+#include "pack/wav_packer.hpp"
+#include "support/archive_builder.hpp"
+#include "support/temp_dir.hpp"
+#include "support/wav_builder.hpp"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace pev::pack {
+namespace {
+
+using pev::test::read_file;
+using pev::test::TempDir;
+using pev::test::write_file;
+using Bytes = std::vector<std::uint8_t>;
+
+// A "like" archive may hold as many clips as any archive may.
+TEST(PackWavFiles, LikeArchiveOf9999Clips) {
+    const TempDir dir;
+    test::TestArchive like;
+    like.entries.resize(9999);
+    for (std::size_t i = 0; i < like.entries.size(); ++i) {
+        like.entries[i].id = static_cast<std::uint16_t>(20000 + i);
+    }
+    write_file(dir.file("like.pev"), test::build_archive(like));
+    write_file(dir.file("a.wav"), test::wav_file_bytes({1, 2}, 8000));
+
+    const PackRequest request{dir.file("new.pev"),
+                              std::vector<std::string>(9999, dir.file("a.wav")),
+                              dir.file("like.pev"), false};
+    const PackOutcome outcome = pack_wav_files(request);
+    ASSERT_TRUE(outcome.ok()) << outcome.error.text();
+    EXPECT_EQ(outcome.clips, 9999u);
+    EXPECT_EQ(load_u16le(read_file(dir.file("new.pev")), 32 + 8 * 9998), 20000 + 9998);
+}
+
+TEST(PackInputs, FolderGivesItsWavFilesInNameOrder) {
+    const TempDir dir;
+    std::filesystem::create_directories(dir.path() / "voices" / "sub.wav");
+    std::filesystem::create_directory(dir.path() / "empty");
+    for (const char* name : {"b.wav", "A.WAV", "a.wav", "notes.txt"}) {
+        write_file(dir.file("voices/") + name, {});
+    }
+    const std::vector<std::string> inputs = {dir.file("x.wav"), dir.file("voices"), "missing"};
+    const InputList list = expand_inputs(inputs);
+    ASSERT_TRUE(list.error.ok()) << list.error.text();
+    const std::string voices = dir.file("voices") + "/";
+    EXPECT_EQ(list.files,
+              (std::vector<std::string>{dir.file("x.wav"), voices + "A.WAV", voices + "a.wav",
+                                        voices + "b.wav", "missing"}));
+
+    const std::vector<std::string> empty = {dir.file("empty")};
+    EXPECT_EQ(expand_inputs(empty).error.text(), dir.file("empty") + ": it holds no .wav files");
+}
+
+// Finishing into a file: never over an archive unless forced, and nothing
+// left behind when the archive cannot be written.
+TEST(SaveArchive, ReplacesOnlyWhenForcedAndLeavesNothingOnFailure) {
+    const TempDir dir;
+    write_file(dir.file("a.pev"), {'o', 'l', 'd'});
+    PackSession session;
+    ASSERT_EQ(session.add_clip(std::vector<std::int16_t>(10, 7), 8000), "");
+    const auto write = [&session](archive::ByteSink& sink) { return session.write_to(sink); };
+
+    EXPECT_EQ(save_archive(dir.file("a.pev"), false, write).text(),
+              dir.file("a.pev") + ": already exists; use --force to replace it");
+    EXPECT_EQ(read_file(dir.file("a.pev")), (Bytes{'o', 'l', 'd'}));
+    const PackError failed = save_archive(dir.file("b.pev"), false, [](archive::ByteSink&) {
+        return std::string("cannot write the archive: test");
+    });
+    EXPECT_EQ(failed.subject.rfind(dir.file("b.pev."), 0), 0u) << failed.subject;
+    ASSERT_TRUE(save_archive(dir.file("a.pev"), true, write).ok());
+
+    archive::MemorySink memory;
+    ASSERT_EQ(session.write_to(memory), "");
+    EXPECT_EQ(read_file(dir.file("a.pev")), memory.bytes());
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+} // namespace
+} // namespace pev::pack

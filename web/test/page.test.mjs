@@ -11,9 +11,11 @@ import * as t from './support.mjs';
 let context;
 let page;
 let native;
+const replacement = t.wavFile({ frames: t.tone(30001) }); // odd length: the packer adds a sample
 
 before(async () => {
     native = t.nativeDemo();
+    writeFileSync(join(native.dir, 'new.wav'), replacement);
     context = await t.launch();
     page = await t.openPage(context);
 });
@@ -104,8 +106,6 @@ test('refuses WAV files the packer refuses, saying why, and leaves the archive a
 });
 
 test('replaces a clip by a dropped WAV file and saves the archive Wav2pev --like packs', async () => {
-    const replacement = t.wavFile({ frames: t.tone(30001) });
-    writeFileSync(join(native.dir, 'new.wav'), replacement);
     const message = await t.drop(page, 'tr[data-position="2"]', 'new.wav', replacement);
     assert.match(message, /^Clip 2 now holds “new.wav”\./);
     // An odd length gets one more sample, as the packer does.
@@ -129,6 +129,13 @@ test('opens a damaged archive with the sound clips usable, and refuses files tha
     const zip = await t.download(page, () => page.click('#download-all'));
     assert.deepEqual(Object.keys(unzipSync(zip.bytes)), ['cut_0001.wav', 'cut_0002.wav']);
     assert.match(await page.textContent('#message'), /left out 1 clip that cannot be decoded: 3\.$/);
+
+    // Replacing the clip that cannot be decoded repairs the archive.
+    writeFileSync(join(native.dir, 'cut.pev'), demoBytes.subarray(0, 200000));
+    assert.match(await t.drop(page, 'tr[data-position="3"]', 'new.wav', replacement), /now holds/);
+    const repaired = await t.download(page, () => page.click('#download-archive'));
+    t.run(native.dir, 'Wav2pev', '--like', 'cut.pev', 'repaired', 'demo_0001.wav', 'demo_0002.wav', 'new.wav');
+    assert.ok(repaired.bytes.equals(readFileSync(join(native.dir, 'repaired.pev'))));
 
     const refused = [
         ['table.pev', demoBytes.subarray(0, 40), '“table.pev” is damaged: the file ends inside its table of clips'],

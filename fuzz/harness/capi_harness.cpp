@@ -127,6 +127,66 @@ std::string check_clip(const pev_archive* archive, std::size_t index, std::uint3
     return check_wav(archive, index, samples, rate);
 }
 
+// Packs `clips` (the decoded clips, an empty one for each refused clip)
+// like `archive` and reads them back: the same ids, the same kept header
+// bytes, and the same samples, an odd-length clip with its last repeated.
+std::string check_repack(const pev_archive* archive, std::span<const std::uint8_t> original,
+                         std::uint32_t rate, const std::vector<Samples>& clips) {
+    pev_writer* made = nullptr;
+    if (pev_writer_new_like(rate, archive, &made) != PEV_OK) {
+        return "no writer like the archive";
+    }
+    const std::unique_ptr<pev_writer, void (*)(pev_writer*)> writer(made, pev_writer_free);
+    for (const Samples& clip : clips) {
+        if (pev_writer_add_clip(writer.get(), clip.data(), clip.size()) != PEV_OK) {
+            return "a decoded clip could not be packed";
+        }
+    }
+    void* bytes = nullptr;
+    std::size_t size = 0;
+    if (pev_writer_finish_memory(writer.get(), &bytes, &size) != PEV_OK) {
+        return "the repacked archive could not be finished";
+    }
+    const std::unique_ptr<void, void (*)(void*)> packed(bytes, pev_free);
+    const auto* first = static_cast<const std::uint8_t*>(bytes);
+    for (const std::size_t at :
+         {6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 20, 21, 22, 23, 28, 29, 30, 31}) {
+        if (first[at] != original[at]) {
+            return "the repacked archive lost header byte " + std::to_string(at);
+        }
+    }
+    pev_archive* reopened = nullptr;
+    if (pev_open_memory(bytes, size, &reopened) != PEV_OK) {
+        return "the repacked archive does not open";
+    }
+    const Archive repacked(reopened, pev_close);
+    std::uint32_t repacked_rate = 0;
+    pev_sample_rate(repacked.get(), &repacked_rate);
+    if (repacked_rate != rate) {
+        return "the repacked archive changed the rate";
+    }
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        pev_clip_info before{}, after{};
+        Samples back(clips[i].size() + 1);
+        std::size_t count = 0;
+        if (pev_get_clip_info(archive, i, &before) != PEV_OK ||
+            pev_get_clip_info(repacked.get(), i, &after) != PEV_OK ||
+            before.entry_id != after.entry_id ||
+            pev_decode_clip(repacked.get(), i, back.data(), back.size(), &count) != PEV_OK) {
+            return "repacked clip " + std::to_string(i) + " lost its id or cannot be decoded";
+        }
+        Samples expected = clips[i];
+        if (expected.size() % 2 != 0) {
+            expected.push_back(expected.back());
+        }
+        back.resize(count);
+        if (back != expected) {
+            return "repacked clip " + std::to_string(i) + " does not give its samples back";
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 std::string check_capi(std::span<const std::uint8_t> bytes) {
@@ -158,7 +218,7 @@ std::string check_capi(std::span<const std::uint8_t> bytes) {
         spent += samples.size();
         clips.push_back(std::move(samples));
     }
-    return {};
+    return clips.size() == count ? check_repack(archive.get(), bytes, rate, clips) : "";
 }
 
 } // namespace pev::fuzz

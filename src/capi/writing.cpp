@@ -41,7 +41,7 @@ pev_status make_writer(std::uint32_t rate, std::optional<archive::ArchiveTemplat
     if (like) {
         writer->like_clip_count = like->entry_ids.size();
     }
-    writer->session.emplace(std::move(like));
+    writer->session.emplace(std::move(like), rate);
     *out = writer.release();
     return PEV_OK;
 }

@@ -6,7 +6,8 @@
 
 namespace pev::pack {
 
-PackSession::PackSession(std::optional<archive::ArchiveTemplate> like) : like_(std::move(like)) {}
+PackSession::PackSession(std::optional<archive::ArchiveTemplate> like, std::uint32_t rate)
+    : like_(std::move(like)), rate_(rate) {}
 
 std::string PackSession::add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
                                   ClipSummary* summary) {

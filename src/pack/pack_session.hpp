@@ -22,7 +22,10 @@ class PackSession {
   public:
     // `like`: the entry ids and unread header bytes to keep; it must hold as
     // many clips as are added. Without it the ids are the positions.
-    explicit PackSession(std::optional<archive::ArchiveTemplate> like = std::nullopt);
+    // `rate`: the rate every clip must have, which an archive of no clips
+    // stores too; 0 takes the first clip's.
+    explicit PackSession(std::optional<archive::ArchiveTemplate> like = std::nullopt,
+                         std::uint32_t rate = 0);
 
     // Checks and encodes one more clip. An error message, or an empty
     // string; a refused clip changes nothing.

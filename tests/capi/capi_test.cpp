@@ -387,6 +387,14 @@ TEST(CapiPack, DecodedClipsPackBackIntoTheSameArchive) {
     Bytes repacked;
     ASSERT_EQ(finish_in_memory(again.get(), &repacked), PEV_OK);
     EXPECT_EQ(decode_samples(open_bytes(repacked).get(), 0), back);
+
+    // An archive of no clips keeps its rate too.
+    pev_writer* empty = nullptr;
+    ASSERT_EQ(pev_writer_new(44100, &empty), PEV_OK);
+    ASSERT_EQ(finish_in_memory(WriterHandle(empty, pev_writer_free).get(), &packed), PEV_OK);
+    std::uint32_t rate = 0;
+    EXPECT_EQ(pev_sample_rate(open_bytes(packed).get(), &rate), PEV_OK);
+    EXPECT_EQ(rate, 44100u);
 }
 
 } // namespace

@@ -1,0 +1,110 @@
+// Shared by the browser tests: Debian's Chromium driven by playwright-core,
+// the native programs' files to compare with, and WAV files to drop.
+
+import { execFileSync } from 'node:child_process';
+import { copyFileSync, mkdtempSync, readFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+export const root = resolve(dirname(fileURLToPath(import.meta.url)), '../..');
+export const pageDir = resolve(process.env.PEV_WEB_DIR ?? join(root, 'build-wasm/web'));
+export const buildDir = resolve(process.env.PEV_BUILD_DIR ?? join(root, 'build'));
+export const demo = join(root, 'examples/demo.pev');
+
+export function scratch() {
+    return mkdtempSync(join(tmpdir(), 'pev-web-'));
+}
+
+// A fresh profile each time, so nothing carries over between runs.
+export async function launch(options = {}) {
+    return chromium.launchPersistentContext(scratch(), {
+        executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
+        headless: true,
+        acceptDownloads: true,
+        viewport: { width: 960, height: 640 },
+        args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+            '--disable-background-networking', '--disable-component-update', '--disable-sync',
+            '--autoplay-policy=no-user-gesture-required'],
+        ...options,
+    });
+}
+
+// A page whose errors (thrown, or logged as errors) are collected.
+export async function openPage(context, url = `file://${pageDir}/index.html`) {
+    const page = await context.newPage();
+    page.errors = [];
+    page.on('pageerror', (error) => page.errors.push(error.message));
+    page.on('console', (message) => message.type() === 'error' && page.errors.push(message.text()));
+    await page.goto(url);
+    await page.waitForSelector('html[data-engine]');
+    return page;
+}
+
+export async function openArchive(page, file) {
+    const before = await page.textContent('#message');
+    await page.setInputFiles('#archive-input', file);
+    await page.waitForFunction((old) => document.querySelector('#message').textContent !== old, before);
+    return page.textContent('#message');
+}
+
+// Drops `bytes` as a file named `name` on the element `selector`, as a
+// person dragging it there would.
+export async function drop(page, selector, name, bytes) {
+    const before = await page.textContent('#message');
+    await page.evaluate(({ selector, name, bytes }) => {
+        const data = new DataTransfer();
+        data.items.add(new File([new Uint8Array(bytes)], name));
+        const target = document.querySelector(selector);
+        for (const type of ['dragenter', 'dragover', 'drop']) {
+            target.dispatchEvent(new DragEvent(type, { bubbles: true, cancelable: true, dataTransfer: data }));
+        }
+    }, { selector, name, bytes: [...bytes] });
+    await page.waitForFunction((old) => document.querySelector('#message').textContent !== old, before);
+    return page.textContent('#message');
+}
+
+export async function download(page, click) {
+    const [saved] = await Promise.all([page.waitForEvent('download'), click()]);
+    return { name: saved.suggestedFilename(), bytes: readFileSync(await saved.path()) };
+}
+
+// Runs a native program in `dir`; returns what it printed.
+export function run(dir, program, ...args) {
+    return execFileSync(join(buildDir, program), args, { cwd: dir, encoding: 'utf8' });
+}
+
+// The demo archive and the WAV files Pev2wav writes for it, in a scratch
+// folder.
+export function nativeDemo() {
+    const dir = scratch();
+    copyFileSync(demo, join(dir, 'demo.pev'));
+    run(dir, 'Pev2wav', 'demo');
+    return { dir, wav: (position) => readFileSync(join(dir, `demo_000${position}.wav`)) };
+}
+
+// A canonical WAV file; `frames` holds one value per sample and channel.
+export function wavFile({ rate = 22050, channels = 1, bits = 16, frames }) {
+    const bytesPerSample = bits / 8;
+    const data = Buffer.alloc(frames.length * bytesPerSample);
+    frames.forEach((value, i) => (bits === 16 ? data.writeInt16LE(value, i * 2) : data.writeUInt8(value & 0xff, i)));
+    const header = Buffer.alloc(44);
+    header.write('RIFF', 0);
+    header.writeUInt32LE(36 + data.length, 4);
+    header.write('WAVEfmt ', 8);
+    header.writeUInt32LE(16, 16);
+    header.writeUInt16LE(1, 20);
+    header.writeUInt16LE(channels, 22);
+    header.writeUInt32LE(rate, 24);
+    header.writeUInt32LE(rate * channels * bytesPerSample, 28);
+    header.writeUInt16LE(channels * bytesPerSample, 32);
+    header.writeUInt16LE(bits, 34);
+    header.write('data', 36);
+    header.writeUInt32LE(data.length, 40);
+    return Buffer.concat([header, data]);
+}
+
+export function tone(length) {
+    return Array.from({ length }, (_, i) => Math.round(12000 * Math.sin(i / 9) * Math.sin(i / 2000)));
+}

@@ -5,8 +5,11 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(pev_cross_prefix x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${pev_cross_prefix}-gcc)
-set(CMAKE_CXX_COMPILER ${pev_cross_prefix}-g++)
+# The -posix variants: Debian's default (win32) thread model has no
+# std::thread or std::mutex. Linked statically, winpthreads goes into the
+# .exe, so it still needs no DLL beside it.
+set(CMAKE_C_COMPILER ${pev_cross_prefix}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${pev_cross_prefix}-g++-posix)
 set(CMAKE_RC_COMPILER ${pev_cross_prefix}-windres)
 
 # Look for libraries and headers only in the target's tree, for programs only

@@ -356,10 +356,10 @@ class Golden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(Golden, OutputMatches) {
     const GoldenCase& golden = GetParam();
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     constexpr bool sanitized = true; // the sanitizer's shadow memory needs the address space
 #elif defined(__has_feature)
-    constexpr bool sanitized = __has_feature(address_sanitizer);
+    constexpr bool sanitized = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
 #else
     constexpr bool sanitized = false;
 #endif

@@ -78,11 +78,74 @@ void stream_on_this_thread(const ArchiveReader& reader, std::span<const std::siz
     }
 }
 
+// A sound clip's blocks in two runs, so that two threads can decode one
+// clip: the first run into the start of the frame's samples, the second at
+// the most samples the first can yield, moved down behind the first's real
+// end once both are done. Every delta block starts from level 0, so the runs
+// do not depend on each other.
+class ClipHalves {
+  public:
+    ClipHalves() = default;
+    ClipHalves(const ClipInfo& info, std::span<const std::uint8_t> compressed,
+               std::span<std::int16_t> frame)
+        : sizes_(info.block_sizes), compressed_(compressed),
+          samples_(frame.subspan(wav::kHeaderRoomSamples)), frame_(frame) {
+        // Split where the first run reaches half the samples.
+        std::uint64_t bound = 0;
+        while (first_blocks_ < sizes_.size() && 2 * bound < info.measure.sample_bound) {
+            const std::int16_t size = sizes_[first_blocks_++];
+            bound += measure_entry(std::span(&size, 1)).sample_bound;
+            first_bytes_ += static_cast<std::uint64_t>(size);
+        }
+        first_bound_ = static_cast<std::size_t>(bound);
+    }
+
+    // The first run may read the second's first byte: an escape begun in
+    // its last nibble takes its code from there.
+    std::size_t decode_first() const {
+        return decode_entry(sizes_.first(first_blocks_), compressed_, samples_.first(first_bound_));
+    }
+
+    // Decodes the second run `at` samples into the clip.
+    std::size_t decode_second(std::size_t at) const {
+        return decode_entry(sizes_.subspan(first_blocks_), compressed_.subspan(first_bytes_),
+                            samples_.subspan(at, samples_.size() - first_bound_));
+    }
+
+    // The frame of the whole clip, the second run moved behind the first
+    // when it was decoded elsewhere.
+    std::span<std::int16_t> join(std::size_t first_count, std::size_t second_at,
+                                 std::size_t second_count) const {
+        if (second_at != first_count) {
+            const auto second = samples_.subspan(second_at, second_count);
+            std::copy(second.begin(), second.end(), samples_.begin() + first_count);
+        }
+        return frame_.first(wav::kHeaderRoomSamples + first_count + second_count);
+    }
+
+    std::size_t first_bound() const { return first_bound_; }
+
+  private:
+    std::span<const std::int16_t> sizes_;
+    std::span<const std::uint8_t> compressed_;
+    std::span<std::int16_t> samples_;
+    std::span<std::int16_t> frame_;
+    std::size_t first_blocks_ = 0;
+    std::uint64_t first_bytes_ = 0;
+    std::size_t first_bound_ = 0;
+};
+
 // A worker thread reads and decodes clip n into slot n % 2 while the calling
 // thread consumes clip n - 1 from the other slot: two clips in flight, so two
-// sets of buffers, each as large as the largest clip it held. A slot belongs
-// to the worker while it is empty and to the consumer while it is full; the
-// flag changes hands under the mutex.
+// sets of buffers, each as large as the largest clip it held. When the
+// calling thread is done before the worker, it decodes the second half of
+// the clip it waits for itself rather than idle.
+//
+// The worker takes an unused slot and reads its clip into it; the clip's
+// second half then goes to whichever thread asks first. The consumer owns
+// the slot once it is `full`, or once the half it decoded itself and the
+// worker's first half are done, and frees it when the clip is consumed. The
+// flags change only under the mutex.
 class DecodeAhead {
   public:
     DecodeAhead(const ArchiveReader& reader, std::span<const std::size_t> indices,
@@ -120,10 +183,7 @@ class DecodeAhead {
     void consume_all(const std::function<bool(ReadyClip& clip)>& consume) {
         for (std::size_t n = 0; n < indices_.size(); ++n) {
             Slot& slot = slots_[n % slots_.size()];
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                slot_filled_.wait(lock, [&slot] { return slot.full; });
-            }
+            await(slot);
             if (slot.failure) {
                 std::rethrow_exception(slot.failure);
             }
@@ -132,49 +192,116 @@ class DecodeAhead {
             }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                slot.full = false;
+                static_cast<SlotFlags&>(slot) = SlotFlags{}; // free for the worker
             }
             slot_emptied_.notify_one();
         }
     }
 
   private:
-    struct Slot {
+    struct SlotFlags {
+        bool in_use = false;       // from the worker's start to the consumer's end
+        bool second_open = false;  // read; the second half may be taken
+        bool second_taken = false; // a thread decodes the second half
+        bool first_done = false;   // first_count holds
+        bool full = false;         // the clip is the consumer's
+    };
+
+    struct Slot : SlotFlags {
         ClipBuffers buffers;
         ReadyClip clip;
-        std::exception_ptr failure; // what preparing the clip threw
-        bool full = false;
+        std::exception_ptr failure; // what reading the clip threw
+        ClipHalves halves;
+        std::size_t first_count = 0;
     };
+
+    // Waits for the clip in `slot`, decoding its second half if the worker
+    // has not begun it.
+    void await(Slot& slot) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        slot_changed_.wait(lock, [&slot] { return slot.full || slot.second_open; });
+        if (slot.full || slot.second_taken) {
+            slot_changed_.wait(lock, [&slot] { return slot.full; });
+            return;
+        }
+        slot.second_taken = true;
+        lock.unlock();
+        const std::size_t at = slot.halves.first_bound();
+        const std::size_t second_count = slot.halves.decode_second(at);
+        lock.lock();
+        slot_changed_.wait(lock, [&slot] { return slot.first_done; });
+        slot.clip.frame = slot.halves.join(slot.first_count, at, second_count);
+    }
 
     void produce() {
         for (std::size_t n = 0; n < indices_.size(); ++n) {
             Slot& slot = slots_[n % slots_.size()];
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                slot_emptied_.wait(lock, [&] { return stopping_ || !slot.full; });
+                slot_emptied_.wait(lock, [&] { return stopping_ || !slot.in_use; });
                 if (stopping_) {
                     return;
                 }
+                slot.in_use = true;
             }
             bool last = false;
             try {
-                slot.clip = prepare(reader_, indices_[n], slot.buffers);
+                slot.clip = ReadyClip{reader_.inspect(indices_[n], slot.buffers), {}};
                 last = ends_stream(slot.clip, options_);
+                if (slot.clip.info.ok()) {
+                    read_and_decode(slot);
+                    continue;
+                }
             } catch (...) {
                 // Handed over in the clip's place, so it ends the run where
                 // it would have on one thread.
                 slot.failure = std::current_exception();
                 last = true;
             }
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                slot.full = true;
-            }
-            slot_filled_.notify_one();
+            hand_over(slot);
             if (last) {
                 return;
             }
         }
+    }
+
+    void read_and_decode(Slot& slot) {
+        const ClipInfo& info = slot.clip.info;
+        const std::span<const std::uint8_t> compressed =
+            reader_.read_stored_bytes(info, slot.buffers);
+        const std::span<std::int16_t> frame =
+            slot.buffers.samples.take(wav::kHeaderRoomSamples + info.measure.sample_bound);
+        slot.halves = ClipHalves(info, compressed, frame);
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slot.second_open = true;
+        }
+        slot_changed_.notify_one();
+        const std::size_t first_count = slot.halves.decode_first();
+        bool second_is_mine = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slot.first_count = first_count;
+            slot.first_done = true;
+            second_is_mine = !slot.second_taken;
+            slot.second_taken = true;
+        }
+        if (!second_is_mine) {
+            slot_changed_.notify_one();
+            return;
+        }
+        // Decoded straight behind the first half: nothing to move.
+        const std::size_t second_count = slot.halves.decode_second(first_count);
+        slot.clip.frame = slot.halves.join(first_count, first_count, second_count);
+        hand_over(slot);
+    }
+
+    void hand_over(Slot& slot) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            slot.full = true;
+        }
+        slot_changed_.notify_one();
     }
 
     const ArchiveReader& reader_;
@@ -183,8 +310,8 @@ class DecodeAhead {
     ExtractStats* stats_;
     std::array<Slot, 2> slots_;
     std::mutex mutex_;
-    std::condition_variable slot_filled_;
-    std::condition_variable slot_emptied_;
+    std::condition_variable slot_changed_; // the consumer waits on this
+    std::condition_variable slot_emptied_; // the worker waits on this
     bool stopping_ = false;
     std::thread worker_; // last: it starts after everything it uses exists
 };

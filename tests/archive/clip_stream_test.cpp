@@ -7,6 +7,7 @@
 #include "support/archive_builder.hpp"
 #include "support/captured_stream.hpp"
 #include "support/temp_dir.hpp"
+#include "wav/wav_writer.hpp"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,19 +20,25 @@ namespace pev::test {
 namespace {
 
 constexpr int kClips = 32;
+constexpr int kRuns = 10; // of four blocks in each clip
+constexpr std::uint64_t kSizeTableBytes = 8 * kRuns;
+constexpr std::uint64_t kClipBytes = kSizeTableBytes + 1924 * kRuns;
 
-// Clips of a silent, a raw and two delta blocks, alike in size, unlike in bytes.
+// Clips of ten runs of a delta, a silent, a raw and a delta block: alike in
+// size, unlike in bytes, long enough that both threads decode parts of them.
 TestArchive many_clips(int refused_position = 0) {
     TestArchive archive;
     for (int i = 0; i < kClips; ++i) {
         TestEntry entry;
         entry.id = static_cast<std::uint16_t>(100 + i);
-        entry.block_sizes = {0, 1024, 600, 300};
-        for (int b = 0; b < 1924; ++b) {
+        for (int run = 0; run < kRuns; ++run) {
+            entry.block_sizes.insert(entry.block_sizes.end(), {600, 0, 1024, 300});
+        }
+        for (int b = 0; b < 1924 * kRuns; ++b) {
             entry.bytes.push_back(static_cast<std::uint8_t>(b * 31 + i * 7 + (b >> 5)));
         }
         if (i + 1 == refused_position) {
-            entry.block_sizes[3] = -32768;
+            entry.block_sizes.back() = -32768;
         }
         archive.entries.push_back(entry);
     }
@@ -145,13 +152,14 @@ class DecodeAheadStops : public testing::TestWithParam<StreamCase> {};
 TEST_P(DecodeAheadStops, AtTheSameClipAndReadsAtMostOneClipAhead) {
     const StreamCase& c = GetParam();
     const auto bytes = build_archive(many_clips(c.refused + 1));
-    const std::uint64_t clip_bytes = 8 + 1924, first = 32 + 8 * kClips;
-    const auto clip_at = [&](int clip) { return first + std::uint64_t(clip) * clip_bytes; };
-    const WatchedSource source(bytes, c.failing_read < 0 ? ~std::uint64_t{0}
-                                                         : clip_at(c.failing_read) + 8);
+    const std::uint64_t first = 32 + 8 * kClips;
+    const auto clip_at = [&](int clip) { return first + std::uint64_t(clip) * kClipBytes; };
+    const WatchedSource source(
+        bytes, c.failing_read < 0 ? ~std::uint64_t{0} : clip_at(c.failing_read) + kSizeTableBytes);
     const archive::ArchiveReader reader(source);
     std::vector<std::size_t> indices(kClips);
     std::iota(indices.begin(), indices.end(), std::size_t{0});
+    std::vector<std::vector<std::int16_t>> frames[2];
     for (const unsigned threads : {1u, 2u}) {
         SCOPED_TRACE(threads);
         source.furthest = 0;
@@ -161,6 +169,9 @@ TEST_P(DecodeAheadStops, AtTheSameClipAndReadsAtMostOneClipAhead) {
             archive::stream_clips(
                 reader, indices, {c.stop_at_refusal, threads}, [&](archive::ReadyClip& clip) {
                     EXPECT_EQ(clip.info.index, static_cast<std::size_t>(consumed));
+                    const auto samples =
+                        clip.frame.subspan(clip.frame.empty() ? 0 : wav::kHeaderRoomSamples);
+                    frames[threads - 1].emplace_back(samples.begin(), samples.end());
                     if (consumed++ == c.consumer_throws) {
                         throw std::runtime_error("consumer");
                     }
@@ -174,9 +185,12 @@ TEST_P(DecodeAheadStops, AtTheSameClipAndReadsAtMostOneClipAhead) {
         EXPECT_EQ(consumed, c.consumed);
         EXPECT_EQ(thrown, c.thrown);
         // Nothing past a refused clip's sizes; else one clip beyond the last.
-        EXPECT_LE(source.furthest, c.refused >= 0 && c.stop_at_refusal ? clip_at(c.refused) + 8
-                                                                       : clip_at(c.consumed + 1));
+        EXPECT_LE(source.furthest, c.refused >= 0 && c.stop_at_refusal
+                                       ? clip_at(c.refused) + kSizeTableBytes
+                                       : clip_at(c.consumed + 1));
     }
+    // A consumer this quick waits for the worker, and decodes halves itself.
+    EXPECT_TRUE(frames[0] == frames[1]);
 }
 
 INSTANTIATE_TEST_SUITE_P(

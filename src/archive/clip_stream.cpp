@@ -78,74 +78,77 @@ void stream_on_this_thread(const ArchiveReader& reader, std::span<const std::siz
     }
 }
 
-// A sound clip's blocks in two runs, so that two threads can decode one
-// clip: the first run into the start of the frame's samples, the second at
-// the most samples the first can yield, moved down behind the first's real
-// end once both are done. Every delta block starts from level 0, so the runs
-// do not depend on each other.
-class ClipHalves {
+// Blocks a thread decodes between two looks at the shared state: a few
+// thousand samples, so that the calling thread can join in at a fine grain.
+constexpr std::size_t kBlocksPerStep = 4;
+
+// One sound clip decoded by two threads. The worker decodes it from the
+// front, a few blocks at a time, each straight behind the last. The calling
+// thread, rather than wait for it, may take the blocks from some point on to
+// the end: it decodes them where the blocks before them would end at the
+// most, and they are moved down behind the front's real end once both parts
+// are done. Every delta block starts from level 0, so the parts do not
+// depend on each other.
+class SharedDecode {
   public:
-    ClipHalves() = default;
-    ClipHalves(const ClipInfo& info, std::span<const std::uint8_t> compressed,
-               std::span<std::int16_t> frame)
-        : sizes_(info.block_sizes), compressed_(compressed),
-          samples_(frame.subspan(wav::kHeaderRoomSamples)), frame_(frame) {
-        // Split where the first run reaches half the samples.
-        std::uint64_t bound = 0;
-        while (first_blocks_ < sizes_.size() && 2 * bound < info.measure.sample_bound) {
-            const std::int16_t size = sizes_[first_blocks_++];
-            bound += measure_entry(std::span(&size, 1)).sample_bound;
-            first_bytes_ += static_cast<std::uint64_t>(size);
+    SharedDecode() = default;
+    SharedDecode(std::span<const std::int16_t> sizes, std::span<const std::uint8_t> compressed,
+                 std::span<std::int16_t> frame)
+        : sizes_(sizes), compressed_(compressed), frame_(frame),
+          samples_(frame.subspan(wav::kHeaderRoomSamples)) {}
+
+    std::size_t block_count() const { return sizes_.size(); }
+
+    // Decodes the front on up to block `end`. The compressed bytes handed to
+    // the decoder run on past those blocks: an escape begun in a block's last
+    // nibble takes its code from the next block's first byte.
+    void decode_front(std::size_t end) {
+        const auto sizes = sizes_.subspan(front_blocks_, end - front_blocks_);
+        const EntryMeasure measure = measure_entry(sizes);
+        front_samples_ += decode_entry(sizes, compressed_.subspan(front_bytes_),
+                                       samples_.subspan(front_samples_, measure.sample_bound));
+        front_bytes_ += measure.compressed_bytes;
+        front_blocks_ = end;
+    }
+
+    // Decodes the blocks from `first` on; returns how many samples they gave.
+    std::size_t decode_tail(std::size_t first) const {
+        const EntryMeasure before = measure_entry(sizes_.first(first));
+        return decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
+                            samples_.subspan(before.sample_bound));
+    }
+
+    // The frame of the front alone, or of the front and the tail from block
+    // `tail_first` on, moved down behind it.
+    std::span<std::int16_t> join(std::size_t tail_first = 0, std::size_t tail_samples = 0) const {
+        if (tail_samples > 0) {
+            const auto tail = samples_.subspan(measure_entry(sizes_.first(tail_first)).sample_bound,
+                                               tail_samples);
+            std::copy(tail.begin(), tail.end(), samples_.begin() + front_samples_);
         }
-        first_bound_ = static_cast<std::size_t>(bound);
+        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples);
     }
-
-    // The first run may read the second's first byte: an escape begun in
-    // its last nibble takes its code from there.
-    std::size_t decode_first() const {
-        return decode_entry(sizes_.first(first_blocks_), compressed_, samples_.first(first_bound_));
-    }
-
-    // Decodes the second run `at` samples into the clip.
-    std::size_t decode_second(std::size_t at) const {
-        return decode_entry(sizes_.subspan(first_blocks_), compressed_.subspan(first_bytes_),
-                            samples_.subspan(at, samples_.size() - first_bound_));
-    }
-
-    // The frame of the whole clip, the second run moved behind the first
-    // when it was decoded elsewhere.
-    std::span<std::int16_t> join(std::size_t first_count, std::size_t second_at,
-                                 std::size_t second_count) const {
-        if (second_at != first_count) {
-            const auto second = samples_.subspan(second_at, second_count);
-            std::copy(second.begin(), second.end(), samples_.begin() + first_count);
-        }
-        return frame_.first(wav::kHeaderRoomSamples + first_count + second_count);
-    }
-
-    std::size_t first_bound() const { return first_bound_; }
 
   private:
     std::span<const std::int16_t> sizes_;
     std::span<const std::uint8_t> compressed_;
-    std::span<std::int16_t> samples_;
     std::span<std::int16_t> frame_;
-    std::size_t first_blocks_ = 0;
-    std::uint64_t first_bytes_ = 0;
-    std::size_t first_bound_ = 0;
+    std::span<std::int16_t> samples_;
+    std::size_t front_blocks_ = 0;
+    std::uint64_t front_bytes_ = 0;
+    std::size_t front_samples_ = 0;
 };
 
 // A worker thread reads and decodes clip n into slot n % 2 while the calling
 // thread consumes clip n - 1 from the other slot: two clips in flight, so two
 // sets of buffers, each as large as the largest clip it held. When the
-// calling thread is done before the worker, it decodes the second half of
-// the clip it waits for itself rather than idle.
+// calling thread is done first, it decodes the later half of the blocks the
+// worker has not begun rather than idle.
 //
-// The worker takes an unused slot and reads its clip into it; the clip's
-// second half then goes to whichever thread asks first. The consumer owns
-// the slot once it is `full`, or once the half it decoded itself and the
-// worker's first half are done, and frees it when the clip is consumed. The
-// flags change only under the mutex.
+// The worker takes an unused slot and reads its clip into it. The consumer
+// owns the slot once it is `full`, or once its own part and the worker's
+// front are done, and frees it when the clip is consumed. The state changes
+// only under the mutex.
 class DecodeAhead {
   public:
     DecodeAhead(const ArchiveReader& reader, std::span<const std::size_t> indices,
@@ -192,45 +195,48 @@ class DecodeAhead {
             }
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
-                static_cast<SlotFlags&>(slot) = SlotFlags{}; // free for the worker
+                static_cast<SlotState&>(slot) = SlotState{}; // free for the worker
             }
             slot_emptied_.notify_one();
         }
     }
 
   private:
-    struct SlotFlags {
-        bool in_use = false;       // from the worker's start to the consumer's end
-        bool second_open = false;  // read; the second half may be taken
-        bool second_taken = false; // a thread decodes the second half
-        bool first_done = false;   // first_count holds
-        bool full = false;         // the clip is the consumer's
+    struct SlotState {
+        bool in_use = false;         // from the worker's start to the consumer's end
+        bool decoding = false;       // read; the worker decodes the front
+        std::size_t front_end = 0;   // the worker decodes the blocks before this one
+        std::size_t front_begun = 0; // the blocks the worker has begun
+        bool tail_taken = false;     // the consumer decodes the blocks from front_end on
+        bool front_done = false;
+        bool full = false; // the clip is the consumer's
     };
 
-    struct Slot : SlotFlags {
+    struct Slot : SlotState {
         ClipBuffers buffers;
         ReadyClip clip;
         std::exception_ptr failure; // what reading the clip threw
-        ClipHalves halves;
-        std::size_t first_count = 0;
+        SharedDecode decode;
     };
 
-    // Waits for the clip in `slot`, decoding its second half if the worker
-    // has not begun it.
+    // Waits for the clip in `slot`, decoding the later half of its blocks
+    // that the worker has not begun, when there are enough.
     void await(Slot& slot) {
         std::unique_lock<std::mutex> lock(mutex_);
-        slot_changed_.wait(lock, [&slot] { return slot.full || slot.second_open; });
-        if (slot.full || slot.second_taken) {
+        slot_changed_.wait(lock, [&slot] { return slot.full || slot.decoding; });
+        const std::size_t left = slot.front_end - slot.front_begun;
+        if (slot.full || left < 2 * kBlocksPerStep) {
             slot_changed_.wait(lock, [&slot] { return slot.full; });
             return;
         }
-        slot.second_taken = true;
+        const std::size_t tail_first = slot.front_end - left / 2;
+        slot.front_end = tail_first;
+        slot.tail_taken = true;
         lock.unlock();
-        const std::size_t at = slot.halves.first_bound();
-        const std::size_t second_count = slot.halves.decode_second(at);
+        const std::size_t tail_samples = slot.decode.decode_tail(tail_first);
         lock.lock();
-        slot_changed_.wait(lock, [&slot] { return slot.first_done; });
-        slot.clip.frame = slot.halves.join(slot.first_count, at, second_count);
+        slot_changed_.wait(lock, [&slot] { return slot.front_done; });
+        slot.clip.frame = slot.decode.join(tail_first, tail_samples);
     }
 
     void produce() {
@@ -271,28 +277,31 @@ class DecodeAhead {
             reader_.read_stored_bytes(info, slot.buffers);
         const std::span<std::int16_t> frame =
             slot.buffers.samples.take(wav::kHeaderRoomSamples + info.measure.sample_bound);
-        slot.halves = ClipHalves(info, compressed, frame);
+        slot.decode = SharedDecode(info.block_sizes, compressed, frame);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
-            slot.second_open = true;
+            slot.decoding = true;
+            slot.front_end = slot.decode.block_count();
         }
         slot_changed_.notify_one();
-        const std::size_t first_count = slot.halves.decode_first();
-        bool second_is_mine = false;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            slot.first_count = first_count;
-            slot.first_done = true;
-            second_is_mine = !slot.second_taken;
-            slot.second_taken = true;
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (slot.front_begun < slot.front_end) {
+            const std::size_t step_end =
+                std::min(slot.front_begun + kBlocksPerStep, slot.front_end);
+            slot.front_begun = step_end;
+            lock.unlock();
+            slot.decode.decode_front(step_end);
+            lock.lock();
         }
-        if (!second_is_mine) {
+        slot.front_done = true;
+        const bool tail_taken = slot.tail_taken;
+        lock.unlock();
+        if (tail_taken) {
+            // The consumer finishes the clip.
             slot_changed_.notify_one();
             return;
         }
-        // Decoded straight behind the first half: nothing to move.
-        const std::size_t second_count = slot.halves.decode_second(first_count);
-        slot.clip.frame = slot.halves.join(first_count, first_count, second_count);
+        slot.clip.frame = slot.decode.join();
         hand_over(slot);
     }
 

@@ -134,6 +134,41 @@ std::string check_wav(const OutputSink& sink, std::uint64_t bound, std::size_t p
     return {};
 }
 
+struct Extraction {
+    int result = 0;
+    archive::ExtractStats stats;
+    std::vector<std::unique_ptr<OutputSink>> outputs;
+};
+
+Extraction extract_into_memory(std::FILE* file, unsigned threads) {
+    Extraction run;
+    archive::ExtractOptions options;
+    options.out = null_stream();
+    options.err = null_stream();
+    options.threads = threads;
+    options.create_output = [&run](const std::string& name) -> std::FILE* {
+        run.outputs.push_back(std::make_unique<OutputSink>());
+        run.outputs.back()->name = name;
+        return fopencookie(run.outputs.back().get(), "wb",
+                           cookie_io_functions_t{nullptr, sink_write, sink_seek, sink_close});
+    };
+    run.result = archive::extract_archive(kBaseName, file, options, &run.stats);
+    return run;
+}
+
+bool same_extraction(const Extraction& a, const Extraction& b) {
+    const auto same_sink = [](const auto& x, const auto& y) {
+        return x->name == y->name && x->header == y->header && x->length == y->length &&
+               x->closed == y->closed;
+    };
+    return a.result == b.result &&
+           a.stats.largest_size_table_bytes == b.stats.largest_size_table_bytes &&
+           a.stats.largest_compressed_bytes == b.stats.largest_compressed_bytes &&
+           a.stats.largest_sample_buffer_bytes == b.stats.largest_sample_buffer_bytes &&
+           std::equal(a.outputs.begin(), a.outputs.end(), b.outputs.begin(), b.outputs.end(),
+                      same_sink);
+}
+
 } // namespace
 
 std::string check_extraction(std::span<const std::uint8_t> archive) {
@@ -144,19 +179,16 @@ std::string check_extraction(std::span<const std::uint8_t> archive) {
         }
         return {}; // the host is out of descriptors: nothing to judge
     }
-    std::vector<std::unique_ptr<OutputSink>> outputs;
-    archive::ExtractOptions options;
-    options.out = null_stream();
-    options.err = null_stream();
-    options.create_output = [&outputs](const std::string& name) -> std::FILE* {
-        outputs.push_back(std::make_unique<OutputSink>());
-        outputs.back()->name = name;
-        return fopencookie(outputs.back().get(), "wb",
-                           cookie_io_functions_t{nullptr, sink_write, sink_seek, sink_close});
-    };
-    archive::ExtractStats stats;
-    const int result = archive::extract_archive(kBaseName, file, options, &stats);
+    const Extraction one = extract_into_memory(file, 1);
+    // Decoding ahead on a second thread must change nothing that can be seen.
+    const Extraction two = extract_into_memory(file, 2);
     std::fclose(file);
+    if (!same_extraction(one, two)) {
+        return "decoding ahead gave other results than one thread";
+    }
+    const int result = one.result;
+    const archive::ExtractStats& stats = one.stats;
+    const std::vector<std::unique_ptr<OutputSink>>& outputs = one.outputs;
 
     if (stats.largest_compressed_bytes > archive.size()) {
         return "compressed buffer of " + std::to_string(stats.largest_compressed_bytes) +

@@ -10,7 +10,8 @@
 namespace pev::fuzz {
 
 // Extracts `archive` with every output kept in memory (only each file's
-// header and length are kept) and the console sent to the null device.
+// header and length are kept) and the console sent to the null device, once
+// on one thread and once decoding ahead on a second, which must agree.
 // Returns an empty string when every promise held, else what broke.
 std::string check_extraction(std::span<const std::uint8_t> archive);
 

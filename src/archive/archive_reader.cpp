@@ -136,11 +136,17 @@ ClipInfo ArchiveReader::inspect(std::size_t index, ClipBuffers& buffers) const {
     return clip;
 }
 
-std::span<std::int16_t> ArchiveReader::decode(const ClipInfo& clip, ClipBuffers& buffers) const {
+std::span<const std::uint8_t> ArchiveReader::read_stored_bytes(const ClipInfo& clip,
+                                                               ClipBuffers& buffers) const {
     const std::span<std::uint8_t> compressed =
         buffers.compressed.take(clip.measure.compressed_bytes);
     read_zero_filled(clip.row.data_offset + clip.block_sizes.size() * kBlockSizeFieldSize,
                      compressed);
+    return compressed;
+}
+
+std::span<std::int16_t> ArchiveReader::decode(const ClipInfo& clip, ClipBuffers& buffers) const {
+    const std::span<const std::uint8_t> compressed = read_stored_bytes(clip, buffers);
     // The samples follow room for the WAV header, so that the whole file can
     // be written at once.
     const std::span<std::int16_t> frame =

@@ -103,6 +103,12 @@ class ArchiveReader {
     // for the WAV header, then the clip's samples.
     std::span<std::int16_t> decode(const ClipInfo& clip, ClipBuffers& buffers) const;
 
+    // The first half of decode(), for callers that decode a clip's blocks in
+    // parts: reads the stored bytes of a clip that inspect() found sound into
+    // `buffers`.
+    std::span<const std::uint8_t> read_stored_bytes(const ClipInfo& clip,
+                                                    ClipBuffers& buffers) const;
+
   private:
     OpenResult open();
     // Reads `into.size()` bytes at `offset`; what the source cannot supply

@@ -2,7 +2,8 @@
 // Hands the clips of an archive, read, judged and decoded, one at a time and
 // in the order asked to a consumer that writes them somewhere. Every front end
 // that turns many clips into files goes through here, so they all share one
-// way of reading ahead.
+// way of reading ahead: on a second thread, the next clip is read and decoded
+// while the consumer writes the current one.
 
 #include "archive/archive_reader.hpp"
 
@@ -22,7 +23,8 @@ struct ReadyClip {
 };
 
 // What the clips needed, for benchmarks and resource tests: the largest
-// buffers taken (the samples without the header's room).
+// buffers taken (the samples without the header's room). Decoding ahead
+// works in two sets of buffers; these are the largest of either.
 struct ExtractStats {
     std::size_t largest_size_table_bytes = 0;
     std::size_t largest_compressed_bytes = 0;
@@ -33,10 +35,17 @@ struct StreamOptions {
     // Stop reading at the first refused clip, as the unpacker does; otherwise
     // a refused clip is handed over like any other and the stream goes on.
     bool stop_at_refusal = true;
+    // 0: decode ahead on a second thread when the host has more than one CPU
+    // and there is enough work to gain from it; 1: everything on the calling
+    // thread; 2 or more: always decode ahead (on one more thread).
+    unsigned threads = 0;
 };
 
 // Calls `consume` with each clip of `indices`, in that order, until it
-// returns false. Stats, when asked for, are filled on every path.
+// returns false. `consume` always runs on the calling thread, and no clip
+// after a refused one is read when stop_at_refusal holds. What reading or
+// decoding throws (std::bad_alloc) comes out of here, after every earlier
+// clip was consumed. Stats, when asked for, are filled on every path.
 void stream_clips(const ArchiveReader& reader, std::span<const std::size_t> indices,
                   const StreamOptions& options, const std::function<bool(ReadyClip& clip)>& consume,
                   ExtractStats* stats = nullptr);

@@ -44,7 +44,7 @@ class Extractor {
         std::iota(indices.begin(), indices.end(), std::size_t{0});
         bool all_written = true;
         stream_clips(
-            reader_, indices, StreamOptions{},
+            reader_, indices, StreamOptions{.stop_at_refusal = true, .threads = options_.threads},
             [&](ReadyClip& clip) {
                 all_written = extract_clip(base_name, clip);
                 return all_written;

@@ -17,6 +17,8 @@ struct ExtractOptions {
     // Creates or truncates an output file for binary writing; nullptr when it
     // cannot. Defaults to the real file system.
     std::function<std::FILE*(const std::string& name)> create_output;
+    // As StreamOptions::threads: 0 decides from the host and the archive.
+    unsigned threads = 0;
 };
 
 // The name of the WAV file of the entry at 1-based `position`:

@@ -40,8 +40,7 @@ void add_block(TestEntry& entry, std::int16_t size, ByteStream& bytes) {
 // Delta blocks of many lengths between silent and raw blocks. Every entry
 // ends with a raw block, so an escape begun in the last nibble of a delta
 // block still takes its code from stored bytes.
-TestArchive mixed_archive() {
-    ByteStream bytes;
+TestArchive mixed_archive(ByteStream& bytes) {
     TestArchive archive;
     archive.samples_per_sec = 44100;
     const std::int16_t delta_sizes[] = {1, 2, 3, 17, 255, 256, 1023, 1025, 4000, 32767};
@@ -65,6 +64,17 @@ TestArchive mixed_archive() {
     return archive;
 }
 
+// Large enough that the extraction decodes ahead on a second thread.
+TestArchive decoded_ahead_archive() {
+    ByteStream bytes;
+    TestArchive archive;
+    for (int i = 0; i < 3; ++i) {
+        const TestArchive part = mixed_archive(bytes);
+        archive.entries.insert(archive.entries.end(), part.entries.begin(), part.entries.end());
+    }
+    return archive;
+}
+
 TestArchive rate_zero_archive() {
     TestArchive archive = pev::test::three_clip_archive();
     archive.samples_per_sec = 0;
@@ -81,7 +91,10 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     pev::test::write_file(folder + "/three_clips.pev",
                           pev::test::build_archive(pev::test::three_clip_archive()));
-    pev::test::write_file(folder + "/mixed.pev", pev::test::build_archive(mixed_archive()));
+    ByteStream bytes;
+    pev::test::write_file(folder + "/mixed.pev", pev::test::build_archive(mixed_archive(bytes)));
+    pev::test::write_file(folder + "/decoded_ahead.pev",
+                          pev::test::build_archive(decoded_ahead_archive()));
     pev::test::write_file(folder + "/rate_zero.pev", pev::test::build_archive(rate_zero_archive()));
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "archive/clip_stream.hpp"
 
+#include "archive/shared_decode.hpp"
 #include "wav/wav_writer.hpp"
 
 #include <algorithm>
@@ -16,6 +17,10 @@ namespace {
 // Below this much archive the whole decoding takes a millisecond or two, too
 // little to repay starting a thread.
 constexpr std::uint64_t kDecodeAheadMinArchiveBytes = 256 * 1024;
+
+// Blocks a thread decodes between two looks at the shared state: a few
+// thousand samples, so that the calling thread can join in at a fine grain.
+constexpr std::size_t kBlocksPerStep = 4;
 
 // The buffers only grow, so their capacities are the largest requests.
 ExtractStats stats_of(const ClipBuffers& buffers) {
@@ -77,67 +82,6 @@ void stream_on_this_thread(const ArchiveReader& reader, std::span<const std::siz
         }
     }
 }
-
-// Blocks a thread decodes between two looks at the shared state: a few
-// thousand samples, so that the calling thread can join in at a fine grain.
-constexpr std::size_t kBlocksPerStep = 4;
-
-// One sound clip decoded by two threads. The worker decodes it from the
-// front, a few blocks at a time, each straight behind the last. The calling
-// thread, rather than wait for it, may take the blocks from some point on to
-// the end: it decodes them where the blocks before them would end at the
-// most, and they are moved down behind the front's real end once both parts
-// are done. Every delta block starts from level 0, so the parts do not
-// depend on each other.
-class SharedDecode {
-  public:
-    SharedDecode() = default;
-    SharedDecode(std::span<const std::int16_t> sizes, std::span<const std::uint8_t> compressed,
-                 std::span<std::int16_t> frame)
-        : sizes_(sizes), compressed_(compressed), frame_(frame),
-          samples_(frame.subspan(wav::kHeaderRoomSamples)) {}
-
-    std::size_t block_count() const { return sizes_.size(); }
-
-    // Decodes the front on up to block `end`. The compressed bytes handed to
-    // the decoder run on past those blocks: an escape begun in a block's last
-    // nibble takes its code from the next block's first byte.
-    void decode_front(std::size_t end) {
-        const auto sizes = sizes_.subspan(front_blocks_, end - front_blocks_);
-        const EntryMeasure measure = measure_entry(sizes);
-        front_samples_ += decode_entry(sizes, compressed_.subspan(front_bytes_),
-                                       samples_.subspan(front_samples_, measure.sample_bound));
-        front_bytes_ += measure.compressed_bytes;
-        front_blocks_ = end;
-    }
-
-    // Decodes the blocks from `first` on; returns how many samples they gave.
-    std::size_t decode_tail(std::size_t first) const {
-        const EntryMeasure before = measure_entry(sizes_.first(first));
-        return decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
-                            samples_.subspan(before.sample_bound));
-    }
-
-    // The frame of the front alone, or of the front and the tail from block
-    // `tail_first` on, moved down behind it.
-    std::span<std::int16_t> join(std::size_t tail_first = 0, std::size_t tail_samples = 0) const {
-        if (tail_samples > 0) {
-            const auto tail = samples_.subspan(measure_entry(sizes_.first(tail_first)).sample_bound,
-                                               tail_samples);
-            std::copy(tail.begin(), tail.end(), samples_.begin() + front_samples_);
-        }
-        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples);
-    }
-
-  private:
-    std::span<const std::int16_t> sizes_;
-    std::span<const std::uint8_t> compressed_;
-    std::span<std::int16_t> frame_;
-    std::span<std::int16_t> samples_;
-    std::size_t front_blocks_ = 0;
-    std::uint64_t front_bytes_ = 0;
-    std::size_t front_samples_ = 0;
-};
 
 // A worker thread reads and decodes clip n into slot n % 2 while the calling
 // thread consumes clip n - 1 from the other slot: two clips in flight, so two

@@ -1,0 +1,71 @@
+#pragma once
+// One clip's blocks decoded in two parts by two threads at once, put
+// together into the same frame that decoding them in one go gives.
+
+#include "codec/block_decoder.hpp"
+#include "wav/wav_writer.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace pev::archive {
+
+// A sound clip decoded by two threads. One decodes the front, a few blocks
+// at a time, each straight behind the last. Meanwhile the other may take the
+// tail, the blocks from some point on to the end: it decodes them where the
+// blocks before them would end at the most, and join() moves them down behind
+// the front's real end once both parts are done. Every delta block starts
+// from level 0, so the parts do not depend on each other.
+class SharedDecode {
+  public:
+    SharedDecode() = default;
+    SharedDecode(std::span<const std::int16_t> sizes, std::span<const std::uint8_t> compressed,
+                 std::span<std::int16_t> frame)
+        : sizes_(sizes), compressed_(compressed), frame_(frame),
+          samples_(frame.subspan(wav::kHeaderRoomSamples)) {}
+
+    std::size_t block_count() const { return sizes_.size(); }
+
+    // Decodes the front on up to block `end`. The compressed bytes handed to
+    // the decoder run on past those blocks: an escape begun in a block's last
+    // nibble takes its code from the next block's first byte.
+    void decode_front(std::size_t end) {
+        const auto sizes = sizes_.subspan(front_blocks_, end - front_blocks_);
+        const EntryMeasure measure = measure_entry(sizes);
+        front_samples_ += decode_entry(sizes, compressed_.subspan(front_bytes_),
+                                       samples_.subspan(front_samples_, measure.sample_bound));
+        front_bytes_ += measure.compressed_bytes;
+        front_blocks_ = end;
+    }
+
+    // Decodes the blocks from `first` on; returns how many samples they gave.
+    std::size_t decode_tail(std::size_t first) const {
+        const EntryMeasure before = measure_entry(sizes_.first(first));
+        return decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
+                            samples_.subspan(before.sample_bound));
+    }
+
+    // The frame of the front alone, or of the front and the tail from block
+    // `tail_first` on, moved down behind it.
+    std::span<std::int16_t> join(std::size_t tail_first = 0, std::size_t tail_samples = 0) const {
+        if (tail_samples > 0) {
+            const auto tail = samples_.subspan(measure_entry(sizes_.first(tail_first)).sample_bound,
+                                               tail_samples);
+            std::copy(tail.begin(), tail.end(), samples_.begin() + front_samples_);
+        }
+        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples);
+    }
+
+  private:
+    std::span<const std::int16_t> sizes_;
+    std::span<const std::uint8_t> compressed_;
+    std::span<std::int16_t> frame_;
+    std::span<std::int16_t> samples_;
+    std::size_t front_blocks_ = 0;
+    std::uint64_t front_bytes_ = 0;
+    std::size_t front_samples_ = 0;
+};
+
+} // namespace pev::archive

@@ -1,11 +1,11 @@
 #include "pack/archive_file.hpp"
 
+#include "common/temporary_name.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <cerrno>
 #include <filesystem>
-#include <random>
 #include <system_error>
 #include <utility>
 
@@ -17,12 +17,8 @@ bool exists(const std::string& name) {
     return std::filesystem::exists(path_from_utf8(name), ignored);
 }
 
-// The random part keeps two runs packing the same archive apart.
 std::string temporary_name(const std::string& archive) {
-    std::random_device random;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    return archive + suffix;
+    return archive + temporary_suffix();
 }
 
 PackError already_exists(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "cli/pev/safe_wav_writer.hpp"
 
+#include "common/temporary_name.hpp"
 #include "platform/files.hpp"
 #include "platform/rename.hpp"
 #include "platform/utf8_path.hpp"
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <system_error>
 
 namespace pev::cli::tool {
@@ -50,12 +50,7 @@ class TempFile {
 
 } // namespace
 
-SafeWavWriter::SafeWavWriter(bool replace) : replace_(replace) {
-    std::random_device random;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
-    temp_suffix_ = suffix;
-}
+SafeWavWriter::SafeWavWriter(bool replace) : replace_(replace), temp_suffix_(temporary_suffix()) {}
 
 std::string SafeWavWriter::write(const std::string& path, std::span<std::int16_t> frame,
                                  std::uint32_t rate) const {

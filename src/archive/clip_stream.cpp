@@ -177,10 +177,10 @@ class DecodeAhead {
         slot.front_end = tail_first;
         slot.tail_taken = true;
         lock.unlock();
-        const std::size_t tail_samples = slot.decode.decode_tail(tail_first);
+        slot.decode.decode_tail(tail_first);
         lock.lock();
         slot_changed_.wait(lock, [&slot] { return slot.front_done; });
-        slot.clip.frame = slot.decode.join(tail_first, tail_samples);
+        slot.clip.frame = slot.decode.join();
     }
 
     void produce() {

@@ -40,22 +40,25 @@ class SharedDecode {
         front_blocks_ = end;
     }
 
-    // Decodes the blocks from `first` on; returns how many samples they gave.
-    std::size_t decode_tail(std::size_t first) const {
+    // Decodes the blocks from `first` on, where the blocks before them would
+    // end at the most.
+    void decode_tail(std::size_t first) {
         const EntryMeasure before = measure_entry(sizes_.first(first));
-        return decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
-                            samples_.subspan(before.sample_bound));
+        tail_start_ = before.sample_bound;
+        tail_samples_ =
+            decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
+                         samples_.subspan(tail_start_));
     }
 
-    // The frame of the front alone, or of the front and the tail from block
-    // `tail_first` on, moved down behind it.
-    std::span<std::int16_t> join(std::size_t tail_first = 0, std::size_t tail_samples = 0) const {
-        if (tail_samples > 0) {
-            const auto tail = samples_.subspan(measure_entry(sizes_.first(tail_first)).sample_bound,
-                                               tail_samples);
-            std::copy(tail.begin(), tail.end(), samples_.begin() + front_samples_);
+    // The clip's frame, once both parts are done: the tail, if one was
+    // decoded, moved down behind the front.
+    std::span<std::int16_t> join() const {
+        if (tail_start_ != front_samples_) { // already in place when the front is full
+            const auto tail = samples_.subspan(tail_start_, tail_samples_);
+            std::copy(tail.begin(), tail.end(),
+                      samples_.begin() + static_cast<std::ptrdiff_t>(front_samples_));
         }
-        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples);
+        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples_);
     }
 
   private:
@@ -66,6 +69,9 @@ class SharedDecode {
     std::size_t front_blocks_ = 0;
     std::uint64_t front_bytes_ = 0;
     std::size_t front_samples_ = 0;
+    // Written by the thread that decodes the tail, apart from the front's.
+    std::size_t tail_start_ = 0;
+    std::size_t tail_samples_ = 0;
 };
 
 } // namespace pev::archive

@@ -25,48 +25,14 @@ std::string io_error(const char* what) {
 
 } // namespace
 
-TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive) {
-    TemplateReadResult result;
-    HeaderBytes& header = result.kept.header;
-    if (archive.size() < header.size()) {
-        result.error = "it is too short to be a voice archive";
-        return result;
+ArchiveTemplate template_of(const ArchiveReader& reader) {
+    ArchiveTemplate kept;
+    kept.header = reader.header().bytes;
+    kept.entry_ids.resize(reader.clip_count());
+    for (std::size_t i = 0; i < kept.entry_ids.size(); ++i) {
+        kept.entry_ids[i] = reader.row(i).id;
     }
-    std::copy_n(archive.begin(), header.size(), header.begin());
-    if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
-        result.error = "it is not a voice archive (no PEVPAC magic)";
-        return result;
-    }
-    const auto count = static_cast<std::int32_t>(load_u32le(header, kCountOffset));
-    if (count < 0 || count > kMaxWaveFiles) {
-        result.error = "its clip count " + std::to_string(count) + " is out of range";
-        return result;
-    }
-    const std::span<const std::uint8_t> table = archive.subspan(kHeaderSize);
-    if (table.size() / kEntryRowSize < static_cast<std::size_t>(count)) {
-        result.error = "its entry table is cut short";
-        return result;
-    }
-    result.kept.entry_ids.resize(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < result.kept.entry_ids.size(); ++i) {
-        result.kept.entry_ids[i] = load_u16le(table, i * kEntryRowSize + kRowIdOffset);
-    }
-    return result;
-}
-
-TemplateReadResult read_archive_template(std::FILE* archive) {
-    // Only the header and the table are read, however large the archive.
-    std::vector<std::uint8_t> front(kHeaderSize);
-    front.resize(std::fread(front.data(), 1, front.size(), archive));
-    if (front.size() == kHeaderSize) {
-        const auto count = static_cast<std::int32_t>(load_u32le(front, kCountOffset));
-        if (count > 0 && count <= kMaxWaveFiles) {
-            front.resize(kHeaderSize + static_cast<std::size_t>(count) * kEntryRowSize);
-            front.resize(kHeaderSize + std::fread(front.data() + kHeaderSize, 1,
-                                                  front.size() - kHeaderSize, archive));
-        }
-    }
-    return read_archive_template(front);
+    return kept;
 }
 
 HeaderBytes make_archive_header(std::int32_t count, std::uint32_t rate, const HeaderBytes& kept) {

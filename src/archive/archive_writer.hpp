@@ -8,11 +8,11 @@
 // offset is known.
 
 #include "archive/archive_layout.hpp"
+#include "archive/archive_reader.hpp"
 #include "archive/byte_sink.hpp"
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,17 +28,8 @@ struct ArchiveTemplate {
     std::vector<std::uint16_t> entry_ids;
 };
 
-struct TemplateReadResult {
-    ArchiveTemplate kept;
-    std::string error; // empty when the archive could be read
-
-    bool ok() const { return error.empty(); }
-};
-
-// Reads the header and the entry table of an existing archive, from an open
-// file or from the archive's bytes in memory.
-TemplateReadResult read_archive_template(std::FILE* archive);
-TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive);
+// The entry ids and unread header bytes of an archive the reader accepted.
+ArchiveTemplate template_of(const ArchiveReader& reader);
 
 // The header of an archive of `count` clips at `rate`, with the unread bytes
 // taken from `kept`.

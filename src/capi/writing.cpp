@@ -82,16 +82,8 @@ pev_status pev_writer_new_like(uint32_t sample_rate, const pev_archive* like, pe
     if (sample_rate == 0 || like == nullptr || writer == nullptr) {
         return PEV_ERR_INVALID_ARGUMENT;
     }
-    return guarded([&] {
-        const pev::archive::ArchiveReader& reader = *like->reader;
-        pev::archive::ArchiveTemplate kept;
-        kept.header = reader.header().bytes;
-        kept.entry_ids.resize(reader.clip_count());
-        for (std::size_t i = 0; i < kept.entry_ids.size(); ++i) {
-            kept.entry_ids[i] = reader.row(i).id;
-        }
-        return make_writer(sample_rate, std::move(kept), writer);
-    });
+    return guarded(
+        [&] { return make_writer(sample_rate, pev::archive::template_of(*like->reader), writer); });
 }
 
 pev_status pev_writer_new_like_file(uint32_t sample_rate, const char* path, pev_writer** writer) {

@@ -1,7 +1,7 @@
 #include "pack/pack_inputs.hpp"
 
 #include "archive/archive_layout.hpp"
-#include "archive/extract.hpp"
+#include "archive/clip_file_name.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <algorithm>

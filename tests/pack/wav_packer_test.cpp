@@ -1,5 +1,6 @@
 #include "common/little_endian.hpp"
 #include "pack/archive_file.hpp"
+#include "pack/like_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/pack_session.hpp"
 #include "pack/wav_packer.hpp"
@@ -17,6 +18,41 @@ using pev::test::read_file;
 using pev::test::TempDir;
 using pev::test::write_file;
 using Bytes = std::vector<std::uint8_t>;
+
+// A "like" archive is read by the archive reader and refused in the
+// packer's words.
+TEST(LikeArchive, RefusesWhatIsNoArchive) {
+    test::TestArchive good;
+    good.entries = {test::delta_entry(1, {0x21})};
+    test::TestArchive bad_magic = good;
+    bad_magic.magic = {'P', 'E', 'V', 'P', 'A', 'X'};
+    test::TestArchive too_many = good;
+    too_many.wave_file_count = 10000;
+    test::TestArchive negative = good;
+    negative.wave_file_count = -1;
+    test::TestArchive cut_table = good;
+    cut_table.wave_file_count = 3;
+    cut_table.truncate_to = 32 + 8 + 4;
+    test::TestArchive short_header = good;
+    short_header.truncate_to = 31;
+    const struct {
+        test::TestArchive archive;
+        const char* says;
+    } cases[] = {
+        {bad_magic, "it is not a voice archive (no PEVPAC magic)"},
+        {too_many, "its clip count 10000 is out of range"},
+        {negative, "its clip count -1 is out of range"},
+        {cut_table, "its entry table is cut short"},
+        {short_header, "it is too short to be a voice archive"},
+    };
+    const TempDir dir;
+    for (const auto& c : cases) {
+        write_file(dir.file("like.pev"), test::build_archive(c.archive));
+        EXPECT_EQ(read_like_archive(dir.file("like.pev")).error.reason, c.says);
+    }
+    write_file(dir.file("like.pev"), test::build_archive(good));
+    EXPECT_TRUE(read_like_archive(dir.file("like.pev")).error.ok());
+}
 
 // A "like" archive may hold as many clips as any archive may.
 TEST(PackWavFiles, LikeArchiveOf9999Clips) {

@@ -7,6 +7,7 @@ pev_status status_of(archive::OpenResult result) {
     case archive::OpenResult::ok:
         return PEV_OK;
     case archive::OpenResult::not_an_archive:
+    case archive::OpenResult::header_cut_short:
         return PEV_ERR_NOT_AN_ARCHIVE;
     case archive::OpenResult::too_many_clips:
         return PEV_ERR_TOO_MANY_CLIPS;

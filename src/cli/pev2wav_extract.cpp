@@ -39,7 +39,8 @@ class Extractor {
 
     int run(const std::string& base_name, ExtractStats* stats) {
         const OpenResult opened = reader_.open_result();
-        if (opened == OpenResult::not_an_archive) {
+        if (opened == OpenResult::not_an_archive || opened == OpenResult::header_cut_short) {
+            // No "Found" line without the whole header.
             return -1;
         }
         const ArchiveHeader& header = reader_.header();

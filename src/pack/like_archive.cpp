@@ -17,6 +17,7 @@ std::string refusal(const archive::ArchiveReader& reader) {
     switch (reader.open_result()) {
     case archive::OpenResult::ok:
         break;
+    case archive::OpenResult::header_cut_short:
     case archive::OpenResult::not_an_archive:
         return reader.archive_size() < archive::kHeaderSize
                    ? "it is too short to be a voice archive"

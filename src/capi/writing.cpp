@@ -119,7 +119,7 @@ pev_status pev_writer_add_clip(pev_writer* writer, const int16_t* samples, size_
     }
     return guarded([&] {
         pev::pack::ClipSummary summary;
-        if (!writer->session->add_clip({samples, count}, writer->rate, &summary).empty()) {
+        if (!writer->session->add_clip({samples, count}, writer->rate, &summary).ok()) {
             return PEV_ERR_INVALID_ARGUMENT; // the checks above leave nothing to refuse
         }
         writer->stored_bytes += summary.stored_bytes;
@@ -157,7 +157,7 @@ pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* si
     }
     return guarded([&] {
         pev::archive::MemorySink sink;
-        if (!writer->session->write_to(sink).empty()) {
+        if (!writer->session->write_to(sink).ok()) {
             return PEV_ERR_ARCHIVE_TOO_LARGE; // the only refusal a memory sink meets
         }
         const std::vector<std::uint8_t>& archive = sink.bytes();

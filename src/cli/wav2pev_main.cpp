@@ -1,5 +1,6 @@
 #include "cli/wav2pev_main.hpp"
 
+#include "cli/pack_messages.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 
@@ -81,8 +82,8 @@ std::string parse_options(std::span<const std::string> args, Options& options) {
 // Packs with the engine and prints its progress, its warnings and its
 // outcome as this program's lines.
 int pack(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto report = [err](const pack::PackError& error) {
-        std::fprintf(err, "Wav2pev: %s\n", error.text().c_str());
+    const auto report = [err](const Error& error) {
+        std::fprintf(err, "Wav2pev: %s\n", pack_error_text(error).c_str());
         return kExitFailed;
     };
     pack::PackRequest request;

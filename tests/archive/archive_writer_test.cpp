@@ -60,9 +60,9 @@ TEST(ArchiveWriter, LaysOutHeaderTableSizesAndBytes) {
                                          static_cast<pev::archive::ByteSink*>(&memory)}) {
         ArchiveWriter writer(*sink, expected.entries.size());
         for (const auto& entry : expected.entries) {
-            EXPECT_EQ(writer.add_entry(entry.id, entry.block_sizes, entry.bytes), "");
+            EXPECT_TRUE(writer.add_entry(entry.id, entry.block_sizes, entry.bytes).ok());
         }
-        EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
+        EXPECT_TRUE(writer.finish(8000, HeaderBytes{}).ok());
         EXPECT_EQ(writer.size(), pev::test::build_archive(expected).size());
     }
     EXPECT_EQ(contents(temp.file), pev::test::build_archive(expected));
@@ -79,10 +79,13 @@ TEST(ArchiveWriter, FailedWriteIsAnError) {
         }
         pev::archive::FileSink sink(full);
         ArchiveWriter writer(sink, 1);
-        const std::string added = writer.add_entry(0, {}, Bytes(entry_bytes, 0x11));
-        const std::string finished = writer.finish(8000, HeaderBytes{});
-        EXPECT_NE(added + finished, "") << entry_bytes;
-        EXPECT_NE(finished, "") << entry_bytes;
+        const pev::Error added = writer.add_entry(0, {}, Bytes(entry_bytes, 0x11));
+        const pev::Error finished = writer.finish(8000, HeaderBytes{});
+        EXPECT_TRUE(added.code == pev::ErrorCode::none ||
+                    added.code == pev::ErrorCode::cannot_write)
+            << entry_bytes;
+        EXPECT_EQ(finished.code, pev::ErrorCode::cannot_write) << entry_bytes;
+        EXPECT_EQ(finished.os, std::errc::no_space_on_device) << entry_bytes;
         std::fclose(full);
     }
 }
@@ -90,7 +93,7 @@ TEST(ArchiveWriter, FailedWriteIsAnError) {
 TEST(ArchiveWriter, EmptyArchiveIsJustAHeader) {
     TempFile temp;
     ArchiveWriter writer(temp.sink, 0);
-    EXPECT_EQ(writer.finish(22050, HeaderBytes{}), "");
+    EXPECT_TRUE(writer.finish(22050, HeaderBytes{}).ok());
     EXPECT_EQ(contents(temp.file), pev::test::build_archive({}));
 }
 
@@ -98,11 +101,11 @@ TEST(ArchiveWriter, RefusesWhatTheLayoutCannotHold) {
     TempFile temp;
     ArchiveWriter writer(temp.sink, 1);
     const std::vector<std::int16_t> too_many_blocks(65536, 0);
-    EXPECT_NE(writer.add_entry(0, too_many_blocks, {}).find("65535"), std::string::npos);
-    EXPECT_NE(writer.finish(8000, HeaderBytes{}), ""); // the entry never arrived
-    EXPECT_EQ(writer.add_entry(0, std::vector<std::int16_t>(65535, 0), {}), "");
-    EXPECT_NE(writer.add_entry(1, {}, {}), ""); // one more than laid out
-    EXPECT_EQ(writer.finish(8000, HeaderBytes{}), "");
+    EXPECT_EQ(writer.add_entry(0, too_many_blocks, {}).code, pev::ErrorCode::clip_too_long);
+    EXPECT_FALSE(writer.finish(8000, HeaderBytes{}).ok()); // the entry never arrived
+    EXPECT_TRUE(writer.add_entry(0, std::vector<std::int16_t>(65535, 0), {}).ok());
+    EXPECT_EQ(writer.add_entry(1, {}, {}).code, pev::ErrorCode::more_clips_than_laid_out);
+    EXPECT_TRUE(writer.finish(8000, HeaderBytes{}).ok());
 }
 
 // The template comes from the archive reader, so it keeps what the reader

@@ -1,6 +1,7 @@
 #include "cli/wav2pev_main.hpp"
 
 #include "cli/pack_messages.hpp"
+#include "common/version.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 
@@ -11,8 +12,6 @@
 
 namespace pev::cli {
 namespace {
-
-constexpr const char* kVersion = "0.36";
 
 constexpr const char* kUsage =
     "Usage: Wav2pev [--force] [--like ARCHIVE.pev] BASE [FILE.wav...]\n"

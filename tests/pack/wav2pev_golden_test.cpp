@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <regex>
 
 namespace pev::test {
@@ -27,6 +28,11 @@ struct GoldenCase {
     std::function<void(const TempDir&)> setup;
     unsigned long file_size_limit_kb = 0;
 };
+
+// Named by the case, so test names stay the same from build to build.
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 void put_noise(const TempDir& dir, const std::string& name, std::size_t count, unsigned seed) {
     write_file(dir.file(name), wav_file_bytes(noise(count, seed), 8000));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -312,6 +313,35 @@ TEST(OutputFile, InterruptedProgramLeavesNothing) {
             }
             EXPECT_TRUE(names_in(dir).empty());
         }
+    }
+}
+
+// A real run in which the system refuses a call: the program says so and
+// leaves nothing.
+TEST(OutputFile, RefusedSystemCallLeavesNothing) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    struct Case {
+        const char* mode;
+        const char* inject;
+        int status;
+    };
+    const Case cases[] = {
+        {"commit", "pwrite64:error=ENOSPC", 3},
+        {"commit", "renameat2:error=EIO", 5},
+        {"commit-unnamed", "pwrite64:error=EDQUOT", 3},
+        {"commit-unnamed", "linkat:error=ENOSPC", 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.inject);
+        const TempDir dir;
+        const std::string command = std::string("strace -f -o /dev/null -e inject=") + c.inject +
+                                    " " PEV_OUTPUT_FILE_CHILD " " + dir.path().string() + " " +
+                                    c.mode + " </dev/null >/dev/null";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
+        EXPECT_TRUE(names_in(dir).empty());
     }
 }
 

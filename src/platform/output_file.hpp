@@ -64,7 +64,8 @@ class OutputFile {
     // Writes what is buffered and gives the file its final name. Fails with
     // std::errc::file_exists when another file took the name meanwhile and
     // replacing was not asked for; the file is then removed like any other
-    // uncommitted one.
+    // uncommitted one. With `sync`, a failure to sync the folder afterwards
+    // is reported (OutputStep::commit) though the file stands in place.
     std::error_code commit();
 
     // The first error, sticky: once a step failed, every later call returns

@@ -41,10 +41,11 @@ void put_noise(const TempDir& dir, const std::string& name, std::size_t count, u
 std::vector<GoldenCase> golden_cases() {
     return {
         // Noise packs into raw blocks: the first clip alone overflows the
-        // stream's buffer and meets the 1 KiB limit while it is written.
+        // output's buffer (64 KiB) and meets the 1 KiB limit while it is
+        // written.
         {"write_fails_midway",
          {"B", "big.wav"},
-         [](const TempDir& dir) { put_noise(dir, "big.wav", 20000, 1); },
+         [](const TempDir& dir) { put_noise(dir, "big.wav", 80000, 1); },
          1},
         // Both clips fit in the stream's buffer: the limit is met only when
         // the header and the table are written at the end.

@@ -40,6 +40,8 @@ string(REGEX REPLACE "/$" "" pev_pc_prefix_from_pcdir "${pev_pc_prefix_from_pcdi
 configure_file(${PROJECT_SOURCE_DIR}/cmake/pev.pc.in ${PROJECT_BINARY_DIR}/pev.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/pev.pc DESTINATION ${pev_pc_dir} COMPONENT development)
 
+include(${PROJECT_SOURCE_DIR}/cmake/man_pages.cmake)
+
 if(WIN32)
     # The zip is all a Windows user gets: the README and the licence go in
     # beside the folders, under names Windows opens.

@@ -30,8 +30,10 @@ output for a player, and pack files or folders of WAV files.]])
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME libpev1)
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON) # the packages holding a shared library
-# A program built against 1.0.0 runs with any later libpev1.
+# CPack has no per-package switch for shlibs; libpev1 is the only package
+# with a shared library. Programs built against this version run with any
+# later libpev1: new versions of the same SONAME only add functions.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_CONTROL_EXTRA
     ${pev_debian_dir}/symbols ${pev_debian_dir}/triggers)

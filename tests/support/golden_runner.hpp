@@ -27,7 +27,7 @@ struct GoldenCase {
     bool binary_stdout = false;
     unsigned long file_size_limit_kb = 0; // caps every file it writes, as a full disk would
     // Checks what the golden files cannot: inputs left as they were.
-    std::function<void(const TempDir&)> after;
+    std::function<void(const TempDir&)> after = nullptr;
 };
 
 // Named by the case, so test names stay the same from build to build.

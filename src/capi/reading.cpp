@@ -50,14 +50,13 @@ std::uint64_t known_count(const pev_archive& archive, std::size_t index) {
 // Reads, judges and decodes clip `index` into `buffers`; `frame` gets the
 // WAV header's room and then the samples. A refused clip gives its reason.
 pev_status decode_frame(const pev_archive& archive, std::size_t index, ClipBuffers& buffers,
-                        std::span<std::int16_t>& frame) {
+                        pev::wav::Frame& frame) {
     const ClipInfo info = archive.reader->inspect(index, buffers);
     if (!info.ok()) {
         return status_of(info.problem);
     }
     frame = archive.reader->decode(info, buffers);
-    archive.sample_counts[index].store(frame.size() - wav::kHeaderRoomSamples,
-                                       std::memory_order_relaxed);
+    archive.sample_counts[index].store(frame.sample_count(), std::memory_order_relaxed);
     return PEV_OK;
 }
 
@@ -153,8 +152,7 @@ pev_status pev_get_clip_info(const pev_archive* archive, size_t index, pev_clip_
         if (clip.ok()) {
             std::uint64_t count = known_count(*archive, index);
             if (count == pev_archive::kUnknownCount) {
-                count =
-                    archive->reader->decode(clip, buffers).size() - pev::wav::kHeaderRoomSamples;
+                count = archive->reader->decode(clip, buffers).sample_count();
                 archive->sample_counts[index].store(count, std::memory_order_relaxed);
             }
             result.sample_count = count;
@@ -182,12 +180,12 @@ pev_status pev_decode_clip(const pev_archive* archive, size_t index, int16_t* sa
             }
         }
         ClipBuffers buffers;
-        std::span<std::int16_t> frame;
+        pev::wav::Frame frame;
         if (const pev_status status = decode_frame(*archive, index, buffers, frame);
             status != PEV_OK) {
             return status;
         }
-        const std::span<const std::int16_t> decoded = frame.subspan(pev::wav::kHeaderRoomSamples);
+        const std::span<const std::int16_t> decoded = frame.samples();
         if (const pev_status status = check_room(decoded.size(), capacity, sample_count);
             status != PEV_OK) {
             return status;
@@ -215,12 +213,12 @@ pev_status pev_decode_clip_wav(const pev_archive* archive, size_t index, void* w
             }
         }
         ClipBuffers buffers;
-        std::span<std::int16_t> frame;
+        pev::wav::Frame frame;
         if (const pev_status status = decode_frame(*archive, index, buffers, frame);
             status != PEV_OK) {
             return status;
         }
-        const std::uint64_t needed = wav_size_of(frame.size() - pev::wav::kHeaderRoomSamples);
+        const std::uint64_t needed = frame.file_size();
         if (const pev_status status = check_room(needed, capacity, wav_size); status != PEV_OK) {
             return status;
         }
@@ -242,7 +240,7 @@ pev_status pev_decode_clip_to_file(const pev_archive* archive, size_t index, con
     }
     return guarded([&] {
         ClipBuffers buffers;
-        std::span<std::int16_t> frame;
+        pev::wav::Frame frame;
         if (const pev_status status = decode_frame(*archive, index, buffers, frame);
             status != PEV_OK) {
             return status;

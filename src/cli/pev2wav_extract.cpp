@@ -75,7 +75,7 @@ class Extractor {
         return write_wav(clip_file_name(base_name, position), clip.frame);
     }
 
-    bool write_wav(const std::string& name, std::span<std::int16_t> frame) {
+    bool write_wav(const std::string& name, const wav::Frame& frame) {
         const bool written = options_.create_output
                                  ? write_through(options_.create_output(name), frame)
                                  : write_file(name, frame);
@@ -91,7 +91,7 @@ class Extractor {
     // link, a device, a pipe, a read-only file) is opened and written as it
     // is, since whoever put it there meant it, and a rename must never get
     // around a read-only file.
-    bool write_file(const std::string& name, std::span<std::int16_t> frame) {
+    bool write_file(const std::string& name, const wav::Frame& frame) {
         const ExistingName existing = existing_name(name);
         if (existing == ExistingName::other) {
             return write_through(create_unbuffered(name), frame);
@@ -109,7 +109,7 @@ class Extractor {
     }
 
     // Writes the whole file into `file`, opened for writing, and closes it.
-    bool write_through(std::FILE* file, std::span<std::int16_t> frame) const {
+    bool write_through(std::FILE* file, const wav::Frame& frame) const {
         if (file == nullptr) {
             return false;
         }

@@ -154,6 +154,7 @@ function newState(table, name) {
         numbers: new Float64Array(count * NUMBERS),
         scanned: new Uint8Array(count), // 1 once the numbers and waveform are in
         scannedCount: 0,
+        totalSamples: 0,
         problems: new Map(), // clip index -> why it cannot be decoded
         peaks: new Int8Array(count * 2 * PEAK_COLUMNS),
         notes: new Map(), // clip index -> {text, kind}: messages shown at the row
@@ -319,9 +320,10 @@ async function scanArchive(only = null) {
 
 function takeBatch({ indices, numbers, problems, peaks }) {
     for (const [i, index] of indices.entries()) {
-        state.numbers.set(numbers.subarray(i * NUMBERS, (i + 1) * NUMBERS), index * NUMBERS);
         state.peaks.set(peaks.subarray(i * 2 * PEAK_COLUMNS, (i + 1) * 2 * PEAK_COLUMNS), index * 2 * PEAK_COLUMNS);
         state.scannedCount += 1 - state.scanned[index];
+        state.totalSamples += numbers[i * NUMBERS + 5] - clipSamples(index);
+        state.numbers.set(numbers.subarray(i * NUMBERS, (i + 1) * NUMBERS), index * NUMBERS);
         state.scanned[index] = 1;
         state.problems.delete(index);
     }
@@ -341,13 +343,15 @@ function carryOver(old, replaced) {
         state.problems.delete(index);
     }
     state.scannedCount = state.scanned.reduce((sum, known) => sum + known, 0);
+    state.totalSamples = old.totalSamples;
+    for (const index of replaced) {
+        state.totalSamples -= clipSamples(index);
+        state.numbers[index * NUMBERS + 5] = 0;
+    }
 }
 
 function showSummary() {
-    let total = 0;
-    for (let index = 0; index < state.count; ++index) {
-        total += clipSamples(index);
-    }
+    const total = state.totalSamples;
     const length = everyClipBad() ? 'no clip can be decoded' : state.scannedCount < state.count
         ? `${duration(total)} so far` : duration(total);
     ui.summary.textContent = `${plural(state.count, 'clip')} · ${state.rate} Hz · ${length} · ${state.size} bytes` +
@@ -367,6 +371,7 @@ let sortKey = 'position';
 let sortUp = true;
 let viewHeight = 600; // the scroller's, kept by a ResizeObserver (reading it would force a layout)
 const made = new Map(); // clip index -> its row, for the rows in the DOM
+const spare = []; // rows out of the DOM, to be used again: making a row and its canvas costs more than filling one
 let first = 0; // the view positions the rows in the DOM cover
 let last = -1;
 const topSpacer = spacerRow();
@@ -396,21 +401,30 @@ function sortValue(index) {
 function arrange({ toTop = false } = {}) {
     const ranges = filterRanges();
     const byId = ranges?.byId;
-    const order = [];
+    let order = new Int32Array(state.count);
+    let shown = 0;
     for (let index = 0; index < state.count; ++index) {
         if (!ranges || inRanges(ranges, byId ? state.ids[index] : index + 1)) {
-            order.push(index);
+            order[shown++] = index;
         }
     }
-    const values = new Float64Array(state.count);
-    for (const index of order) {
-        values[index] = sortValue(index);
+    order = order.subarray(0, shown);
+    if (sortKey !== 'position') {
+        const values = new Float64Array(state.count);
+        for (const index of order) {
+            values[index] = sortValue(index);
+        }
+        order.sort((a, b) => values[a] - values[b] || a - b);
     }
-    order.sort((a, b) => (values[a] - values[b] || a - b) * (sortUp ? 1 : -1));
-    state.order = Int32Array.from(order);
-    state.viewOf = new Map(order.map((index, view) => [index, view]));
+    if (!sortUp) {
+        order.reverse();
+    }
+    state.order = order;
+    state.viewOf = new Int32Array(state.count).fill(-1); // clip index -> place in the table, -1 when filtered out
+    order.forEach((index, view) => (state.viewOf[index] = view));
     for (const row of made.values()) {
         row.remove();
+        spare.push(row);
     }
     made.clear();
     first = 0;
@@ -441,10 +455,11 @@ function render() {
     const from = Math.max(0, Math.floor(top / height) - MARGIN);
     const to = Math.min(count - 1, Math.ceil((top + viewHeight) / height) + MARGIN);
     for (const [index, row] of made) {
-        const view = state.viewOf.get(index);
+        const view = state.viewOf[index];
         if (view < from || view > to) {
             row.remove();
             made.delete(index);
+            spare.push(row);
         }
     }
     if (!topSpacer.isConnected) {
@@ -458,7 +473,8 @@ function render() {
             anchor = made.get(index).nextSibling;
             continue;
         }
-        const row = clipRow(index);
+        const row = spare.pop() ?? clipRow();
+        bindRow(row, index);
         made.set(index, row);
         anchor.before(row);
         anchor = row.nextSibling;
@@ -481,8 +497,8 @@ function refreshRows(indices = null) {
 }
 
 function focusClip(index, control = 'wave') {
-    const view = state?.viewOf.get(index);
-    if (view === undefined) {
+    const view = state?.viewOf[index] ?? -1;
+    if (view < 0) {
         return;
     }
     const height = rowHeight();
@@ -507,28 +523,20 @@ function cell(label, className) {
     return td;
 }
 
-function button(text, control, label) {
+function button(text, control) {
     const element = document.createElement('button');
     element.type = 'button';
     element.className = control;
     element.dataset.control = control;
     element.textContent = text;
-    element.setAttribute('aria-label', label);
     return element;
 }
 
-// A row's parts; fillRow puts the clip's figures in. The buttons act
-// through one listener on the table (see the wiring below).
-function clipRow(index) {
-    const position = index + 1;
+// A row's parts; bindRow makes it a clip's and fillRow puts the clip's
+// figures in. The buttons act through one listener on the table (see the
+// wiring below).
+function clipRow() {
     const row = document.createElement('tr');
-    row.dataset.index = index;
-    row.dataset.position = position;
-    row.dataset.id = state.ids[index];
-    const number = cell('Clip', 'position');
-    number.textContent = fourDigits(position);
-    const id = cell('Id');
-    id.textContent = state.ids[index];
     const wave = cell('Waveform', 'wave');
     const canvas = document.createElement('canvas');
     canvas.width = 2 * PEAK_COLUMNS * 2;
@@ -540,14 +548,22 @@ function clipRow(index) {
     note.className = 'note';
     wave.append(canvas, note);
     const actions = cell('', 'actions');
-    actions.append(
-        button('Play', 'play', `Play clip ${position}`),
-        button('WAV', 'download', `Download clip ${position} as WAV`),
-        button('Replace…', 'replace', `Replace clip ${position} with a recording`),
-    );
-    row.append(number, id, cell('Duration'), cell('Samples'), cell('Blocks'), wave, actions);
-    fillRow(row, index);
+    actions.append(button('Play', 'play'), button('WAV', 'download'), button('Replace…', 'replace'));
+    row.append(cell('Clip', 'position'), cell('Id'), cell('Duration'), cell('Samples'), cell('Blocks'), wave, actions);
     return row;
+}
+
+function bindRow(row, index) {
+    const position = index + 1;
+    row.dataset.index = index;
+    row.dataset.position = position;
+    row.cells[0].textContent = fourDigits(position);
+    row.cells[1].textContent = state.ids[index];
+    const [, download, replace] = row.cells[6].children;
+    download.setAttribute('aria-label', `Download clip ${position} as WAV`);
+    replace.setAttribute('aria-label', `Replace clip ${position} with a recording`);
+    row.classList.remove('drop-target');
+    fillRow(row, index);
 }
 
 function fillRow(row, index) {
@@ -608,11 +624,16 @@ function drawWave(index, played = playing?.index === index ? playedPart() : 0) {
     }
     const peaks = state.peaks.subarray(index * 2 * PEAK_COLUMNS, (index + 1) * 2 * PEAK_COLUMNS);
     const column = width / PEAK_COLUMNS;
-    for (let x = 0; x < PEAK_COLUMNS; ++x) {
-        const top = middle - ((peaks[2 * x + 1] + 0.5) / 128) * middle;
-        const bottom = middle - ((peaks[2 * x] - 0.5) / 128) * middle;
-        context.fillStyle = colours[(x + 0.5) / PEAK_COLUMNS < played ? '--wave-played' : '--wave'];
-        context.fillRect(x * column, top, Math.max(1, column - 1), Math.max(1, bottom - top));
+    const split = Math.round(played * PEAK_COLUMNS); // columns played
+    for (const [from, to, colour] of [[0, split, '--wave-played'], [split, PEAK_COLUMNS, '--wave']]) {
+        context.beginPath();
+        for (let x = from; x < to; ++x) {
+            const top = middle - ((peaks[2 * x + 1] + 0.5) / 128) * middle;
+            const bottom = middle - ((peaks[2 * x] - 0.5) / 128) * middle;
+            context.rect(x * column, top, Math.max(1, column - 1), Math.max(1, bottom - top));
+        }
+        context.fillStyle = colours[colour];
+        context.fill();
     }
     if (played > 0) {
         context.fillStyle = colours['--wave-played'];
@@ -1119,7 +1140,7 @@ ui.rows.addEventListener('keydown', (event) => {
         event.preventDefault();
         play(index);
     } else if (event.key === 'ArrowDown' || event.key === 'ArrowUp') {
-        const view = state.viewOf.get(index) + (event.key === 'ArrowDown' ? 1 : -1);
+        const view = state.viewOf[index] + (event.key === 'ArrowDown' ? 1 : -1);
         if (view >= 0 && view < state.order.length) {
             event.preventDefault();
             focusClip(state.order[view], control);
@@ -1172,3 +1193,6 @@ window.addEventListener('beforeunload', (event) => {
 });
 
 engine.start();
+// Starting the browser's audio takes a few hundred milliseconds on some
+// machines: done while the page is idle, it does not hold up the first Play.
+requestIdleCallback(() => (audio ??= new AudioContext()), { timeout: 5000 });

@@ -31,6 +31,7 @@ test('shows rows for the clips in view only, the right ones after scrolling and 
     const top = await positions();
     assert.ok(top.length > 5 && top.length < 60, `${top.length} rows`);
     assert.deepEqual(top, top.map((_, i) => i + 1));
+    await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT || join(t.scratch(), 'page.png') });
 
     await page.$eval('#scroller', (scroller) => (scroller.scrollTop = scroller.scrollHeight));
     await page.waitForSelector(`tr[data-position="${COUNT}"]`);

@@ -42,7 +42,6 @@ test('opens the demo archive from disk in a worker and lists its clips as the pa
     }
     assert.match(await page.textContent('#summary'), /^3 clips · 22050 Hz · 15\.704 s · 233360 bytes/);
     await page.waitForFunction(() => document.querySelectorAll('canvas[data-drawn]').length === 3);
-    await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT || join(t.scratch(), 'page.png') });
 });
 
 test('filters the table by position, or by id when asked, and sorts it by any column', async () => {
@@ -53,6 +52,9 @@ test('filters the table by position, or by id when asked, and sorts it by any co
         assert.deepEqual(await visiblePositions(), positions, `filter "${filter}"`);
         assert.equal(await page.textContent('#download-all'), positions.length < 3 ? 'Download shown (ZIP)' : 'Download all (ZIP)');
     }
+    await page.fill('#filter', '2-3');
+    const shown = await t.download(page, () => page.click('#download-all'));
+    assert.deepEqual(Object.keys(unzipSync(shown.bytes)), ['demo_0002.wav', 'demo_0003.wav']);
     await page.fill('#filter', '');
     for (const [column, clicks, positions] of [['duration', 1, [2, 1, 3]], ['duration', 1, [3, 1, 2]], ['position', 1, [1, 2, 3]]]) {
         for (let i = 0; i < clicks; ++i) {
@@ -122,12 +124,15 @@ test('replaces a clip by a dropped WAV file and saves the archive Wav2pev --like
     await page.setInputFiles('#archive-input', t.demo);
     await page.waitForFunction(() => /was not opened/.test(document.querySelector('#message').textContent));
     assert.deepEqual(dialogs, ['confirm']);
+    const leaving = () => page.evaluate(() => !window.dispatchEvent(new Event('beforeunload', { cancelable: true })));
+    assert.ok(await leaving(), 'leaving is questioned');
 
     const saved = await t.download(page, () => page.click('#download-archive'));
     assert.equal(saved.name, 'demo.pev');
     t.run(native.dir, 'Wav2pev', '--like', 'demo.pev', 'packed', 'demo_0001.wav', 'new.wav', 'demo_0003.wav');
     assert.ok(saved.bytes.equals(readFileSync(join(native.dir, 'packed.pev'))));
     assert.doesNotMatch(await page.textContent('#summary'), /not saved/);
+    assert.ok(!(await leaving()), 'leaving a saved archive is not questioned');
     assert.equal(await page.evaluate(() => document.activeElement.id), 'download-archive');
     page.removeAllListeners('dialog');
     assert.deepEqual(page.errors, []);

@@ -235,8 +235,8 @@ function duration(samples) {
     return minutes < 60 ? `${minutes}:${rest}` : `${Math.floor(minutes / 60)}:${String(minutes % 60).padStart(2, '0')}:${rest}`;
 }
 
-// Runs an action and puts the focus back where it was: on the same control
-// of the same clip's row when the row was made anew meanwhile.
+// Runs an action and puts the focus back where it was: in a row, on the same
+// control of the same clip's row (rows are used again for other clips).
 async function keepingFocus(action) {
     const element = document.activeElement;
     const row = element?.closest?.('tr[data-index]');
@@ -244,10 +244,10 @@ async function keepingFocus(action) {
     try {
         return await action();
     } finally {
-        if (element?.isConnected && !element.disabled) {
-            element.focus();
-        } else if (where) {
+        if (where) {
             focusClip(where.index, where.control);
+        } else if (element?.isConnected && !element.disabled) {
+            element.focus();
         }
     }
 }

@@ -97,6 +97,7 @@ test('downloads a clip and every clip as a ZIP, byte for byte as Pev2wav writes 
         assert.ok(native.wav(n + 1).equals(files[name]), name);
     }
     assert.ok((await page.evaluate(() => progressSeen)).includes('3/3'));
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'download-all');
     await page.waitForSelector('#progress-area', { state: 'hidden' });
     assert.equal(await page.textContent('#message'), 'Saved demo.zip: 3 WAV files.');
 });
@@ -140,7 +141,14 @@ test('replaces a clip by a dropped WAV file and saves the archive Wav2pev --like
 
 test('converts a stereo 48 kHz recording to the archive\'s rate in mono, packed as pev test accepts', async () => {
     const stereo = t.wavFile({ rate: 48000, channels: 2, frames: t.tone(96000) });
-    const message = await t.drop(page, 'tr[data-position="3"]', 'phone.wav', stereo);
+    writeFileSync(join(native.dir, 'phone.wav'), stereo);
+    const before = await page.textContent('#message');
+    const [chooser] = await Promise.all([page.waitForEvent('filechooser'), rowText(3).locator('button.replace').click()]);
+    await chooser.setFiles(join(native.dir, 'phone.wav'));
+    await page.waitForFunction((old) => document.querySelector('#message').textContent !== old, before);
+    const message = await page.textContent('#message');
+    // The row was made anew; the focus is on its Replace button again.
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Replace clip 3 with a recording');
     assert.match(message, /^Clip 3 now holds “phone.wav”\..* Clip 3: 48 kHz 16-bit stereo WAV → 22050 Hz mono\./);
     assert.match(await rowText(3).locator('.note').textContent(), /^Now holds “phone.wav” \(48 kHz 16-bit stereo WAV → 22050 Hz mono[;)]/);
     await t.scanned(page);

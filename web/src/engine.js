@@ -31,7 +31,7 @@ const NO_MEMORY = 'There is not enough memory in this browser tab for that.';
 // A waveform is this many columns of (lowest, highest) sample, as signed
 // bytes: enough for a row of the table, 200 bytes a clip.
 const PEAK_COLUMNS = 100;
-const ZIP_PIECE = 8 << 20; // bytes of ZIP handed to the page at a time
+const ZIP_PIECE = 8 << 20; // bytes of a ZIP or archive handed to the page at a time
 
 let M; // the module
 let lib; // its functions, by their C names without the prefix
@@ -306,10 +306,16 @@ function sound(request) {
     return { value: floats, transfer: [floats.buffer] };
 }
 
+// The open archive's bytes, copied out a few megabytes at a time, each piece
+// a Blob of its own, so no second copy of the whole is ever held here.
 function archive(request) {
     requireCurrent(request);
-    const bytes = M.HEAPU8.slice(current.bytes, current.bytes + current.size);
-    return { value: new Blob([bytes], { type: 'application/octet-stream' }) };
+    const pieces = [];
+    for (let at = 0; at < current.size; at += ZIP_PIECE) {
+        const end = Math.min(current.size, at + ZIP_PIECE);
+        pieces.push(new Blob([M.HEAPU8.slice(current.bytes + at, current.bytes + end)]));
+    }
+    return { value: new Blob(pieces, { type: 'application/octet-stream' }) };
 }
 
 function clipFileName(base, position) {

@@ -5,6 +5,9 @@
 //
 //   node bench/web/page_bench.mjs [PAGE_DIR]     (default build-wasm/web)
 //   node bench/web/page_bench.mjs --prepare      only pack the archives
+//   node bench/web/page_bench.mjs --no-use DIR   no scrolling, filtering or
+//                                                playing (for older pages,
+//                                                which take minutes to scroll)
 //
 // Needs build/Pev2wav and build/Wav2pev (the archives are packed from the
 // demo's speech, cut to lengths that give the sizes below) and web's npm
@@ -20,8 +23,11 @@ import { fileURLToPath } from 'node:url';
 
 const root = resolve(fileURLToPath(import.meta.url), '../../..');
 const { chromium } = await import(join(root, 'web/node_modules/playwright-core/index.mjs'));
-const prepareOnly = process.argv[2] === '--prepare';
-const pageDir = resolve(prepareOnly ? '.' : process.argv[2] ?? join(root, 'build-wasm/web'));
+const options = process.argv.slice(2).filter((arg) => arg.startsWith('--'));
+const [pageArg] = process.argv.slice(2).filter((arg) => !arg.startsWith('--'));
+const prepareOnly = options.includes('--prepare');
+const noUse = options.includes('--no-use');
+const pageDir = resolve(pageArg ?? join(root, 'build-wasm/web'));
 const work = process.env.PEV_BENCH_DIR ?? join(tmpdir(), 'pev-web-bench');
 const tool = (name) => join(root, 'build', name);
 
@@ -210,7 +216,7 @@ async function openAndUse(path, { zip = false, replace = false, use = true }) {
             figures.filled = seconds(await page.evaluate(() => performance.now() - window.fileChosen));
         });
         figures.longOpen = `${Math.round(await longest(page))} ms`;
-        if (use) {
+        if (use && !noUse) {
             await scrollEndToEnd(page);
             figures.longScroll = `${Math.round(await longest(page))} ms`;
             await filterAndPlay(page);
@@ -262,17 +268,13 @@ const large = archive('a9999-large', 9999, 94000);
 if (prepareOnly) {
     process.exit(0);
 }
-const rows = [
-    await openAndUse(small, {}),
-    await openAndUse(mid, { replace: true }),
-    await openAndUse(large, { zip: true, use: false }),
-];
 const columns = {
     archive: 'archive', table: 'table shown', filled: 'rows filled', longLoad: 'longest task: page load', longOpen: 'open',
     longScroll: 'scroll', longFilterPlay: 'filter+play', growth: 'renderer growth: peak opening (after use)', zip: 'Download all', replace: 'replace one clip',
 };
 console.log(`| ${Object.values(columns).join(' | ')} |`);
 console.log(`|${Object.keys(columns).map(() => '---').join('|')}|`);
-for (const row of rows) {
+for (const [path, how] of [[small, {}], [mid, { replace: true }], [large, { zip: true, use: false }]]) {
+    const row = await openAndUse(path, how);
     console.log(`| ${Object.keys(columns).map((key) => row[key] ?? '–').join(' | ')} |`);
 }

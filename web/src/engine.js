@@ -166,16 +166,36 @@ function outline() {
     return { generation, rate: sampleRate(), size: current.size, count, ids };
 }
 
-// Reads the file into the module's memory a few megabytes at a time, so
-// that it is held once, not twice (the garbage collector takes each piece
-// soon: detaching them with transfer(0) kept them longer in Chromium).
+// Reads the file into the module's memory through one buffer used again
+// and again, so that it is held once, not twice, and leaves no garbage (a
+// new piece for every read left hundreds of megabytes to the collector).
+// Where a file's stream cannot fill a given buffer, it is read in pieces.
+async function readInto(file, bytes) {
+    let reader = null;
+    try {
+        reader = file.stream().getReader({ mode: 'byob' });
+    } catch {
+        for (let at = 0; at < file.size; at += READ_PIECE) {
+            M.HEAPU8.set(new Uint8Array(await file.slice(at, at + READ_PIECE).arrayBuffer()), bytes + at);
+        }
+        return;
+    }
+    let buffer = new ArrayBuffer(READ_PIECE);
+    for (let at = 0; ;) {
+        const { done, value } = await reader.read(new Uint8Array(buffer));
+        if (done) {
+            return;
+        }
+        M.HEAPU8.set(value.subarray(0, file.size - at), bytes + at);
+        at += value.byteLength;
+        buffer = value.buffer; // the same memory, handed back
+    }
+}
+
 async function open({ name, file }) {
     const bytes = malloc(file.size);
     try {
-        for (let at = 0; at < file.size; at += READ_PIECE) {
-            const piece = await file.slice(at, at + READ_PIECE).arrayBuffer();
-            M.HEAPU8.set(new Uint8Array(piece), bytes + at);
-        }
+        await readInto(file, bytes);
     } catch (error) {
         M._free(bytes);
         throw new Failure(`“${name}” cannot be read: ${error.message}`);

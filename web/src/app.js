@@ -575,8 +575,7 @@ function fillRow(row, index) {
     const known = scanned && !problem;
     durationCell.textContent = known ? duration(samples) : scanned ? '—' : '…';
     samplesCell.textContent = known ? samples : scanned ? '—' : '…';
-    const [blocks, silent, raw, delta] = state.numbers.subarray(base, base + 4);
-    void blocks;
+    const [silent, raw, delta] = state.numbers.subarray(base + 1, base + 4);
     blocksCell.textContent = !scanned ? '…' : state.numbers[base + 6] ? `${silent} / ${raw} / ${delta}` : '—';
     row.classList.toggle('bad', Boolean(problem));
     const canvas = wave.firstChild;

@@ -129,13 +129,16 @@ export function wavFile({ rate = 22050, channels = 1, bits = 16, frames }) {
 }
 
 // An archive of `count` clips packed by Wav2pev from WAV files made here
-// (clip n has 200 + 37 n % 3000 samples); returns its folder.
+// (clip n has 1000 + 37 n % 3000 samples of a warbling tone); returns its
+// folder.
 export function packedArchive(name, count) {
     const dir = scratch();
     const names = [];
     for (let n = 1; n <= count; ++n) {
+        const frames = Array.from({ length: 1000 + ((37 * n) % 3000) },
+            (_, i) => Math.round(14000 * Math.sin(i / 2) * Math.abs(Math.sin(i / (200 + (n % 300)) + n))));
         names.push(`in_${n}.wav`);
-        writeFileSync(join(dir, names.at(-1)), wavFile({ frames: tone(200 + ((37 * n) % 3000)) }));
+        writeFileSync(join(dir, names.at(-1)), wavFile({ frames }));
     }
     run(dir, 'Wav2pev', name, ...names);
     return dir;

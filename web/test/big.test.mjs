@@ -3,7 +3,7 @@
 // scrolling and sorting; the clips saved, alone or zipped, are Pev2wav's.
 
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { readFileSync, rmSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 import { unzipSync } from 'fflate';
@@ -20,7 +20,10 @@ before(async () => {
     context = await t.launch();
     page = await t.openPage(context);
 });
-after(() => context?.close());
+after(async () => {
+    await context?.close();
+    rmSync(dir, { recursive: true, force: true }); // some 20000 files
+});
 
 const positions = () => page.$$eval('#clips tbody tr[data-position]', (rows) => rows.map((row) => Number(row.dataset.position)));
 const nativeWav = (position) => readFileSync(join(dir, `big_${String(position).padStart(4, '0')}.wav`));

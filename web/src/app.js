@@ -206,10 +206,6 @@ function baseName(fileName) {
 
 const fourDigits = (position) => String(position).padStart(4, '0');
 
-function clipFileName(position) {
-    return `${state.base}_${fourDigits(position)}.wav`;
-}
-
 function save(blob, fileName) {
     const link = document.createElement('a');
     link.href = URL.createObjectURL(blob);

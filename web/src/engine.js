@@ -14,7 +14,7 @@
 // scanned (for its sizes and waveform), played, saved or zipped, and its
 // samples are let go straight after.
 
-/* global createPevModule, downloadZip */
+/* global createPevModule, downloadZip, clipFileName */
 
 const PEV_OK = 0;
 const PEV_ERR_BUFFER_TOO_SMALL = 3;
@@ -333,10 +333,6 @@ function archive(request) {
         pieces.push(new Blob([M.HEAPU8.slice(current.bytes + at, current.bytes + end)]));
     }
     return { value: new Blob(pieces, { type: 'application/octet-stream' }) };
-}
-
-function clipFileName(base, position) {
-    return `${base}_${String(position).padStart(4, '0')}.wav`;
 }
 
 // The page takes each piece of a ZIP before the next is made, so no more

@@ -9,7 +9,7 @@
 async function downloadClip(index) {
     try {
         const wav = await engine.call('clip', { generation: state.generation, index });
-        save(new Blob([wav], { type: 'audio/wav' }), clipFileName(index + 1));
+        save(new Blob([wav], { type: 'audio/wav' }), clipFileName(state.base, index + 1));
     } catch (error) {
         say(error.message, 'error');
     }

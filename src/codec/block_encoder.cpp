@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace pev {
@@ -24,15 +25,16 @@ constexpr int first_sample_of_level(int hi) {
     return sum % 2 == 0 && tie_goes_up ? half : half + 1;
 }
 
-// The level of every 16-bit sample, indexed by the sample + 32768. 64 KiB,
-// built at compile time: one load per sample instead of a binary search.
+// The level of every 16-bit sample, indexed by the sample's bit pattern (so
+// that a lookup needs no arithmetic). 64 KiB, built at compile time: one
+// load per sample instead of a binary search.
 constexpr std::array<std::uint8_t, 65536> make_level_of_sample() {
     std::array<std::uint8_t, 65536> table{};
-    std::size_t index = 0;
+    int sample = -32768;
     for (int level = 0; level < 256; ++level) {
         const int end = level == 255 ? 32768 : first_sample_of_level(level + 1);
-        for (; static_cast<int>(index) - 32768 < end; ++index) {
-            table[index] = static_cast<std::uint8_t>(level);
+        for (; sample < end; ++sample) {
+            table[static_cast<std::uint16_t>(sample)] = static_cast<std::uint8_t>(level);
         }
     }
     return table;
@@ -40,7 +42,7 @@ constexpr std::array<std::uint8_t, 65536> make_level_of_sample() {
 constexpr std::array<std::uint8_t, 65536> kLevelOfSample = make_level_of_sample();
 
 constexpr std::uint8_t level_of(std::int16_t sample) {
-    return kLevelOfSample[static_cast<std::size_t>(sample + 32768)];
+    return kLevelOfSample[static_cast<std::uint16_t>(sample)];
 }
 
 static_assert(level_of(-32768) == 0 && level_of(32767) == 255 && level_of(0) == kSilenceLevel);
@@ -79,24 +81,28 @@ struct CodedBlock {
     bool silent = false; // every level is silence
 };
 
-// Codes `levels` (at most 1024) into `block`. One pass the compiler turns
-// into vector instructions: no table, no branch.
+// Codes `levels` (at most 1024) into `block`, in one pass the compiler turns
+// into vector instructions: no table, no branch. Escapes are counted in
+// byte-wide lanes, a run of at most 255 codes at a time.
 void code_block(std::span<const std::uint8_t> levels, CodedBlock& block) {
+    constexpr std::size_t kRun = 240; // a multiple of 16, below 256
     const std::size_t count = levels.size();
     const std::uint8_t* level = levels.data();
     std::uint8_t* codes = block.codes.data();
-    unsigned escapes = 0;
-    unsigned not_silent = 0;
-    if (count > 0) {
-        codes[0] = code_between(0, level[0]);
-        escapes += needs_escape(codes[0]) ? 1u : 0u;
-        not_silent |= level[0] ^ kSilenceLevel;
-    }
-    for (std::size_t i = 1; i < count; ++i) {
-        const std::uint8_t code = code_between(level[i - 1], level[i]);
-        codes[i] = code;
-        escapes += needs_escape(code) ? 1u : 0u;
-        not_silent |= level[i] ^ kSilenceLevel;
+    // The first code steps from level 0; `count` is never 0.
+    codes[0] = code_between(0, level[0]);
+    std::size_t escapes = needs_escape(codes[0]) ? 1 : 0;
+    auto not_silent = static_cast<std::uint8_t>(level[0] ^ kSilenceLevel);
+    for (std::size_t start = 1; start < count; start += kRun) {
+        const std::size_t end = std::min(count, start + kRun);
+        std::uint8_t run_escapes = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const std::uint8_t code = code_between(level[i - 1], level[i]);
+            codes[i] = code;
+            run_escapes = static_cast<std::uint8_t>(run_escapes + (needs_escape(code) ? 1 : 0));
+            not_silent = static_cast<std::uint8_t>(not_silent | (level[i] ^ kSilenceLevel));
+        }
+        escapes += run_escapes;
     }
     block.count = count;
     block.escapes = escapes;
@@ -131,113 +137,125 @@ BlockKind kind_of(const CodedBlock& block) {
     return delta_size_of(block) < kRawBlockBytes ? BlockKind::delta : BlockKind::raw;
 }
 
-// Up to 64 bits of nibbles waiting to be stored, low nibble first; whole
-// 32-bit words are stored as soon as they are complete.
-class NibbleAccumulator {
-  public:
-    explicit NibbleAccumulator(std::uint8_t* out) : out_(out) {}
+// Every code takes an odd number of nibbles, so code i starts on a byte
+// boundary exactly when i is even: each pair of codes fills 1, 2 or 3 whole
+// bytes of its own, whatever came before. A table of all 65,536 pairs gives
+// those bytes (low 24 bits, first byte lowest) and their number (top 8
+// bits), and a block is written a pair at a time.
+//
+// A pair is looked up by its two bytes as they lie in memory, read as one
+// 16-bit word in the host's order; the table is built with the same key, so
+// it is right on any host.
+static_assert(std::endian::native == std::endian::little ||
+              std::endian::native == std::endian::big);
 
-    // `count` nibbles (at most 8) in the low bits of `nibbles`.
-    void put(std::uint64_t nibbles, unsigned count) {
-        pending_ |= nibbles << bits_;
-        bits_ += 4 * count;
-        if (bits_ >= 32) {
-            for (int i = 0; i < 4; ++i) {
-                *out_++ = static_cast<std::uint8_t>(pending_ >> (8 * i));
-            }
-            pending_ >>= 32;
-            bits_ -= 32;
-        }
-    }
+constexpr std::uint16_t pair_key(std::uint8_t first, std::uint8_t second) {
+    return std::endian::native == std::endian::little
+               ? static_cast<std::uint16_t>(first | second << 8)
+               : static_cast<std::uint16_t>(first << 8 | second);
+}
 
-    void put_code(std::uint8_t code, bool escape) {
-        if (escape) {
-            put(kEscapeNibble | (std::uint64_t{code} << 4), 3);
-        } else {
-            put(code, 1);
-        }
-    }
+std::uint16_t pair_key_at(const std::uint8_t* codes) {
+    std::uint16_t key = 0;
+    std::memcpy(&key, codes, sizeof key);
+    return key;
+}
 
-    // Stores what is left (a whole number of bytes: every block has an even
-    // number of nibbles) and returns the end of the output.
-    std::uint8_t* finish() {
-        for (; bits_ > 0; bits_ -= 8, pending_ >>= 8) {
-            *out_++ = static_cast<std::uint8_t>(pending_);
-        }
-        return out_;
-    }
+// The nibbles of one code, the first lowest: the code itself, or for an
+// escape the escape nibble and then the code's low and high halves.
+constexpr std::uint32_t nibbles_of_code(std::uint8_t code, bool escape) {
+    return escape ? kEscapeNibble | std::uint32_t{code} << 4 : code;
+}
 
-  private:
-    std::uint8_t* out_;
-    std::uint64_t pending_ = 0;
-    unsigned bits_ = 0;
+// `widths` in bits: 4, or 12 for an escape.
+constexpr std::uint32_t pair_entry(std::uint32_t first_nibbles, unsigned first_width,
+                                   std::uint32_t second_nibbles, unsigned second_width) {
+    return first_nibbles | second_nibbles << first_width | (first_width + second_width) / 8 << 24;
+}
+
+struct PairTable {
+    std::uint32_t entries[65536];
+
+    constexpr std::uint32_t operator[](std::uint16_t key) const { return entries[key]; }
 };
 
-// Eight codes from `codes`, the first in the low byte.
-std::uint64_t load_eight(const std::uint8_t* codes) {
-    std::uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) {
-        word |= std::uint64_t{codes[i]} << (8 * i);
+constexpr PairTable make_pair_table() {
+    std::uint32_t nibbles[256] = {};
+    unsigned widths[256] = {};
+    for (int code = 0; code < 256; ++code) {
+        const auto c = static_cast<std::uint8_t>(code);
+        nibbles[c] = nibbles_of_code(c, needs_escape(c));
+        widths[c] = needs_escape(c) ? 12 : 4;
     }
-    return word;
+    // Plain arrays and one statement per entry: compilers bound the steps of
+    // a constant evaluation, and 65,536 entries come close.
+    PairTable table{};
+    for (int first = 0; first < 256; ++first) {
+        for (int second = 0; second < 256; ++second) {
+            table.entries[pair_key(static_cast<std::uint8_t>(first),
+                                   static_cast<std::uint8_t>(second))] =
+                nibbles[first] | nibbles[second] << widths[first] |
+                (widths[first] + widths[second]) / 8 << 24;
+        }
+    }
+    return table;
+}
+constexpr PairTable kPairBytes = make_pair_table();
+
+static_assert(kPairBytes[0x0201] == (0x21 | 1u << 24));     // two plain codes
+static_assert(kPairBytes[0x00FF] == (0x0FFF | 2u << 24));   // escape, then code 0
+static_assert(kPairBytes[0x1003] == (0x10F3 | 2u << 24));   // code 3, then escape
+static_assert(kPairBytes[0x1020] == (0x10F20F | 3u << 24)); // two escapes
+
+// Stores one pair's bytes at `out`, which has room for 4 (the fourth is
+// garbage for the next pair to overwrite); returns the end of its bytes.
+std::uint8_t* put_pair(std::uint32_t entry, std::uint8_t* out) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<std::uint8_t>(entry >> (8 * i));
+    }
+    return out + (entry >> 24);
 }
 
-// Whether any of the eight codes in `word` needs an escape. A code of 15
-// carries into its high half when 1 is added, a larger one has it already;
-// the carry out of a code 255 can only make a false alarm, which the slow
-// path settles.
-bool may_escape(std::uint64_t word) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHighHalves = 0xF0F0F0F0F0F0F0F0;
-    return ((word + kOnes) | word) & kHighHalves;
-}
+// The size of a delta block is at most 1533 bytes; writing it takes one byte
+// of room beyond its end.
+constexpr std::size_t kDeltaWriteSlack = 1;
 
-// Eight codes below 16 as eight nibbles, the first lowest.
-std::uint64_t pack_eight(std::uint64_t word) {
-    word = (word | (word >> 4)) & 0x00FF00FF00FF00FF;
-    word = (word | (word >> 8)) & 0x0000FFFF0000FFFF;
-    return (word | (word >> 16)) & 0xFFFFFFFF;
-}
-
-// Writes the delta codes of `block` to `out`; returns the stored size.
+// Writes the delta codes of `block` to `out`, which has room for its size
+// plus kDeltaWriteSlack; returns the stored size.
 std::size_t write_delta(const CodedBlock& block, std::uint8_t* out) {
     const std::uint8_t* codes = block.codes.data();
     const std::size_t count = block.count;
-    bool widen = must_widen(block);
-    if (block.escapes == 0 && !widen) {
-        // All plain: two codes to a byte.
+    if (block.escapes == 0) {
+        // All plain (so no widening either: that needs 2048 nibbles): two
+        // codes to a byte.
         for (std::size_t i = 0; i < count / 2; ++i) {
             out[i] = static_cast<std::uint8_t>(codes[2 * i] | (codes[2 * i + 1] << 4));
         }
         return count / 2;
     }
-    NibbleAccumulator nibbles(out);
+    std::uint8_t* end = out;
     std::size_t i = 0;
-    if (widen) {
-        for (; i < count; ++i) {
-            const bool plain = !needs_escape(codes[i]);
-            nibbles.put_code(codes[i], true);
-            if (plain) {
-                ++i;
-                break;
-            }
+    if (must_widen(block)) {
+        // The first plain code goes as an escape; every pair before its own
+        // is all escapes, so the table has them.
+        std::size_t plain = 0;
+        while (needs_escape(codes[plain])) {
+            ++plain;
         }
-    }
-    // Eight codes at a time where none needs an escape, one by one elsewhere.
-    for (; i + 8 <= count; i += 8) {
-        const std::uint64_t word = load_eight(codes + i);
-        if (!may_escape(word)) {
-            nibbles.put(pack_eight(word), 8);
-            continue;
+        for (; i + 2 <= plain; i += 2) {
+            end = put_pair(kPairBytes[pair_key_at(codes + i)], end);
         }
-        for (std::size_t j = i; j < i + 8; ++j) {
-            nibbles.put_code(codes[j], needs_escape(codes[j]));
-        }
+        const bool second_escapes = plain == i + 1 || needs_escape(codes[i + 1]);
+        end = put_pair(pair_entry(nibbles_of_code(codes[i], true), 12,
+                                  nibbles_of_code(codes[i + 1], second_escapes),
+                                  second_escapes ? 12 : 4),
+                       end);
+        i += 2;
     }
-    for (; i < count; ++i) {
-        nibbles.put_code(codes[i], needs_escape(codes[i]));
+    for (const std::uint8_t* pair = codes + i; pair < codes + count; pair += 2) {
+        end = put_pair(kPairBytes[pair_key_at(pair)], end);
     }
-    return static_cast<std::size_t>(nibbles.finish() - out);
+    return static_cast<std::size_t>(end - out);
 }
 
 // Encodes one block of `levels` (even length, at most 1024) into `out`,
@@ -274,17 +292,15 @@ std::uint8_t nearest_level(std::int16_t sample) {
 void quantise(std::span<const std::int16_t> samples, std::span<std::uint8_t> levels) {
     const std::int16_t* in = samples.data();
     std::uint8_t* out = levels.data();
-    const std::size_t count = samples.size();
-    std::size_t i = 0;
-    // Four at a time, to spend the loop's own instructions on four samples.
-    for (; i + 4 <= count; i += 4) {
-        out[i] = level_of(in[i]);
-        out[i + 1] = level_of(in[i + 1]);
-        out[i + 2] = level_of(in[i + 2]);
-        out[i + 3] = level_of(in[i + 3]);
+    const std::int16_t* const end = in + samples.size();
+    // Eight at a time, to spend the loop's own instructions on eight samples.
+    for (; end - in >= 8; in += 8, out += 8) {
+        for (int j = 0; j < 8; ++j) {
+            out[j] = level_of(in[j]);
+        }
     }
-    for (; i < count; ++i) {
-        out[i] = level_of(in[i]);
+    for (; in < end; ++in, ++out) {
+        *out = level_of(*in);
     }
 }
 
@@ -305,8 +321,10 @@ std::size_t encode_delta_block(std::span<const std::uint8_t> levels,
     CodedBlock block;
     code_block(levels, block);
     const std::size_t start = out.size();
-    out.resize(start + delta_size_of(block));
-    return write_delta(block, out.data() + start);
+    out.resize(start + delta_size_of(block) + kDeltaWriteSlack);
+    const std::size_t stored = write_delta(block, out.data() + start);
+    out.resize(start + stored);
+    return stored;
 }
 
 BlockKind choose_block_kind(std::span<const std::uint8_t> levels) {

@@ -7,15 +7,25 @@
 namespace pev::pack {
 
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples) {
+    EncodedCounts counts;
+    counts.bytes = entry.bytes.size();
+    counts.blocks = entry.block_sizes.size();
+    counts.silent_blocks = entry.silent_blocks;
+    counts.raw_blocks = entry.raw_blocks;
+    counts.delta_blocks = entry.delta_blocks;
+    return summarise(counts, input_samples);
+}
+
+ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples) {
     ClipSummary summary;
     summary.input_samples = input_samples;
-    summary.stored_samples = entry.sample_count;
-    summary.blocks = entry.block_sizes.size();
-    summary.silent_blocks = entry.silent_blocks;
-    summary.raw_blocks = entry.raw_blocks;
-    summary.delta_blocks = entry.delta_blocks;
-    summary.stored_bytes = entry.bytes.size() + archive::kBlockSizeFieldSize * summary.blocks;
-    summary.padded = entry.padded;
+    summary.padded = input_samples % 2 == 1;
+    summary.stored_samples = input_samples + (summary.padded ? 1 : 0);
+    summary.blocks = counts.blocks;
+    summary.silent_blocks = counts.silent_blocks;
+    summary.raw_blocks = counts.raw_blocks;
+    summary.delta_blocks = counts.delta_blocks;
+    summary.stored_bytes = counts.bytes + archive::kBlockSizeFieldSize * summary.blocks;
     return summary;
 }
 
@@ -64,17 +74,24 @@ std::string ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::
     if (std::string error = check_clip(samples.size(), rate, rate_); !error.empty()) {
         return error;
     }
-    const EncodedEntry entry = encode_entry(samples);
+    // Into buffers kept from clip to clip: no allocation once the largest
+    // clip so far has been seen, and nothing to zero.
+    const std::span<std::uint8_t> levels = levels_.take(samples.size());
+    quantise(samples, levels);
+    const std::span<std::int16_t> sizes = block_sizes_.take(blocks_for_samples(samples.size()));
+    const std::span<std::uint8_t> bytes = bytes_.take(stored_bytes_bound(samples.size()));
+    const EncodedCounts counts = encode_levels_into(levels, sizes, bytes);
     if (std::string error =
-            writer_.add_entry(layout_.entry_ids[added_], entry.block_sizes, entry.bytes);
+            writer_.add_entry(layout_.entry_ids[added_], sizes, bytes.first(counts.bytes));
         !error.empty()) {
         return error;
     }
+    const ClipSummary stored = summarise(counts, samples.size());
     ++added_;
     rate_ = rate;
-    stored_samples_ += entry.sample_count;
+    stored_samples_ += stored.stored_samples;
     if (summary != nullptr) {
-        *summary = summarise(entry, samples.size());
+        *summary = stored;
     }
     return "";
 }

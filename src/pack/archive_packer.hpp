@@ -2,7 +2,8 @@
 // Packs clips of 16-bit samples into one archive, written to a byte sink as
 // they come: the number of clips is known before the first, so each clip is
 // checked, encoded and written when it is added, and only one is ever held
-// in memory.
+// in memory: the buffers it is encoded in are kept for the next, so they are
+// as large as the largest clip so far.
 //
 // All clips share the first clip's sample rate and fit in 65535 blocks of
 // 1024 samples. Errors are messages about the clip or the archive without
@@ -10,6 +11,7 @@
 
 #include "archive/archive_writer.hpp"
 #include "archive/byte_sink.hpp"
+#include "archive/scratch_buffer.hpp"
 #include "codec/block_encoder.hpp"
 
 #include <cstddef>
@@ -35,6 +37,7 @@ struct ClipSummary {
 
 // How `entry`, encoded from `input_samples` samples, was stored.
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
+ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples);
 
 // Why a clip of `sample_count` samples at `rate` cannot join an archive whose
 // clips so far are at `archive_rate` (0 before the first); empty when it can.
@@ -70,6 +73,9 @@ class ArchivePacker {
   private:
     archive::ArchiveTemplate layout_;
     archive::ArchiveWriter writer_;
+    archive::ScratchBuffer<std::uint8_t> levels_;
+    archive::ScratchBuffer<std::int16_t> block_sizes_;
+    archive::ScratchBuffer<std::uint8_t> bytes_;
     std::size_t added_ = 0;
     std::uint32_t rate_ = 0;
     std::uint64_t stored_samples_ = 0;

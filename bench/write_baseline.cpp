@@ -19,7 +19,7 @@
 
 #include "archive/archive_header.hpp"
 #include "archive/archive_layout.hpp"
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 #include "codec/block_decoder.hpp"
 #include "common/little_endian.hpp"
 #include "platform/files.hpp"
@@ -95,10 +95,11 @@ bool write_whole(int fd, const std::uint8_t* data, std::size_t bytes) {
 int describe(const std::string& base_name) {
     using namespace pev::archive;
     std::FILE* archive = pev::open_for_reading(base_name + ".pev");
-    std::FILE* quiet = std::fopen("/dev/null", "w");
     ArchiveHeader header;
-    if (archive == nullptr || read_archive_header(archive, header, quiet) != 0 ||
-        header.wave_file_count < 0) {
+    if (archive == nullptr ||
+        std::fread(header.bytes.data(), 1, header.bytes.size(), archive) != header.bytes.size() ||
+        !parse_archive_header(header) || header.wave_file_count < 0 ||
+        header.wave_file_count > kMaxWaveFiles) {
         std::fprintf(stderr, "write_baseline: %s.pev is not a voice archive\n", base_name.c_str());
         return 1;
     }
@@ -136,7 +137,6 @@ int describe(const std::string& base_name) {
         }
     }
     std::fclose(archive);
-    std::fclose(quiet);
     std::printf("entries %zu\nsilent_blocks %llu\nraw_blocks %llu\ndelta_blocks %llu\n"
                 "compressed_bytes %llu\nsample_bound %llu\n"
                 "largest_entry_compressed_bytes %llu\nlargest_entry_sample_buffer_bytes %llu\n",
@@ -168,11 +168,11 @@ int main(int argc, char** argv) {
     }
     std::FILE* quiet = std::fopen("/dev/null", "w");
     OutputRecorder recorder;
-    pev::archive::ExtractOptions options;
+    pev::cli::ExtractOptions options;
     options.out = quiet;
     options.err = quiet;
     options.create_output = [&recorder](const std::string& name) { return recorder.create(name); };
-    const int result = pev::archive::extract_archive(base_name, archive, options);
+    const int result = pev::cli::extract_archive(base_name, archive, options);
     std::fclose(archive);
     std::fclose(quiet);
     if (result < 0) {

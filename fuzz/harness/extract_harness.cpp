@@ -1,6 +1,6 @@
 #include "harness/extract_harness.hpp"
 
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 #include "common/little_endian.hpp"
 
 #include <algorithm>
@@ -136,13 +136,13 @@ std::string check_wav(const OutputSink& sink, std::uint64_t bound, std::size_t p
 
 struct Extraction {
     int result = 0;
-    archive::ExtractStats stats;
+    extraction::ExtractStats stats;
     std::vector<std::unique_ptr<OutputSink>> outputs;
 };
 
 Extraction extract_into_memory(std::FILE* file, unsigned threads) {
     Extraction run;
-    archive::ExtractOptions options;
+    cli::ExtractOptions options;
     options.out = null_stream();
     options.err = null_stream();
     options.threads = threads;
@@ -152,7 +152,7 @@ Extraction extract_into_memory(std::FILE* file, unsigned threads) {
         return fopencookie(run.outputs.back().get(), "wb",
                            cookie_io_functions_t{nullptr, sink_write, sink_seek, sink_close});
     };
-    run.result = archive::extract_archive(kBaseName, file, options, &run.stats);
+    run.result = cli::extract_archive(kBaseName, file, options, &run.stats);
     return run;
 }
 
@@ -187,7 +187,7 @@ std::string check_extraction(std::span<const std::uint8_t> archive) {
         return "decoding ahead gave other results than one thread";
     }
     const int result = one.result;
-    const archive::ExtractStats& stats = one.stats;
+    const extraction::ExtractStats& stats = one.stats;
     const std::vector<std::unique_ptr<OutputSink>>& outputs = one.outputs;
 
     if (stats.largest_compressed_bytes > archive.size()) {

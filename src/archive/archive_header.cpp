@@ -15,20 +15,4 @@ bool parse_archive_header(ArchiveHeader& header) {
     return true;
 }
 
-int read_archive_header(std::FILE* archive, ArchiveHeader& header, std::FILE* out) {
-    if (archive == nullptr) {
-        return -1;
-    }
-    std::rewind(archive);
-    if (std::fread(header.bytes.data(), header.bytes.size(), 1, archive) != 1) {
-        return -1;
-    }
-    if (!parse_archive_header(header)) {
-        return -1;
-    }
-    std::fprintf(out, "Found %d wave files. (nSamplesPerSec: %d)\n", header.wave_file_count,
-                 header.samples_per_sec);
-    return header.wave_file_count > kMaxWaveFiles ? -1 : 0;
-}
-
 } // namespace pev::archive

@@ -50,8 +50,13 @@ std::uint32_t ArchiveReader::sample_rate() const {
 }
 
 OpenResult ArchiveReader::open() {
-    if (source_.read_at(0, header_.bytes) != header_.bytes.size() ||
-        !parse_archive_header(header_)) {
+    const std::size_t got = source_.read_at(0, header_.bytes);
+    if (got < header_.bytes.size()) {
+        const bool has_magic =
+            got >= kMagic.size() && std::equal(kMagic.begin(), kMagic.end(), header_.bytes.begin());
+        return has_magic ? OpenResult::header_cut_short : OpenResult::not_an_archive;
+    }
+    if (!parse_archive_header(header_)) {
         return OpenResult::not_an_archive;
     }
     if (header_.wave_file_count > kMaxWaveFiles) {

@@ -13,6 +13,7 @@
 #include "archive/byte_source.hpp"
 #include "archive/scratch_buffer.hpp"
 #include "codec/block_decoder.hpp"
+#include "common/error.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,23 +22,9 @@
 
 namespace pev::archive {
 
-enum class OpenResult {
-    ok,
-    not_an_archive,  // shorter than its header, or another magic
-    too_many_clips,  // a count above 9999
-    negative_count,  // a count with bit 31 set
-    table_cut_short, // the file ends inside the entry table
-};
-
-// Why an entry cannot be extracted.
-enum class ClipProblem {
-    none,
-    block_table_past_end, // its block-size table runs past the end of the file
-    malformed_block_size, // a stored size with bit 15 set
-    bytes_past_room,      // its stored bytes claim more than the room up to the next entry
-    bytes_past_end,       // its stored bytes claim more than the file holds
-    too_long_for_wav,     // its samples could not be described by a WAV file's 32-bit sizes
-};
+// The reader's verdicts belong to the core's error vocabulary.
+using pev::ClipProblem;
+using pev::OpenResult;
 
 // A short phrase for people: "its block-size table runs past the end of the file".
 const char* describe(ClipProblem problem);

@@ -3,8 +3,6 @@
 #include "common/little_endian.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 
 namespace pev::archive {
 namespace {
@@ -19,54 +17,20 @@ constexpr std::array<ByteRange, 3> kUnreadHeaderBytes = {{{6, 10}, {20, 4}, {28,
 // Entry offsets are 32-bit fields.
 constexpr std::uint64_t kMaxDataOffset = 0xFFFFFFFFu;
 
-std::string io_error(const char* what) {
-    return std::string(what) + ": " + std::generic_category().message(errno);
+Error write_error(const ByteSink& sink) {
+    return os_error(ErrorCode::cannot_write, "", sink.error());
 }
 
 } // namespace
 
-TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive) {
-    TemplateReadResult result;
-    HeaderBytes& header = result.kept.header;
-    if (archive.size() < header.size()) {
-        result.error = "it is too short to be a voice archive";
-        return result;
+ArchiveTemplate template_of(const ArchiveReader& reader) {
+    ArchiveTemplate kept;
+    kept.header = reader.header().bytes;
+    kept.entry_ids.resize(reader.clip_count());
+    for (std::size_t i = 0; i < kept.entry_ids.size(); ++i) {
+        kept.entry_ids[i] = reader.row(i).id;
     }
-    std::copy_n(archive.begin(), header.size(), header.begin());
-    if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
-        result.error = "it is not a voice archive (no PEVPAC magic)";
-        return result;
-    }
-    const auto count = static_cast<std::int32_t>(load_u32le(header, kCountOffset));
-    if (count < 0 || count > kMaxWaveFiles) {
-        result.error = "its clip count " + std::to_string(count) + " is out of range";
-        return result;
-    }
-    const std::span<const std::uint8_t> table = archive.subspan(kHeaderSize);
-    if (table.size() / kEntryRowSize < static_cast<std::size_t>(count)) {
-        result.error = "its entry table is cut short";
-        return result;
-    }
-    result.kept.entry_ids.resize(static_cast<std::size_t>(count));
-    for (std::size_t i = 0; i < result.kept.entry_ids.size(); ++i) {
-        result.kept.entry_ids[i] = load_u16le(table, i * kEntryRowSize + kRowIdOffset);
-    }
-    return result;
-}
-
-TemplateReadResult read_archive_template(std::FILE* archive) {
-    // Only the header and the table are read, however large the archive.
-    std::vector<std::uint8_t> front(kHeaderSize);
-    front.resize(std::fread(front.data(), 1, front.size(), archive));
-    if (front.size() == kHeaderSize) {
-        const auto count = static_cast<std::int32_t>(load_u32le(front, kCountOffset));
-        if (count > 0 && count <= kMaxWaveFiles) {
-            front.resize(kHeaderSize + static_cast<std::size_t>(count) * kEntryRowSize);
-            front.resize(kHeaderSize + std::fread(front.data() + kHeaderSize, 1,
-                                                  front.size() - kHeaderSize, archive));
-        }
-    }
-    return read_archive_template(front);
+    return kept;
 }
 
 HeaderBytes make_archive_header(std::int32_t count, std::uint32_t rate, const HeaderBytes& kept) {
@@ -109,17 +73,18 @@ bool ArchiveWriter::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-std::string ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
-                                     std::span<const std::uint8_t> compressed) {
+Error ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                               std::span<const std::uint8_t> compressed) {
     if (added_ >= clip_count_) {
-        return "more entries than the archive was laid out for";
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
     }
     if (block_sizes.size() > 0xFFFF) {
-        return "it needs " + std::to_string(block_sizes.size()) +
-               " blocks; a clip holds at most 65535";
+        Error error = error_about(ErrorCode::clip_too_long, "");
+        error.limit = block_sizes.size();
+        return error;
     }
     if (end_ > kMaxDataOffset) {
-        return "the archive would pass 4 GiB, beyond what its 32-bit offsets reach";
+        return error_about(ErrorCode::archive_too_large, "");
     }
     const auto row = make_entry_row(id, static_cast<std::uint16_t>(block_sizes.size()),
                                     static_cast<std::uint32_t>(end_));
@@ -132,18 +97,18 @@ std::string ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int1
         store_u16le(sizes, i * kBlockSizeFieldSize, static_cast<std::uint16_t>(block_sizes[i]));
     }
     if (!write(sizes) || !write(compressed)) {
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
     end_ += sizes.size() + compressed.size();
-    return "";
+    return {};
 }
 
-std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
+Error ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
     if (added_ != clip_count_) {
-        return "fewer entries than the archive was laid out for";
+        return error_about(ErrorCode::fewer_clips_than_laid_out, "");
     }
     if (failed_) {
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
     const HeaderBytes header =
         make_archive_header(static_cast<std::int32_t>(clip_count_), rate, kept);
@@ -151,9 +116,9 @@ std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
     front.insert(front.end(), table_.begin(), table_.end());
     if (!sink_.write_at(0, front) || !sink_.flush()) {
         failed_ = true;
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
-    return "";
+    return {};
 }
 
 } // namespace pev::archive

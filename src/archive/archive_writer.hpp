@@ -8,11 +8,12 @@
 // offset is known.
 
 #include "archive/archive_layout.hpp"
+#include "archive/archive_reader.hpp"
 #include "archive/byte_sink.hpp"
+#include "common/error.hpp"
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <span>
 #include <string>
 #include <vector>
@@ -28,17 +29,8 @@ struct ArchiveTemplate {
     std::vector<std::uint16_t> entry_ids;
 };
 
-struct TemplateReadResult {
-    ArchiveTemplate kept;
-    std::string error; // empty when the archive could be read
-
-    bool ok() const { return error.empty(); }
-};
-
-// Reads the header and the entry table of an existing archive, from an open
-// file or from the archive's bytes in memory.
-TemplateReadResult read_archive_template(std::FILE* archive);
-TemplateReadResult read_archive_template(std::span<const std::uint8_t> archive);
+// The entry ids and unread header bytes of an archive the reader accepted.
+ArchiveTemplate template_of(const ArchiveReader& reader);
 
 // The header of an archive of `count` clips at `rate`, with the unread bytes
 // taken from `kept`.
@@ -54,14 +46,14 @@ class ArchiveWriter {
     // added.
     ArchiveWriter(ByteSink& sink, std::size_t clip_count);
 
-    // Appends one entry after the ones before it. Returns an error message,
-    // or an empty string when it was written.
-    std::string add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
-                          std::span<const std::uint8_t> compressed);
+    // Appends one entry after the ones before it. The error has no subject:
+    // the caller knows which file it concerns.
+    Error add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                    std::span<const std::uint8_t> compressed);
 
     // Writes the header and the table once every entry has been added, and
-    // flushes. Returns an error message, or an empty string.
-    std::string finish(std::uint32_t rate, const HeaderBytes& kept);
+    // flushes.
+    Error finish(std::uint32_t rate, const HeaderBytes& kept);
 
     // The archive's size so far, in bytes.
     std::uint64_t size() const { return end_; }

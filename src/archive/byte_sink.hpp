@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <system_error>
 #include <vector>
 
 namespace pev::archive {
@@ -23,6 +24,9 @@ class ByteSink {
 
     // Pushes out everything written so far. False when that failed.
     virtual bool flush() = 0;
+
+    // Why the last call that returned false failed, as the system said.
+    virtual std::error_code error() const { return {}; }
 };
 
 // Writes to a file open for binary writing at its start; does not close it.
@@ -33,9 +37,13 @@ class FileSink final : public ByteSink {
     bool append(std::span<const std::uint8_t> bytes) override;
     bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
     bool flush() override;
+    std::error_code error() const override { return error_; }
 
   private:
+    bool failed();
+
     std::FILE* file_;
+    std::error_code error_;
 };
 
 // Collects the bytes in memory. Throws std::bad_alloc when they do not fit.

@@ -4,6 +4,7 @@
 // place only when complete, and an existing file replaced only when asked.
 
 #include "archive/byte_sink.hpp"
+#include "common/error.hpp"
 #include "pev/pev.h"
 
 #include <functional>
@@ -11,10 +12,10 @@
 
 namespace pev::capi {
 
-// Writes `path` (UTF-8) with `write`, which fills the sink and returns an
-// error message or an empty string. PEV_ERR_FILE_EXISTS when the file exists
-// and `replace` is not set, PEV_ERR_CANNOT_WRITE for any other failure.
+// Writes `path` (UTF-8) with `write`, which fills the sink. The engine's
+// error becomes the status: PEV_ERR_FILE_EXISTS when the file exists and
+// `replace` is not set, PEV_ERR_CANNOT_WRITE for a failure to write.
 pev_status save_file(const std::string& path, bool replace,
-                     const std::function<std::string(archive::ByteSink&)>& write);
+                     const std::function<Error(archive::ByteSink&)>& write);
 
 } // namespace pev::capi

@@ -250,7 +250,9 @@ pev_status pev_decode_clip_to_file(const pev_archive* archive, size_t index, con
         const std::span<const std::uint8_t> bytes =
             pev::wav::frame_to_file_bytes(frame, kChannels, archive->reader->sample_rate());
         return save_file(path, (flags & PEV_REPLACE) != 0, [&](pev::archive::ByteSink& sink) {
-            return sink.append(bytes) && sink.flush() ? "" : "cannot write it";
+            return sink.append(bytes) && sink.flush()
+                       ? pev::Error{}
+                       : pev::os_error(pev::ErrorCode::cannot_write, path, sink.error());
         });
     });
 }

@@ -7,6 +7,7 @@ pev_status status_of(archive::OpenResult result) {
     case archive::OpenResult::ok:
         return PEV_OK;
     case archive::OpenResult::not_an_archive:
+    case archive::OpenResult::header_cut_short:
         return PEV_ERR_NOT_AN_ARCHIVE;
     case archive::OpenResult::too_many_clips:
         return PEV_ERR_TOO_MANY_CLIPS;
@@ -34,6 +35,49 @@ pev_status status_of(archive::ClipProblem problem) {
         return PEV_ERR_TOO_LONG_FOR_WAV;
     }
     return PEV_ERR_MALFORMED_BLOCK_SIZE;
+}
+
+pev_status status_of(const Error& error) {
+    switch (error.code) {
+    case ErrorCode::none:
+        return PEV_OK;
+    case ErrorCode::out_of_memory:
+        return PEV_ERR_NO_MEMORY;
+    case ErrorCode::cannot_open:
+    case ErrorCode::not_a_regular_file:
+    case ErrorCode::cannot_read:
+    case ErrorCode::cannot_list_folder:
+        return PEV_ERR_CANNOT_OPEN;
+    case ErrorCode::file_exists:
+        return PEV_ERR_FILE_EXISTS;
+    case ErrorCode::cannot_create:
+    case ErrorCode::cannot_write:
+    case ErrorCode::cannot_put_in_place:
+    case ErrorCode::cannot_make_folder:
+        return PEV_ERR_CANNOT_WRITE;
+    case ErrorCode::archive_refused:
+        return status_of(error.refusal);
+    case ErrorCode::clip_refused:
+        return status_of(error.problem);
+    case ErrorCode::too_many_inputs:
+    case ErrorCode::too_many_numbered_inputs:
+        return PEV_ERR_TOO_MANY_CLIPS;
+    case ErrorCode::clip_too_long:
+        return PEV_ERR_CLIP_TOO_LONG;
+    case ErrorCode::like_count_mismatch:
+    case ErrorCode::more_clips_than_laid_out:
+    case ErrorCode::fewer_clips_than_laid_out:
+        return PEV_ERR_LIKE_MISMATCH;
+    case ErrorCode::archive_too_large:
+        return PEV_ERR_ARCHIVE_TOO_LARGE;
+    case ErrorCode::no_numbered_inputs:
+    case ErrorCode::folder_without_wavs:
+    case ErrorCode::wav_refused:
+    case ErrorCode::rate_zero:
+    case ErrorCode::rate_mismatch:
+        return PEV_ERR_INVALID_ARGUMENT;
+    }
+    return PEV_ERR_INVALID_ARGUMENT;
 }
 
 } // namespace pev::capi

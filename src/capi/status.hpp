@@ -12,6 +12,8 @@ namespace pev::capi {
 
 pev_status status_of(archive::OpenResult result);
 pev_status status_of(archive::ClipProblem problem);
+// The status of an error of the core's.
+pev_status status_of(const Error& error);
 
 // Runs `body`, which returns a pev_status. The core throws only when memory
 // cannot be had; anything that escapes it anyway is reported the same way,

@@ -82,16 +82,8 @@ pev_status pev_writer_new_like(uint32_t sample_rate, const pev_archive* like, pe
     if (sample_rate == 0 || like == nullptr || writer == nullptr) {
         return PEV_ERR_INVALID_ARGUMENT;
     }
-    return guarded([&] {
-        const pev::archive::ArchiveReader& reader = *like->reader;
-        pev::archive::ArchiveTemplate kept;
-        kept.header = reader.header().bytes;
-        kept.entry_ids.resize(reader.clip_count());
-        for (std::size_t i = 0; i < kept.entry_ids.size(); ++i) {
-            kept.entry_ids[i] = reader.row(i).id;
-        }
-        return make_writer(sample_rate, std::move(kept), writer);
-    });
+    return guarded(
+        [&] { return make_writer(sample_rate, pev::archive::template_of(*like->reader), writer); });
 }
 
 pev_status pev_writer_new_like_file(uint32_t sample_rate, const char* path, pev_writer** writer) {
@@ -127,7 +119,7 @@ pev_status pev_writer_add_clip(pev_writer* writer, const int16_t* samples, size_
     }
     return guarded([&] {
         pev::pack::ClipSummary summary;
-        if (!writer->session->add_clip({samples, count}, writer->rate, &summary).empty()) {
+        if (!writer->session->add_clip({samples, count}, writer->rate, &summary).ok()) {
             return PEV_ERR_INVALID_ARGUMENT; // the checks above leave nothing to refuse
         }
         writer->stored_bytes += summary.stored_bytes;
@@ -165,7 +157,7 @@ pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* si
     }
     return guarded([&] {
         pev::archive::MemorySink sink;
-        if (!writer->session->write_to(sink).empty()) {
+        if (!writer->session->write_to(sink).ok()) {
             return PEV_ERR_ARCHIVE_TOO_LARGE; // the only refusal a memory sink meets
         }
         const std::vector<std::uint8_t>& archive = sink.bytes();

@@ -1,6 +1,6 @@
 #include "cli/pev2wav_main.hpp"
 
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 #include "platform/files.hpp"
 
 namespace pev::cli {
@@ -22,10 +22,10 @@ int run_pev2wav(std::span<const std::string> args, std::FILE* out, std::FILE* er
     }
     std::fprintf(out, "Searching for: %s\n", archive_path.c_str());
 
-    archive::ExtractOptions options;
+    cli::ExtractOptions options;
     options.out = out;
     options.err = err;
-    const int result = archive::extract_archive(base_name, archive, options);
+    const int result = cli::extract_archive(base_name, archive, options);
     std::fclose(archive);
 
     if (result > 0) {

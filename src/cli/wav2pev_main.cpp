@@ -1,5 +1,7 @@
 #include "cli/wav2pev_main.hpp"
 
+#include "cli/pack_messages.hpp"
+#include "common/version.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 
@@ -10,8 +12,6 @@
 
 namespace pev::cli {
 namespace {
-
-constexpr const char* kVersion = "0.36";
 
 constexpr const char* kUsage =
     "Usage: Wav2pev [--force] [--like ARCHIVE.pev] BASE [FILE.wav...]\n"
@@ -81,8 +81,8 @@ std::string parse_options(std::span<const std::string> args, Options& options) {
 // Packs with the engine and prints its progress, its warnings and its
 // outcome as this program's lines.
 int pack(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto report = [err](const pack::PackError& error) {
-        std::fprintf(err, "Wav2pev: %s\n", error.text().c_str());
+    const auto report = [err](const Error& error) {
+        std::fprintf(err, "Wav2pev: %s\n", pack_error_text(error).c_str());
         return kExitFailed;
     };
     pack::PackRequest request;

@@ -21,8 +21,8 @@ std::string temporary_name(const std::string& archive) {
     return archive + temporary_suffix();
 }
 
-PackError already_exists(const std::string& path) {
-    return {path, "already exists; use --force to replace it"};
+Error already_exists(const std::string& path) {
+    return error_about(ErrorCode::file_exists, path);
 }
 
 } // namespace
@@ -35,18 +35,18 @@ ArchiveFile::~ArchiveFile() {
     }
 }
 
-PackError ArchiveFile::check_target() const {
+Error ArchiveFile::check_target() const {
     if (!force_ && exists(path_)) {
         return already_exists(path_);
     }
     return {};
 }
 
-PackError ArchiveFile::create() {
+Error ArchiveFile::create() {
     const std::string name = temporary_name(path_);
     file_ = open_for_writing(name);
     if (file_ == nullptr) {
-        return {name, "cannot create it: " + std::generic_category().message(errno)};
+        return os_error(ErrorCode::cannot_create, path_, errno);
     }
     // Only a file this object created is ever removed.
     temp_name_ = name;
@@ -54,24 +54,24 @@ PackError ArchiveFile::create() {
     return {};
 }
 
-PackError ArchiveFile::commit() {
+Error ArchiveFile::commit() {
     if (file_ == nullptr) {
-        return {path_, "nothing was written for it"};
+        return error_about(ErrorCode::cannot_write, path_);
     }
     sink_.reset();
     const bool closed = std::fclose(file_) == 0;
     file_ = nullptr;
     if (!closed) {
-        return {temp_name_, "cannot write it: " + std::generic_category().message(errno)};
+        return os_error(ErrorCode::cannot_write, path_, errno);
     }
     // Another program may have made the archive while this one was writing.
-    if (PackError error = check_target(); !error.ok()) {
+    if (Error error = check_target(); !error.ok()) {
         return error;
     }
     std::error_code error;
     std::filesystem::rename(path_from_utf8(temp_name_), path_from_utf8(path_), error);
     if (error) {
-        return {path_, "cannot put it in place: " + error.message()};
+        return os_error(ErrorCode::cannot_put_in_place, path_, error);
     }
     committed_ = true;
     return {};
@@ -87,17 +87,18 @@ void ArchiveFile::discard() {
     std::filesystem::remove(path_from_utf8(temp_name_), ignored);
 }
 
-PackError save_archive(const std::string& path, bool force,
-                       const std::function<std::string(archive::ByteSink&)>& write) {
+Error save_archive(const std::string& path, bool force,
+                   const std::function<Error(archive::ByteSink&)>& write) {
     ArchiveFile file(path, force);
-    if (PackError error = file.check_target(); !error.ok()) {
+    if (Error error = file.check_target(); !error.ok()) {
         return error;
     }
-    if (PackError error = file.create(); !error.ok()) {
+    if (Error error = file.create(); !error.ok()) {
         return error;
     }
-    if (std::string error = write(file.sink()); !error.empty()) {
-        return {file.temp_name(), std::move(error)};
+    if (Error error = write(file.sink()); !error.ok()) {
+        error.subject = path;
+        return error;
     }
     return file.commit();
 }

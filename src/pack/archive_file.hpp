@@ -6,7 +6,7 @@
 // anything is written and again at the last moment.
 
 #include "archive/byte_sink.hpp"
-#include "pack/pack_error.hpp"
+#include "common/error.hpp"
 
 #include <cstdio>
 #include <functional>
@@ -23,10 +23,10 @@ class ArchiveFile {
     ArchiveFile& operator=(const ArchiveFile&) = delete;
 
     // Whether the archive may be written: it does not exist, or is forced.
-    PackError check_target() const;
+    Error check_target() const;
 
     // Creates the temporary file.
-    PackError create();
+    Error create();
 
     // Where the archive's bytes go, from create() until commit().
     archive::ByteSink& sink() { return *sink_; }
@@ -35,7 +35,7 @@ class ArchiveFile {
     const std::string& temp_name() const { return temp_name_; }
 
     // Closes the temporary file and renames it to the archive's name.
-    PackError commit();
+    Error commit();
 
   private:
     void discard();
@@ -49,8 +49,8 @@ class ArchiveFile {
 };
 
 // Writes a whole archive to `path` through an ArchiveFile: `write` fills the
-// sink and returns an error message, or an empty string.
-PackError save_archive(const std::string& path, bool force,
-                       const std::function<std::string(archive::ByteSink&)>& write);
+// sink. Every error names `path`.
+Error save_archive(const std::string& path, bool force,
+                   const std::function<Error(archive::ByteSink&)>& write);
 
 } // namespace pev::pack

@@ -13,7 +13,7 @@ namespace pev::pack {
 namespace {
 
 // The ids and kept header bytes for the request's clips.
-LayoutResult read_layout(const PackRequest& request, PackError& error) {
+LayoutResult read_layout(const PackRequest& request, Error& error) {
     if (!request.like) {
         return layout_for(request.inputs.size(), nullptr);
     }
@@ -23,8 +23,9 @@ LayoutResult read_layout(const PackRequest& request, PackError& error) {
         return {};
     }
     LayoutResult layout = layout_for(request.inputs.size(), &like.kept);
-    if (!layout.error.empty()) {
-        error = {*request.like, layout.error};
+    if (!layout.error.ok()) {
+        error = layout.error;
+        error.subject = *request.like;
     }
     return layout;
 }
@@ -33,24 +34,25 @@ LayoutResult read_layout(const PackRequest& request, PackError& error) {
 
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
     PackOutcome outcome;
-    const auto failed = [&outcome](PackError error) {
+    const auto failed = [&outcome](Error error) {
         outcome.error = std::move(error);
         return outcome;
     };
     if (request.inputs.size() > static_cast<std::size_t>(archive::kMaxWaveFiles)) {
-        return failed({request.archive, std::to_string(request.inputs.size()) +
-                                            " clips given; an archive holds at most 9999"});
-    }
-    ArchiveFile target(request.archive, request.force);
-    if (PackError error = target.check_target(); !error.ok()) {
+        Error error = error_about(ErrorCode::too_many_inputs, request.archive);
+        error.value = request.inputs.size();
         return failed(std::move(error));
     }
-    PackError like_error;
+    ArchiveFile target(request.archive, request.force);
+    if (Error error = target.check_target(); !error.ok()) {
+        return failed(std::move(error));
+    }
+    Error like_error;
     LayoutResult layout = read_layout(request, like_error);
     if (!like_error.ok()) {
         return failed(std::move(like_error));
     }
-    if (PackError error = target.create(); !error.ok()) {
+    if (Error error = target.create(); !error.ok()) {
         return failed(std::move(error));
     }
 
@@ -58,7 +60,9 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
     for (const std::string& name : request.inputs) {
         const wav::WavReadResult read = wav::read_wav_file(name);
         if (!read.ok()) {
-            return failed({name, read.error});
+            Error error = error_about(ErrorCode::wav_refused, name);
+            error.detail = read.error;
+            return failed(std::move(error));
         }
         if (progress.warning) {
             for (const std::string& warning : read.clip.warnings) {
@@ -66,18 +70,21 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             }
         }
         ClipSummary clip;
-        if (std::string error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
-            !error.empty()) {
-            return failed({name, std::move(error)});
+        if (Error error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
+            !error.ok()) {
+            // A failed write concerns the archive, whichever clip was going in.
+            error.subject = error.code == ErrorCode::cannot_write ? request.archive : name;
+            return failed(std::move(error));
         }
         if (progress.packed) {
             progress.packed(name, clip);
         }
     }
-    if (std::string error = packer.finish(); !error.empty()) {
-        return failed({target.temp_name(), std::move(error)});
+    if (Error error = packer.finish(); !error.ok()) {
+        error.subject = request.archive;
+        return failed(std::move(error));
     }
-    if (PackError error = target.commit(); !error.ok()) {
+    if (Error error = target.commit(); !error.ok()) {
         return failed(std::move(error));
     }
     outcome.clips = packer.clips_added();

@@ -46,6 +46,8 @@ std::string refusal(archive::OpenResult result, const archive::ArchiveHeader& he
         break;
     case archive::OpenResult::not_an_archive:
         return "not a voice archive (it does not begin with PEVPAC)";
+    case archive::OpenResult::header_cut_short:
+        return "the file is cut short inside its 32-byte header";
     case archive::OpenResult::too_many_clips:
         return "its header claims " + count + " clips; an archive holds at most 9999";
     case archive::OpenResult::negative_count:

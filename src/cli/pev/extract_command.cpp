@@ -1,7 +1,6 @@
 // pev extract: the clips as WAV files, byte for byte as Pev2wav writes them,
 // without ever replacing a file unasked or leaving a truncated one behind.
 
-#include "archive/clip_stream.hpp"
 #include "cli/pev/archive_file.hpp"
 #include "cli/pev/clip_selection.hpp"
 #include "cli/pev/commands.hpp"
@@ -9,6 +8,7 @@
 #include "cli/pev/progress_line.hpp"
 #include "cli/pev/safe_wav_writer.hpp"
 #include "cli/pev/sizes.hpp"
+#include "extraction/clip_stream.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <filesystem>
@@ -94,7 +94,7 @@ class ClipFiles {
           writer_(options.force),
           progress_(io.err, paths.size(), options.verbosity != Verbosity::quiet) {}
 
-    void take(const archive::ReadyClip& clip) {
+    void take(const extraction::ReadyClip& clip) {
         const std::string& path = paths_[next_++];
         if (!clip.info.ok()) {
             report(clip_label(clip.info.index, clip.info.row.id) +
@@ -190,11 +190,11 @@ int extract_command(const ExtractOptions& options, const Streams& io) {
     }
 
     ClipFiles files(reader.sample_rate(), paths, options, io);
-    archive::stream_clips(reader, indices, archive::StreamOptions{.stop_at_refusal = false},
-                          [&files](archive::ReadyClip& clip) {
-                              files.take(clip);
-                              return true;
-                          });
+    extraction::stream_clips(reader, indices, extraction::StreamOptions{.stop_at_refusal = false},
+                             [&files](extraction::ReadyClip& clip) {
+                                 files.take(clip);
+                                 return true;
+                             });
     files.finish(folder.empty() ? "." : folder);
     return files.all_written() ? kExitOk : kExitFailed;
 }

@@ -1,13 +1,13 @@
 #include "cli/pev/name_template.hpp"
 
+#include "archive/clip_file_name.hpp"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace pev::cli::tool {
 
-NameTemplate::NameTemplate() {
-    parse("{base}_{n}.wav");
-}
+NameTemplate::NameTemplate() = default;
 
 std::string NameTemplate::parse(std::string_view text) {
     if (text.empty()) {
@@ -48,11 +48,15 @@ std::string NameTemplate::parse(std::string_view text) {
         return "the name template \"" + std::string(text) + "\" names a folder";
     }
     pieces_ = std::move(pieces);
+    is_default_ = false;
     return "";
 }
 
 std::string NameTemplate::expand(const std::string& base, std::size_t position,
                                  std::uint16_t id) const {
+    if (is_default_) {
+        return archive::clip_file_name(base, static_cast<int>(position));
+    }
     std::string name;
     for (const Piece& piece : pieces_) {
         char number[24];
@@ -76,8 +80,9 @@ std::string NameTemplate::expand(const std::string& base, std::size_t position,
 }
 
 bool NameTemplate::numbers_clips() const {
-    return std::any_of(pieces_.begin(), pieces_.end(),
-                       [](const Piece& piece) { return piece.field == Field::position; });
+    return is_default_ || std::any_of(pieces_.begin(), pieces_.end(), [](const Piece& piece) {
+               return piece.field == Field::position;
+           });
 }
 
 } // namespace pev::cli::tool

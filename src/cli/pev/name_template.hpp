@@ -32,6 +32,7 @@ class NameTemplate {
         std::string text;
     };
     std::vector<Piece> pieces_;
+    bool is_default_ = true; // the names Pev2wav gives, made where it makes them
 };
 
 } // namespace pev::cli::tool

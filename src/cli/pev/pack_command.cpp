@@ -1,5 +1,6 @@
 // pev pack: the packing engine behind Wav2pev, with folders as inputs.
 
+#include "cli/pack_messages.hpp"
 #include "cli/pev/archive_file.hpp"
 #include "cli/pev/commands.hpp"
 #include "pack/pack_inputs.hpp"
@@ -8,8 +9,8 @@
 namespace pev::cli::tool {
 namespace {
 
-int report(const pack::PackError& error, std::FILE* err) {
-    std::fprintf(err, "pev: %s\n", error.text().c_str());
+int report(const Error& error, std::FILE* err) {
+    std::fprintf(err, "pev: %s\n", pack_error_text(error).c_str());
     return kExitFailed;
 }
 

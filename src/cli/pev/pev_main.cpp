@@ -1,6 +1,7 @@
 #include "cli/pev/pev_main.hpp"
 
 #include "cli/pev/commands.hpp"
+#include "common/version.hpp"
 #include "platform/console.hpp"
 
 #include <CLI/CLI.hpp>
@@ -70,7 +71,8 @@ struct Parsed {
         app.formatter(std::make_shared<HelpFormatter>());
         // Set before the commands are added, which inherit the help flag.
         app.set_help_flag("-h,--help", "show this help");
-        app.set_version_flag("--version", "pev version " PEV_VERSION, "show the version");
+        app.set_version_flag("--version", std::string("pev version ") + kVersion,
+                             "show the version");
         positional(app, "ARCHIVE", bare_archive, "extract this archive beside itself");
         app.require_subcommand(0, 1);
 

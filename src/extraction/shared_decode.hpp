@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <span>
 
-namespace pev::archive {
+namespace pev::extraction {
 
 // A sound clip decoded by two threads. One decodes the front, a few blocks
 // at a time, each straight behind the last. Meanwhile the other may take the
@@ -74,4 +74,4 @@ class SharedDecode {
     std::size_t tail_samples_ = 0;
 };
 
-} // namespace pev::archive
+} // namespace pev::extraction

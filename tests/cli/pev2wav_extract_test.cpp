@@ -1,4 +1,4 @@
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 #include "cli/pev2wav_main.hpp"
 #include "support/archive_builder.hpp"
 #include "support/captured_stream.hpp"
@@ -24,18 +24,18 @@ std::vector<std::int16_t> wav_samples(const std::string& path) {
 struct Extraction {
     int result;
     std::string out, err;
-    archive::ExtractStats stats;
+    extraction::ExtractStats stats;
 };
 
 Extraction extract(const TempDir& dir, const std::string& archive_name) {
     std::FILE* file = std::fopen(dir.file(archive_name + ".pev").c_str(), "rb");
     EXPECT_NE(file, nullptr);
     CapturedStream out, err;
-    archive::ExtractOptions options;
+    cli::ExtractOptions options;
     options.out = out.get();
     options.err = err.get();
-    archive::ExtractStats stats;
-    const int result = archive::extract_archive(dir.file(archive_name), file, options, &stats);
+    extraction::ExtractStats stats;
+    const int result = cli::extract_archive(dir.file(archive_name), file, options, &stats);
     std::fclose(file);
     return {result, out.text(), err.text(), stats};
 }
@@ -121,14 +121,14 @@ TEST(Extract, OutputCreatorReceivesEveryName) {
     std::FILE* file = std::fopen(dir.file("B.pev").c_str(), "rb");
     CapturedStream out, err;
     std::vector<std::string> names;
-    archive::ExtractOptions options;
+    cli::ExtractOptions options;
     options.out = out.get();
     options.err = err.get();
     options.create_output = [&names](const std::string& name) {
         names.push_back(name);
         return std::tmpfile();
     };
-    EXPECT_EQ(archive::extract_archive("x/B", file, options), 3);
+    EXPECT_EQ(cli::extract_archive("x/B", file, options), 3);
     std::fclose(file);
     EXPECT_EQ(names, (std::vector<std::string>{"x/B_0001.wav", "x/B_0002.wav", "x/B_0003.wav"}));
 }

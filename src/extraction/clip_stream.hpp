@@ -12,7 +12,10 @@
 #include <functional>
 #include <span>
 
-namespace pev::archive {
+namespace pev::extraction {
+
+using archive::ArchiveReader;
+using archive::ClipInfo;
 
 // One clip on its way to its file.
 struct ReadyClip {
@@ -50,4 +53,4 @@ void stream_clips(const ArchiveReader& reader, std::span<const std::size_t> indi
                   const StreamOptions& options, const std::function<bool(ReadyClip& clip)>& consume,
                   ExtractStats* stats = nullptr);
 
-} // namespace pev::archive
+} // namespace pev::extraction

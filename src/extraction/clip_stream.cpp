@@ -1,6 +1,6 @@
-#include "archive/clip_stream.hpp"
+#include "extraction/clip_stream.hpp"
 
-#include "archive/shared_decode.hpp"
+#include "extraction/shared_decode.hpp"
 #include "wav/wav_writer.hpp"
 
 #include <algorithm>
@@ -11,8 +11,10 @@
 #include <system_error>
 #include <thread>
 
-namespace pev::archive {
+namespace pev::extraction {
 namespace {
+
+using archive::ClipBuffers;
 
 // Below this much archive the whole decoding takes a millisecond or two, too
 // little to repay starting a thread.
@@ -284,4 +286,4 @@ void stream_clips(const ArchiveReader& reader, std::span<const std::size_t> indi
     stream_on_this_thread(reader, indices, options, consume, stats);
 }
 
-} // namespace pev::archive
+} // namespace pev::extraction

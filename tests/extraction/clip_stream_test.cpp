@@ -2,8 +2,9 @@
 // thread and with decoding ahead forced, on clips long enough that both
 // threads decode parts of them.
 
-#include "archive/clip_stream.hpp"
-#include "archive/extract.hpp"
+#include "archive/clip_file_name.hpp"
+#include "cli/pev2wav_extract.hpp"
+#include "extraction/clip_stream.hpp"
 #include "support/archive_builder.hpp"
 #include "support/captured_stream.hpp"
 #include "support/temp_dir.hpp"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -44,6 +46,11 @@ struct ExtractCase {
     int result, files;
 };
 
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const ExtractCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DecodeAhead : public testing::TestWithParam<ExtractCase> {};
 
 TEST_P(DecodeAhead, WritesExactlyWhatOneThreadWrites) {
@@ -56,7 +63,7 @@ TEST_P(DecodeAhead, WritesExactlyWhatOneThreadWrites) {
         std::filesystem::create_directory(into);
         CapturedStream console;
         int clip = 0;
-        archive::ExtractOptions options{console.get(), console.get(), nullptr, threads};
+        cli::ExtractOptions options{console.get(), console.get(), nullptr, threads};
         options.create_output = [&](const std::string& name) -> std::FILE* {
             const std::string path = (into / name).string();
             const int at = clip++;
@@ -70,7 +77,7 @@ TEST_P(DecodeAhead, WritesExactlyWhatOneThreadWrites) {
             return std::fopen(path.c_str(), "wb");
         };
         std::FILE* archive = std::fopen(dir.file("B.pev").c_str(), "rb");
-        std::string run = std::to_string(archive::extract_archive("B", archive, options)) + "\n";
+        std::string run = std::to_string(cli::extract_archive("B", archive, options)) + "\n";
         std::fclose(archive);
         int files = 0;
         for (; std::filesystem::exists(into / archive::clip_file_name("B", files + 1)); ++files) {
@@ -117,6 +124,11 @@ struct StreamCase {
     const char* thrown;
 };
 
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DecodeAheadStops : public testing::TestWithParam<StreamCase> {};
 
 TEST_P(DecodeAheadStops, AtTheSameClipAndReadsAtMostOneClipAhead) {
@@ -133,18 +145,18 @@ TEST_P(DecodeAheadStops, AtTheSameClipAndReadsAtMostOneClipAhead) {
         int consumed = 0;
         std::string thrown;
         try {
-            archive::stream_clips(reader, indices, {c.stop_at_refusal, threads},
-                                  [&](archive::ReadyClip& clip) {
-                                      EXPECT_EQ(clip.info.index, std::size_t(consumed));
-                                      if (!clip.info.ok()) {
-                                          // Time for a worker that wrongly reads on to do so.
-                                          std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                                      }
-                                      if (consumed++ == c.consumer_throws) {
-                                          throw std::runtime_error("consumer");
-                                      }
-                                      return consumed - 1 != c.consumer_stops;
-                                  });
+            extraction::stream_clips(
+                reader, indices, {c.stop_at_refusal, threads}, [&](extraction::ReadyClip& clip) {
+                    EXPECT_EQ(clip.info.index, std::size_t(consumed));
+                    if (!clip.info.ok()) {
+                        // Time for a worker that wrongly reads on to do so.
+                        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    }
+                    if (consumed++ == c.consumer_throws) {
+                        throw std::runtime_error("consumer");
+                    }
+                    return consumed - 1 != c.consumer_stops;
+                });
         } catch (const std::exception& e) {
             thrown = e.what();
         }

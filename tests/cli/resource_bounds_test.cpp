@@ -3,7 +3,7 @@
 // size, each sample buffer never exceeds its entry's sample bound, and an
 // entry that is refused gets no buffer at all.
 
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 #include "support/archive_builder.hpp"
 #include "support/temp_dir.hpp"
 
@@ -20,7 +20,7 @@ namespace {
 struct Extraction {
     int result = 0;
     std::uint64_t archive_size = 0;
-    archive::ExtractStats stats;
+    extraction::ExtractStats stats;
 };
 
 // Extracts the archive at `path` with every output going to a scratch file
@@ -31,12 +31,12 @@ Extraction extract_file(const std::string& path, unsigned threads = 0) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     EXPECT_NE(file, nullptr);
     std::FILE* console = std::tmpfile();
-    archive::ExtractOptions options;
+    cli::ExtractOptions options;
     options.out = console;
     options.err = console;
     options.create_output = [](const std::string&) { return std::tmpfile(); };
     options.threads = threads;
-    run.result = archive::extract_archive("hostile", file, options, &run.stats);
+    run.result = cli::extract_archive("hostile", file, options, &run.stats);
     std::fclose(console);
     std::fclose(file);
     return run;

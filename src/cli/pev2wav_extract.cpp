@@ -1,7 +1,8 @@
-#include "archive/extract.hpp"
+#include "cli/pev2wav_extract.hpp"
 
 #include "archive/archive_reader.hpp"
 #include "archive/byte_source.hpp"
+#include "archive/clip_file_name.hpp"
 #include "platform/files.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -9,8 +10,15 @@
 #include <numeric>
 #include <vector>
 
-namespace pev::archive {
+namespace pev::cli {
 namespace {
+
+using archive::ArchiveHeader;
+using archive::ArchiveReader;
+using archive::clip_file_name;
+using archive::OpenResult;
+using extraction::ExtractStats;
+using extraction::ReadyClip;
 
 constexpr std::uint16_t kChannels = 1;
 
@@ -31,7 +39,8 @@ class Extractor {
 
     int run(const std::string& base_name, ExtractStats* stats) {
         const OpenResult opened = reader_.open_result();
-        if (opened == OpenResult::not_an_archive) {
+        if (opened == OpenResult::not_an_archive || opened == OpenResult::header_cut_short) {
+            // No "Found" line without the whole header.
             return -1;
         }
         const ArchiveHeader& header = reader_.header();
@@ -43,8 +52,9 @@ class Extractor {
         std::vector<std::size_t> indices(reader_.clip_count());
         std::iota(indices.begin(), indices.end(), std::size_t{0});
         bool all_written = true;
-        stream_clips(
-            reader_, indices, StreamOptions{.stop_at_refusal = true, .threads = options_.threads},
+        extraction::stream_clips(
+            reader_, indices,
+            extraction::StreamOptions{.stop_at_refusal = true, .threads = options_.threads},
             [&](ReadyClip& clip) {
                 all_written = extract_clip(base_name, clip);
                 return all_written;
@@ -90,19 +100,13 @@ class Extractor {
 
 } // namespace
 
-std::string clip_file_name(const std::string& base_name, int position) {
-    char number[16];
-    std::snprintf(number, sizeof number, "_%04d.wav", position);
-    return base_name + number;
-}
-
 int extract_archive(const std::string& base_name, std::FILE* archive, const ExtractOptions& options,
                     ExtractStats* stats) {
     if (stats != nullptr) {
         *stats = {};
     }
     try {
-        const FileSource source(archive);
+        const archive::FileSource source(archive);
         const ArchiveReader reader(source);
         return Extractor(reader, options).run(base_name, stats);
     } catch (const std::bad_alloc&) {
@@ -111,4 +115,4 @@ int extract_archive(const std::string& base_name, std::FILE* archive, const Extr
     }
 }
 
-} // namespace pev::archive
+} // namespace pev::cli

@@ -2,7 +2,7 @@
 // decode, wherever the split falls: after silent, raw or short delta blocks,
 // and with escapes that run across block edges.
 
-#include "archive/shared_decode.hpp"
+#include "extraction/shared_decode.hpp"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -26,7 +26,7 @@ TEST(SharedDecode, JoinsToWhatOneDecodeGives) {
 
     for (std::size_t split = 1; split <= sizes.size(); ++split) {
         std::vector<std::int16_t> frame(room + measure.sample_bound, -1);
-        archive::SharedDecode decode(sizes, bytes, frame);
+        extraction::SharedDecode decode(sizes, bytes, frame);
         for (std::size_t end = 1; end <= split; ++end) {
             decode.decode_front(end);
         }

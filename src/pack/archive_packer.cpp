@@ -29,6 +29,20 @@ ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples) 
     return summary;
 }
 
+ClipSummary summarise(const StoredClip& clip, std::size_t covered_bytes) {
+    ClipSummary summary;
+    summary.input_samples = clip.sample_count;
+    summary.stored_samples = clip.sample_count;
+    summary.blocks = clip.block_sizes.size();
+    for (const std::int16_t size : clip.block_sizes) {
+        summary.silent_blocks += size == kSilentBlock ? 1 : 0;
+        summary.raw_blocks += size == kRawBlock ? 1 : 0;
+    }
+    summary.delta_blocks = summary.blocks - summary.silent_blocks - summary.raw_blocks;
+    summary.stored_bytes = covered_bytes + archive::kBlockSizeFieldSize * summary.blocks;
+    return summary;
+}
+
 Error check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate) {
     Error error;
     // The archive stores rate 0 for 22050, so a clip cannot have it.
@@ -82,12 +96,32 @@ Error ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32
     const std::span<std::int16_t> sizes = block_sizes_.take(blocks_for_samples(samples.size()));
     const std::span<std::uint8_t> bytes = bytes_.take(stored_bytes_bound(samples.size()));
     const EncodedCounts counts = encode_levels_into(levels, sizes, bytes);
-    if (Error error =
-            writer_.add_entry(layout_.entry_ids[added_], sizes, bytes.first(counts.bytes));
+    return write_entry(sizes, bytes.first(counts.bytes), summarise(counts, samples.size()), rate,
+                       summary);
+}
+
+Error ArchivePacker::add_stored_clip(const StoredClip& clip, ClipSummary* summary) {
+    if (added_ >= layout_.entry_ids.size()) {
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
+    }
+    if (Error error = check_clip(clip.sample_count, clip.rate, rate_); !error.ok()) {
+        return error;
+    }
+    std::size_t covered = 0;
+    if (Error error = check_stored_clip(clip, covered); !error.ok()) {
+        return error;
+    }
+    return write_entry(clip.block_sizes, clip.bytes.first(covered), summarise(clip, covered),
+                       clip.rate, summary);
+}
+
+Error ArchivePacker::write_entry(std::span<const std::int16_t> block_sizes,
+                                 std::span<const std::uint8_t> bytes, const ClipSummary& stored,
+                                 std::uint32_t rate, ClipSummary* summary) {
+    if (Error error = writer_.add_entry(layout_.entry_ids[added_], block_sizes, bytes);
         !error.ok()) {
         return error;
     }
-    const ClipSummary stored = summarise(counts, samples.size());
     ++added_;
     rate_ = rate;
     stored_samples_ += stored.stored_samples;

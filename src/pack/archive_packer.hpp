@@ -14,6 +14,7 @@
 #include "archive/scratch_buffer.hpp"
 #include "codec/block_encoder.hpp"
 #include "common/error.hpp"
+#include "pack/stored_clip.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,8 @@ struct ClipSummary {
 // How `entry`, encoded from `input_samples` samples, was stored.
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
 ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples);
+// How a copied clip is stored: as it was, its blocks counted from their sizes.
+ClipSummary summarise(const StoredClip& clip, std::size_t covered_bytes);
 
 // Why a clip of `sample_count` samples at `rate` cannot join an archive whose
 // clips so far are at `archive_rate` (0 before the first); ok() when it can.
@@ -64,6 +67,10 @@ class ArchivePacker {
     Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
                    ClipSummary* summary = nullptr);
 
+    // Writes the next clip as it is stored elsewhere (see stored_clip.hpp),
+    // after the same checks and check_stored_clip.
+    Error add_stored_clip(const StoredClip& clip, ClipSummary* summary = nullptr);
+
     // Completes the archive once every clip was added.
     Error finish();
 
@@ -72,6 +79,11 @@ class ArchivePacker {
     std::uint64_t size() const { return writer_.size(); }
 
   private:
+    // Writes the next entry and counts it.
+    Error write_entry(std::span<const std::int16_t> block_sizes,
+                      std::span<const std::uint8_t> bytes, const ClipSummary& stored,
+                      std::uint32_t rate, ClipSummary* summary);
+
     archive::ArchiveTemplate layout_;
     archive::ArchiveWriter writer_;
     archive::ScratchBuffer<std::uint8_t> levels_;

@@ -3,10 +3,17 @@
 #include "archive/archive_layout.hpp"
 #include "pack/archive_file.hpp"
 #include "pack/like_archive.hpp"
+#include "pack/wav_read_ahead.hpp"
+#include "platform/utf8_path.hpp"
 #include "wav/wav_reader.hpp"
 
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace pev::pack {
@@ -28,6 +35,21 @@ LayoutResult read_layout(const PackRequest& request, Error& error) {
         error.subject = *request.like;
     }
     return layout;
+}
+
+bool reads_ahead(const PackRequest& request) {
+    if (request.threads == 1 || request.inputs.size() < 2) {
+        return false;
+    }
+    return request.threads >= 2 || std::thread::hardware_concurrency() > 1;
+}
+
+// The file's size, or the largest there is when it cannot be had (it is
+// then read alone, which says what is wrong with it).
+std::uint64_t size_of(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
+    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
 }
 
 } // namespace
@@ -57,8 +79,28 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
     }
 
     ArchivePacker packer(target.sink(), std::move(layout.layout));
-    for (const std::string& name : request.inputs) {
-        const wav::WavReadResult read = wav::read_wav_file(name);
+    std::optional<WavReadAhead> ahead;
+    if (reads_ahead(request)) {
+        ahead.emplace();
+    }
+    bool next_is_read = false;
+    for (std::size_t i = 0; i < request.inputs.size(); ++i) {
+        const std::string& name = request.inputs[i];
+        wav::WavReadResult read;
+        if (next_is_read) {
+            read = ahead->take();
+        } else {
+            // A large file is read alone, and the buffers the clips before
+            // it were encoded in are let go first: its bytes, its samples and
+            // its encoding never meet them, so peak memory is set by the
+            // largest clip alone.
+            if (size_of(name) > kReadAheadMaxBytes) {
+                packer.release_buffers();
+            }
+            read = wav::read_wav_file(name);
+        }
+        next_is_read = ahead && i + 1 < request.inputs.size() &&
+                       ahead->start(request.inputs[i + 1], size_of(request.inputs[i + 1]));
         if (!read.ok()) {
             Error error = error_about(ErrorCode::wav_refused, name);
             error.detail = read.error;

@@ -202,13 +202,14 @@ constexpr PairTable make_pair_table() {
 }
 constexpr PairTable kPairBytes = make_pair_table();
 
-static_assert(kPairBytes[0x0201] == (0x21 | 1u << 24));     // two plain codes
-static_assert(kPairBytes[0x00FF] == (0x0FFF | 2u << 24));   // escape, then code 0
-static_assert(kPairBytes[0x1003] == (0x10F3 | 2u << 24));   // code 3, then escape
-static_assert(kPairBytes[0x1020] == (0x10F20F | 3u << 24)); // two escapes
+static_assert(kPairBytes[pair_key(1, 2)] == (0x21 | 1u << 24));           // two plain codes
+static_assert(kPairBytes[pair_key(0xFF, 0)] == (0x0FFF | 2u << 24));      // escape, then code 0
+static_assert(kPairBytes[pair_key(3, 0x10)] == (0x10F3 | 2u << 24));      // code 3, then escape
+static_assert(kPairBytes[pair_key(0x20, 0x10)] == (0x10F20F | 3u << 24)); // two escapes
 
-// Stores one pair's bytes at `out`, which has room for 4 (the fourth is
-// garbage for the next pair to overwrite); returns the end of its bytes.
+// Stores one pair's bytes at `out` as four bytes, which it has room for
+// (those past the pair's own are garbage for the next pair to overwrite);
+// returns the end of its bytes.
 std::uint8_t* put_pair(std::uint32_t entry, std::uint8_t* out) {
     for (int i = 0; i < 4; ++i) {
         out[i] = static_cast<std::uint8_t>(entry >> (8 * i));
@@ -216,9 +217,9 @@ std::uint8_t* put_pair(std::uint32_t entry, std::uint8_t* out) {
     return out + (entry >> 24);
 }
 
-// The size of a delta block is at most 1533 bytes; writing it takes one byte
-// of room beyond its end.
-constexpr std::size_t kDeltaWriteSlack = 1;
+// Writing a delta block takes up to three bytes of room beyond its end: its
+// last pair may be one byte long and is stored as four.
+constexpr std::size_t kDeltaWriteSlack = 3;
 
 // Writes the delta codes of `block` to `out`, which has room for its size
 // plus kDeltaWriteSlack; returns the stored size.

@@ -80,9 +80,11 @@ struct EncodedEntry {
 // counting the sample appended to an odd length.
 std::uint64_t blocks_for_samples(std::uint64_t sample_count);
 
-// The most stored bytes a clip of `sample_count` levels can take: a full
-// block never takes more than 1024, and the last one at most 1533 (a short
-// block of 1022 escapes).
+// The room the stored bytes of a clip of `sample_count` levels take while
+// they are written: a full block takes at most 1024 bytes (a delta one at
+// most 1023, and up to 3 bytes of scratch past them while it is written);
+// the last block at most 1533 (a short block of 1022 escapes) and its 3, so
+// 1024 per block and 512 more cover them all.
 std::uint64_t stored_bytes_bound(std::uint64_t sample_count);
 
 // What encode_levels_into wrote.

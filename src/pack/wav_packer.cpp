@@ -4,15 +4,11 @@
 #include "pack/archive_file.hpp"
 #include "pack/like_archive.hpp"
 #include "pack/wav_read_ahead.hpp"
-#include "platform/utf8_path.hpp"
 #include "wav/wav_reader.hpp"
 
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
-#include <limits>
 #include <optional>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -44,14 +40,6 @@ bool reads_ahead(const PackRequest& request) {
     return request.threads >= 2 || std::thread::hardware_concurrency() > 1;
 }
 
-// The file's size, or the largest there is when it cannot be had (it is
-// then read alone, which says what is wrong with it).
-std::uint64_t size_of(const std::string& path) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
-    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
-}
-
 } // namespace
 
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
@@ -81,26 +69,25 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
     ArchivePacker packer(target.sink(), std::move(layout.layout));
     std::optional<WavReadAhead> ahead;
     if (reads_ahead(request)) {
-        ahead.emplace();
+        ahead.emplace(request.inputs);
     }
-    bool next_is_read = false;
     for (std::size_t i = 0; i < request.inputs.size(); ++i) {
         const std::string& name = request.inputs[i];
-        wav::WavReadResult read;
-        if (next_is_read) {
-            read = ahead->take();
-        } else {
+        std::optional<wav::WavReadResult> ready;
+        if (ahead) {
+            ready = ahead->take();
+        }
+        if (!ready) {
             // A large file is read alone, and the buffers the clips before
             // it were encoded in are let go first: its bytes, its samples and
             // its encoding never meet them, so peak memory is set by the
             // largest clip alone.
-            if (size_of(name) > kReadAheadMaxBytes) {
+            if (file_size_or_max(name) > kReadAheadMaxFileBytes) {
                 packer.release_buffers();
             }
-            read = wav::read_wav_file(name);
+            ready = wav::read_wav_file(name);
         }
-        next_is_read = ahead && i + 1 < request.inputs.size() &&
-                       ahead->start(request.inputs[i + 1], size_of(request.inputs[i + 1]));
+        wav::WavReadResult& read = *ready;
         if (!read.ok()) {
             Error error = error_about(ErrorCode::wav_refused, name);
             error.detail = read.error;
@@ -120,6 +107,9 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
         }
         if (progress.packed) {
             progress.packed(name, clip);
+        }
+        if (ahead) {
+            ahead->give_back(std::move(read.clip.samples));
         }
     }
     if (Error error = packer.finish(); !error.ok()) {

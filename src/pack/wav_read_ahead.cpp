@@ -1,11 +1,21 @@
 #include "pack/wav_read_ahead.hpp"
 
+#include "platform/utf8_path.hpp"
+
+#include <filesystem>
+#include <limits>
 #include <system_error>
 #include <utility>
 
 namespace pev::pack {
 
-WavReadAhead::WavReadAhead() {
+std::uint64_t file_size_or_max(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
+    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
+}
+
+WavReadAhead::WavReadAhead(std::span<const std::string> paths) : paths_(paths) {
     try {
         worker_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -24,53 +34,67 @@ WavReadAhead::~WavReadAhead() {
     }
 }
 
-bool WavReadAhead::start(const std::string& path, std::uint64_t size) {
-    if (!worker_.joinable() || size > kReadAheadMaxBytes) {
-        return false;
+std::optional<wav::WavReadResult> WavReadAhead::take() {
+    if (!worker_.joinable()) {
+        return std::nullopt;
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (job_ || done_ || failure_) {
-            return false;
-        }
-        job_ = path;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !ready_.empty(); });
+    Read read = std::move(ready_.front());
+    ready_.pop_front();
+    held_ -= read.bytes;
+    lock.unlock();
     changed_.notify_all();
-    return true;
+    if (read.failure) {
+        std::rethrow_exception(read.failure);
+    }
+    return std::move(read.result);
 }
 
-wav::WavReadResult WavReadAhead::take() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return done_.has_value() || failure_ != nullptr; });
-    if (failure_) {
-        std::exception_ptr failure = std::exchange(failure_, nullptr);
-        std::rethrow_exception(failure);
+void WavReadAhead::give_back(std::vector<std::int16_t> samples) {
+    const std::uint64_t bytes = samples.capacity() * sizeof(std::int16_t);
+    if (!worker_.joinable() || bytes > kReadAheadMaxFileBytes) {
+        return;
     }
-    wav::WavReadResult result = std::move(*done_);
-    done_.reset();
-    return result;
+    // As many as the files read ahead take, about: enough to go round.
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_bytes_ + bytes <= kReadAheadBytes) {
+        spare_bytes_ += bytes;
+        spare_.push_back(std::move(samples));
+    }
 }
 
 void WavReadAhead::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || job_.has_value(); });
+    wav::WavReadBuffers buffers; // this thread's file bytes, at most 1 MiB
+    for (std::size_t index = 0; index < paths_.size(); ++index) {
+        const std::uint64_t bytes = file_size_or_max(paths_[index]);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (bytes > kReadAheadMaxFileBytes) {
+            // Left to the caller.
+            ready_.push_back(Read{0, std::nullopt, nullptr});
+            changed_.notify_all();
+            continue;
+        }
+        changed_.wait(
+            lock, [&] { return stopping_ || ready_.empty() || held_ + bytes <= kReadAheadBytes; });
         if (stopping_) {
             return;
         }
-        const std::string path = *job_;
+        if (!spare_.empty()) {
+            buffers.samples = std::move(spare_.back());
+            spare_.pop_back();
+            spare_bytes_ -= buffers.samples.capacity() * sizeof(std::int16_t);
+        }
         lock.unlock();
-        std::optional<wav::WavReadResult> result;
-        std::exception_ptr failure;
+        Read read{bytes, std::nullopt, nullptr};
         try {
-            result = wav::read_wav_file(path);
+            read.result = wav::read_wav_file(paths_[index], buffers);
         } catch (...) {
-            failure = std::current_exception();
+            read.failure = std::current_exception();
         }
         lock.lock();
-        job_.reset();
-        done_ = std::move(result);
-        failure_ = failure;
+        held_ += bytes;
+        ready_.push_back(std::move(read));
         changed_.notify_all();
     }
 }

@@ -218,7 +218,7 @@ WavReadResult refuse(std::string error) {
 
 } // namespace
 
-WavReadResult parse_wav(std::span<const std::uint8_t> bytes) {
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse) {
     if (bytes.size() >= 4 && has_tag(bytes, 0, "RIFX")) {
         return refuse("it is a big-endian RIFX file, not a WAV file");
     }
@@ -262,19 +262,24 @@ WavReadResult parse_wav(std::span<const std::uint8_t> bytes) {
     }
     result.clip.sample_rate = format.rate;
     const Bytes samples = bytes.subspan(data.offset, data.present - data.present % 2);
+    result.clip.samples = std::move(reuse);
     result.clip.samples.assign(SampleIterator(samples.data()),
                                SampleIterator(samples.data() + samples.size()));
     return result;
 }
 
 WavReadResult read_wav_file(const std::string& path) {
+    WavReadBuffers buffers;
+    return read_wav_file(path, buffers);
+}
+
+WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers) {
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
         return refuse("cannot open it: " + std::generic_category().message(errno));
     }
     // Not a vector: the bytes are read over at once, so zeroing them first
     // would only cost time.
-    std::unique_ptr<std::uint8_t[]> buffer;
     Bytes bytes;
     std::string error;
     const std::int64_t size = seek_to_end(file);
@@ -282,9 +287,16 @@ WavReadResult read_wav_file(const std::string& path) {
         error = "cannot read it: it is not a seekable file";
     } else {
         try {
-            buffer.reset(new std::uint8_t[static_cast<std::size_t>(size)]);
-            bytes = Bytes(buffer.get(), static_cast<std::size_t>(size));
-            if (!bytes.empty() && std::fread(buffer.get(), 1, bytes.size(), file) != bytes.size()) {
+            const auto wanted = static_cast<std::size_t>(size);
+            if (wanted > buffers.capacity) {
+                buffers.bytes.reset();
+                buffers.capacity = 0;
+                buffers.bytes.reset(new std::uint8_t[wanted]);
+                buffers.capacity = wanted;
+            }
+            bytes = Bytes(buffers.bytes.get(), wanted);
+            if (!bytes.empty() &&
+                std::fread(buffers.bytes.get(), 1, bytes.size(), file) != bytes.size()) {
                 error = "cannot read it: " + std::generic_category().message(errno);
             }
         } catch (const std::bad_alloc&) {
@@ -297,7 +309,7 @@ WavReadResult read_wav_file(const std::string& path) {
     if (!error.empty()) {
         return refuse(std::move(error));
     }
-    return parse_wav(bytes);
+    return parse_wav(bytes, std::move(buffers.samples));
 }
 
 } // namespace pev::wav

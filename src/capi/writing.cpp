@@ -8,9 +8,9 @@
 #include "archive/archive_layout.hpp"
 #include "archive/byte_sink.hpp"
 #include "capi/archive_handle.hpp"
-#include "capi/file_output.hpp"
 #include "capi/status.hpp"
 #include "codec/block_encoder.hpp"
+#include "pack/archive_output.hpp"
 #include "pack/archive_packer.hpp"
 #include "pack/pack_session.hpp"
 
@@ -136,10 +136,9 @@ pev_status pev_writer_finish_file(pev_writer* writer, const char* path, unsigned
         return status;
     }
     return guarded([&] {
-        const pev_status status =
-            save_file(path, (flags & PEV_REPLACE) != 0, [&](pev::archive::ByteSink& sink) {
-                return writer->session->write_to(sink);
-            });
+        const pev_status status = status_of(pev::pack::save_archive(
+            path, (flags & PEV_REPLACE) != 0,
+            [&](pev::archive::ByteSink& sink) { return writer->session->write_to(sink); }));
         if (status != PEV_OK) {
             return status;
         }

@@ -1,7 +1,7 @@
 #include "pack/wav_packer.hpp"
 
 #include "archive/archive_layout.hpp"
-#include "pack/archive_file.hpp"
+#include "pack/archive_output.hpp"
 #include "pack/like_archive.hpp"
 #include "pack/wav_read_ahead.hpp"
 #include "wav/wav_reader.hpp"
@@ -44,84 +44,68 @@ bool reads_ahead(const PackRequest& request) {
 
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
     PackOutcome outcome;
-    const auto failed = [&outcome](Error error) {
-        outcome.error = std::move(error);
-        return outcome;
-    };
     if (request.inputs.size() > static_cast<std::size_t>(archive::kMaxWaveFiles)) {
-        Error error = error_about(ErrorCode::too_many_inputs, request.archive);
-        error.value = request.inputs.size();
-        return failed(std::move(error));
+        outcome.error = error_about(ErrorCode::too_many_inputs, request.archive);
+        outcome.error.value = request.inputs.size();
+        return outcome;
     }
-    ArchiveFile target(request.archive, request.force);
-    if (Error error = target.check_target(); !error.ok()) {
-        return failed(std::move(error));
-    }
-    Error like_error;
-    LayoutResult layout = read_layout(request, like_error);
-    if (!like_error.ok()) {
-        return failed(std::move(like_error));
-    }
-    if (Error error = target.create(); !error.ok()) {
-        return failed(std::move(error));
-    }
-
-    ArchivePacker packer(target.sink(), std::move(layout.layout));
-    std::optional<WavReadAhead> ahead;
-    if (reads_ahead(request)) {
-        ahead.emplace(request.inputs);
-    }
-    for (std::size_t i = 0; i < request.inputs.size(); ++i) {
-        const std::string& name = request.inputs[i];
-        std::optional<wav::WavReadResult> ready;
-        if (ahead) {
-            ready = ahead->take();
+    // The archive's name is claimed (or found taken) before any input is read.
+    outcome.error = save_archive(request.archive, request.force, [&](archive::ByteSink& sink) {
+        Error error;
+        LayoutResult layout = read_layout(request, error);
+        if (!error.ok()) {
+            return error;
         }
-        if (!ready) {
-            // A large file is read alone, and the buffers the clips before
-            // it were encoded in are let go first: its bytes, its samples and
-            // its encoding never meet them, so peak memory is set by the
-            // largest clip alone.
-            if (file_size_or_max(name) > kReadAheadMaxFileBytes) {
-                packer.release_buffers();
+        ArchivePacker packer(sink, std::move(layout.layout));
+        std::optional<WavReadAhead> ahead;
+        if (reads_ahead(request)) {
+            ahead.emplace(request.inputs);
+        }
+        for (const std::string& name : request.inputs) {
+            std::optional<wav::WavReadResult> ready;
+            if (ahead) {
+                ready = ahead->take();
             }
-            ready = wav::read_wav_file(name);
-        }
-        wav::WavReadResult& read = *ready;
-        if (!read.ok()) {
-            Error error = error_about(ErrorCode::wav_refused, name);
-            error.detail = read.error;
-            return failed(std::move(error));
-        }
-        if (progress.warning) {
-            for (const std::string& warning : read.clip.warnings) {
-                progress.warning(name, warning);
+            if (!ready) {
+                // A large file is read alone, and the buffers the clips before
+                // it were encoded in are let go first: its bytes, its samples
+                // and its encoding never meet them, so peak memory is set by
+                // the largest clip alone.
+                if (file_size_or_max(name) > kReadAheadMaxFileBytes) {
+                    packer.release_buffers();
+                }
+                ready = wav::read_wav_file(name);
+            }
+            wav::WavReadResult& read = *ready;
+            if (!read.ok()) {
+                error = error_about(ErrorCode::wav_refused, name);
+                error.detail = read.error;
+                return error;
+            }
+            if (progress.warning) {
+                for (const std::string& warning : read.clip.warnings) {
+                    progress.warning(name, warning);
+                }
+            }
+            ClipSummary clip;
+            if (error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
+                !error.ok()) {
+                // A failed write concerns the archive, whichever clip was going in.
+                error.subject = error.code == ErrorCode::cannot_write ? "" : name;
+                return error;
+            }
+            if (progress.packed) {
+                progress.packed(name, clip);
+            }
+            if (ahead) {
+                ahead->give_back(std::move(read.clip.samples));
             }
         }
-        ClipSummary clip;
-        if (Error error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
-            !error.ok()) {
-            // A failed write concerns the archive, whichever clip was going in.
-            error.subject = error.code == ErrorCode::cannot_write ? request.archive : name;
-            return failed(std::move(error));
-        }
-        if (progress.packed) {
-            progress.packed(name, clip);
-        }
-        if (ahead) {
-            ahead->give_back(std::move(read.clip.samples));
-        }
-    }
-    if (Error error = packer.finish(); !error.ok()) {
-        error.subject = request.archive;
-        return failed(std::move(error));
-    }
-    if (Error error = target.commit(); !error.ok()) {
-        return failed(std::move(error));
-    }
-    outcome.clips = packer.clips_added();
-    outcome.stored_samples = packer.stored_samples();
-    outcome.archive_bytes = packer.size();
+        outcome.clips = packer.clips_added();
+        outcome.stored_samples = packer.stored_samples();
+        outcome.archive_bytes = packer.size();
+        return packer.finish();
+    });
     return outcome;
 }
 

@@ -3,7 +3,11 @@
 #include <limits>
 
 #ifndef _WIN32
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 #ifdef _WIN32
@@ -29,12 +33,25 @@ std::wstring widen(const std::string& utf8) {
 }
 } // namespace
 
+// "N": not inherited by child processes.
 std::FILE* open_for_reading(const std::string& path) {
-    return _wfopen(widen(path).c_str(), L"rb");
+    return _wfopen(widen(path).c_str(), L"rbN");
 }
 
 std::FILE* open_for_writing(const std::string& path) {
-    return _wfopen(widen(path).c_str(), L"wb");
+    return _wfopen(widen(path).c_str(), L"wbN");
+}
+
+ExistingName existing_name(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ExistingName::none
+                                                                              : ExistingName::other;
+    }
+    constexpr DWORD kNotPlain =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+    return (attributes & kNotPlain) != 0 ? ExistingName::other : ExistingName::writable_file;
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {
@@ -53,12 +70,39 @@ std::int64_t seek_to_end(std::FILE* file) {
 
 #else
 
+namespace {
+
+// Opened close-on-exec, so that a program started meanwhile (by a thread of
+// a program using the library, say) does not hold the file open.
+std::FILE* open_stream(const std::string& path, int flags, const char* mode) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+} // namespace
+
 std::FILE* open_for_reading(const std::string& path) {
-    return std::fopen(path.c_str(), "rb");
+    return open_stream(path, O_RDONLY, "rb");
 }
 
 std::FILE* open_for_writing(const std::string& path) {
-    return std::fopen(path.c_str(), "wb");
+    return open_stream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb");
+}
+
+ExistingName existing_name(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? ExistingName::none : ExistingName::other;
+    }
+    const bool writable = S_ISREG(status.st_mode) && access(path.c_str(), W_OK) == 0;
+    return writable ? ExistingName::writable_file : ExistingName::other;
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {

@@ -58,7 +58,7 @@ pev_status clip_verdict(std::span<const std::uint8_t> bytes, std::size_t index =
 
 // What a scenario returns when this host cannot set it up: the case is
 // skipped, not passed.
-constexpr pev_status kCannotTryHere = -1000;
+constexpr auto kCannotTryHere = static_cast<pev_status>(-1000);
 
 // The too-long clip: 32769 delta blocks of 32767 bytes, which could decode
 // to 2^31 samples; the 1 GiB archive is mostly untouched zero pages.

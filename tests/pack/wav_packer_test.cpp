@@ -1,6 +1,6 @@
 #include "cli/pack_messages.hpp"
 #include "common/little_endian.hpp"
-#include "pack/archive_file.hpp"
+#include "pack/archive_output.hpp"
 #include "pack/like_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/pack_session.hpp"

@@ -20,9 +20,11 @@ constexpr std::size_t kRawBlockBytes = static_cast<std::size_t>(kRawBlock);
 // past the midpoint of the two, or on it when `hi` is nearer silence.
 constexpr int first_sample_of_level(int hi) {
     const int sum = kExpansion[hi - 1] + kExpansion[hi];
-    const bool tie_goes_up = (sum % 2 == 0) && hi <= kSilenceLevel; // both at or below silence
-    const int half = sum >> 1;                                      // floor(sum / 2)
-    return sum % 2 == 0 && tie_goes_up ? half : half + 1;
+    const int half = sum >> 1; // floor(sum / 2): the midpoint, or just below it
+    // On the midpoint itself `hi` is the nearer silence when both levels are
+    // at or below it.
+    const bool midpoint_goes_up = sum % 2 == 0 && hi <= kSilenceLevel;
+    return midpoint_goes_up ? half : half + 1;
 }
 
 // The level of every 16-bit sample, indexed by the sample's bit pattern (so

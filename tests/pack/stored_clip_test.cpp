@@ -35,8 +35,8 @@ ReadClip read_clip(const archive::ArchiveReader& reader, std::size_t index) {
     clip.sizes.assign(info.block_sizes.begin(), info.block_sizes.end());
     const auto bytes = reader.read_stored_bytes(info, buffers);
     clip.bytes.assign(bytes.begin(), bytes.end());
-    const auto frame = reader.decode(info, buffers);
-    clip.samples.assign(frame.begin() + wav::kHeaderRoomSamples, frame.end());
+    const auto samples = reader.decode(info, buffers).samples();
+    clip.samples.assign(samples.begin(), samples.end());
     return clip;
 }
 

@@ -55,6 +55,11 @@ struct PackOutcome {
 // behind then either).
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress = {});
 
+// How a clip is stored, for progress lines:
+// "(N samples, B blocks: S silent, R raw, D delta, N bytes)", and what an
+// odd length added.
+std::string clip_figures(const ClipSummary& clip);
+
 // The progress line of one packed file:
 // "Packed: NAME (N samples, B blocks: S silent, R raw, D delta, N bytes)",
 // and what an odd length added.

@@ -5,6 +5,7 @@
 // PEV_TEST_PEV   the executable under test (default: the one just built)
 
 #include "support/golden_runner.hpp"
+#include "support/process.hpp"
 #include "support/sample_archives.hpp"
 #include "support/wav_builder.hpp"
 
@@ -116,6 +117,24 @@ Setup wav_files(std::vector<std::string> names, Setup also = nullptr) {
     };
 }
 
+// A WAV file of noise at the three-clip archive's rate, 22050 Hz (or `rate`).
+Setup wav_at(const std::string& name, Setup also, std::uint32_t rate = 22050) {
+    return [=](const TempDir& dir) {
+        write_file(dir.file(name), wav_file_bytes(noise(900, 9), rate));
+        also(dir);
+    };
+}
+
+// An archive rewritten in place is an input, which the listing leaves out:
+// it must hold what replace_into_new_archive wrote (its clip 2 replaced).
+std::function<void(const TempDir&)> holds_clip_2_replaced(const std::string& name) {
+    return [=](const TempDir& dir) {
+        const fs::path written =
+            fs::path(PEV_SOURCE_DIR) / "tests/cli/pev_golden/output_bytes" / "94e7c6af024c37b7";
+        EXPECT_EQ(read_file(dir.file(name)), read_file(written.string())) << name;
+    };
+}
+
 std::vector<GoldenCase> golden_cases() {
     TestArchive rate_zero = three_clip_archive();
     rate_zero.samples_per_sec = 0;
@@ -211,6 +230,51 @@ std::vector<GoldenCase> golden_cases() {
         {"pack_missing_input", {"pack", "P", "a.wav", "gone.wav"}, wav_files({"a.wav"})},
         {"pack_not_a_wav_file", {"pack", "P", "B.pev"}, three()},
         {"pack_no_input", {"pack", "P"}, nullptr},
+        // replace
+        {"replace_in_place",
+         {"replace", "B", "2=a.wav"},
+         wav_at("a.wav", three()),
+         0,
+         false,
+         0,
+         holds_clip_2_replaced("B.pev")},
+        // A write that fails midway, as on a full disk: the archive stays
+        // as it was and nothing is left beside it.
+        {"replace_in_place_disk_full",
+         {"replace", "B", "2=a.wav"},
+         wav_at("a.wav", three()),
+         0,
+         false,
+         1,
+         [](const TempDir& dir) {
+             EXPECT_EQ(read_file(dir.file("B.pev")), build_archive(three_clip_archive()));
+         }},
+        {"replace_into_new_archive",
+         {"replace", "B", "2=a.wav", "-o", "C", "-v"},
+         wav_at("a.wav", three())},
+        {"replace_output_exists",
+         {"replace", "B", "2=a.wav", "-o", "C.pev"},
+         wav_at("a.wav", with_file(three(), "C.pev"))},
+        {"replace_output_forced",
+         {"replace", "B", "2=a.wav", "-o", "C", "--force", "-q"},
+         wav_at("a.wav", with_file(three(), "C.pev")),
+         0,
+         false,
+         0,
+         holds_clip_2_replaced("C.pev")},
+        {"replace_output_is_the_archive",
+         {"replace", "B", "2=a.wav", "-o", "B.pev", "--force"},
+         wav_at("a.wav", three())},
+        {"replace_damaged_clips",
+         {"replace", "D", "2=a.wav", "3=a.wav", "4=a.wav", "6=a.wav"},
+         wav_at("a.wav", damaged())},
+        {"replace_damaged_clip_kept", {"replace", "D", "2=a.wav"}, wav_at("a.wav", damaged())},
+        {"replace_with_not_a_wav_file", {"replace", "B", "1=B.pev"}, three()},
+        {"replace_with_other_rate", {"replace", "B", "1=a.wav"}, wav_at("a.wav", three(), 8000)},
+        {"replace_out_of_range", {"replace", "B", "4=a.wav"}, wav_at("a.wav", three())},
+        {"replace_zero", {"replace", "B", "0=a.wav"}, wav_at("a.wav", three())},
+        {"replace_given_twice", {"replace", "B", "2=a.wav", "02=a.wav"}, wav_at("a.wav", three())},
+        {"replace_not_a_pair", {"replace", "B", "a.wav"}, wav_at("a.wav", three())},
     };
 }
 
@@ -223,6 +287,30 @@ TEST_P(PevGolden, OutputMatches) {
 
 INSTANTIATE_TEST_SUITE_P(Pev, PevGolden, ::testing::ValuesIn(golden_cases()),
                          [](const auto& info) { return info.param.name; });
+
+// A replaced clip decodes as the WAV file packed alone would, and every other
+// clip exactly as in the source, whose clips this encoder would store
+// otherwise (a raw block, escapes across blocks).
+TEST(PevReplace, ReplacedArchiveDecodesAsItsParts) {
+    const TempDir dir;
+    three()(dir);
+    write_file(dir.file("new.wav"), wav_file_bytes(noise(3001, 4), 22050));
+    const std::string pev = program_under_test();
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), "pev");
+        const ProcessResult result = run_process(pev, args, dir.path().string());
+        EXPECT_EQ(result.status, 0) << args[1] << ": " << result.err;
+    };
+    run({"replace", "B", "2=new.wav", "-o", "R"});
+    run({"test", "R"});
+    run({"pack", "N", "new.wav"});
+    for (const char* archive : {"B", "R", "N"}) {
+        run({"extract", archive, "-q", "-o", archive + std::string("-wav")});
+    }
+    EXPECT_EQ(read_file(dir.file("R-wav/R_0001.wav")), read_file(dir.file("B-wav/B_0001.wav")));
+    EXPECT_EQ(read_file(dir.file("R-wav/R_0002.wav")), read_file(dir.file("N-wav/N_0001.wav")));
+    EXPECT_EQ(read_file(dir.file("R-wav/R_0003.wav")), read_file(dir.file("B-wav/B_0003.wav")));
+}
 
 } // namespace
 } // namespace pev::test

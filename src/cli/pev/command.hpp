@@ -50,6 +50,7 @@ std::unique_ptr<Command> make_extract_command();
 std::unique_ptr<Command> make_cat_command();
 std::unique_ptr<Command> make_test_command();
 std::unique_ptr<Command> make_pack_command();
+std::unique_ptr<Command> make_replace_command();
 
 // `pev ARCHIVE`: every clip extracted beside the archive, as `pev extract
 // ARCHIVE` does.

@@ -1,0 +1,118 @@
+#include "pack/clip_replacer.hpp"
+
+#include "archive/archive_writer.hpp"
+#include "pack/archive_output.hpp"
+#include "pack/stored_clip.hpp"
+#include "wav/wav_reader.hpp"
+
+namespace pev::pack {
+namespace {
+
+// For each clip position, the WAV file that replaces it, or nullptr.
+std::vector<const std::string*> files_by_clip(std::size_t clip_count,
+                                              const std::vector<Replacement>& replacements) {
+    std::vector<const std::string*> files(clip_count, nullptr);
+    for (const Replacement& replacement : replacements) {
+        if (replacement.index < clip_count) {
+            files[replacement.index] = &replacement.file;
+        }
+    }
+    return files;
+}
+
+// Reads `file` and adds its clip to `packer`.
+Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchivePacker& packer,
+                   const ReplaceProgress& progress, ClipSummary& clip) {
+    const wav::WavReadResult read = wav::read_wav_file(file);
+    Error error;
+    if (!read.ok()) {
+        error = error_about(ErrorCode::wav_refused, file);
+        error.detail = read.error;
+        return error;
+    }
+    if (progress.warning) {
+        for (const std::string& warning : read.clip.warnings) {
+            progress.warning(file, warning);
+        }
+    }
+    // The packer would take the first clip's rate as the archive's; here the
+    // archive has one already.
+    if (read.clip.sample_rate != archive_rate) {
+        error = error_about(ErrorCode::rate_mismatch, file);
+        error.value = read.clip.sample_rate;
+        error.limit = archive_rate;
+    } else if (error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
+               !error.ok() && error.code != ErrorCode::cannot_write) {
+        error.subject = file;
+    }
+    return error;
+}
+
+} // namespace
+
+std::vector<Error> clips_that_cannot_be_copied(const archive::ArchiveReader& source,
+                                               const std::vector<Replacement>& replacements) {
+    const std::vector<const std::string*> files = files_by_clip(source.clip_count(), replacements);
+    std::vector<Error> refused;
+    archive::ClipBuffers buffers;
+    for (std::size_t index = 0; index < files.size(); ++index) {
+        if (files[index] != nullptr) {
+            continue;
+        }
+        const archive::ClipInfo info = source.inspect(index, buffers);
+        if (!info.ok()) {
+            Error error = error_about(ErrorCode::clip_refused, "");
+            error.clip = ClipRef{index, info.row.id};
+            error.problem = info.problem;
+            refused.push_back(std::move(error));
+        }
+    }
+    return refused;
+}
+
+ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const ReplaceRequest& request,
+                             const ReplaceProgress& progress) {
+    ReplaceOutcome outcome;
+    const std::vector<const std::string*> files =
+        files_by_clip(source.clip_count(), request.replacements);
+    outcome.error = save_archive(request.output, request.replace, [&](archive::ByteSink& sink) {
+        ArchivePacker packer(sink, archive::template_of(source));
+        archive::ClipBuffers stored_buffers;
+        for (std::size_t index = 0; index < files.size(); ++index) {
+            const std::uint16_t id = source.row(index).id;
+            ClipSummary clip;
+            if (const std::string* file = files[index]) {
+                if (Error error = add_wav_clip(*file, source.sample_rate(), packer, progress, clip);
+                    !error.ok()) {
+                    return error;
+                }
+                ++outcome.replaced;
+                if (progress.replaced) {
+                    progress.replaced(index, id, *file, clip);
+                }
+                continue;
+            }
+            StoredClip stored;
+            Error error = read_stored_clip(source, index, stored_buffers, stored);
+            if (error.ok()) {
+                error = packer.add_stored_clip(stored, &clip);
+            }
+            if (!error.ok()) {
+                if (error.code != ErrorCode::cannot_write) {
+                    error.subject = request.source;
+                    error.clip = ClipRef{index, id};
+                }
+                return error;
+            }
+            if (progress.copied) {
+                progress.copied(index, id, clip);
+            }
+        }
+        outcome.clips = packer.clips_added();
+        outcome.archive_bytes = packer.size();
+        return packer.finish();
+    });
+    return outcome;
+}
+
+} // namespace pev::pack

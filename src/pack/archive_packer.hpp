@@ -40,7 +40,8 @@ struct ClipSummary {
 // How `entry`, encoded from `input_samples` samples, was stored.
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
 ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples);
-// How a copied clip is stored: as it was, its blocks counted from their sizes.
+// How a copied clip is stored: as it was, its blocks counted from their sizes,
+// its samples 0 unless they were counted.
 ClipSummary summarise(const StoredClip& clip, std::size_t covered_bytes);
 
 // Why a clip of `sample_count` samples at `rate` cannot join an archive whose

@@ -93,7 +93,10 @@ ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const Replace
                 continue;
             }
             StoredClip stored;
-            Error error = read_stored_clip(source, index, stored_buffers, stored);
+            // Only a progress line shows a copied clip's samples: without
+            // one, copying reads no byte twice.
+            Error error = read_stored_clip(source, index, stored_buffers, stored,
+                                           progress.copied ? CountSamples::yes : CountSamples::no);
             if (error.ok()) {
                 error = packer.add_stored_clip(stored, &clip);
             }

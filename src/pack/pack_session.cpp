@@ -47,7 +47,8 @@ Error PackSession::add_clip(std::span<const std::int16_t> samples, std::uint32_t
 }
 
 Error PackSession::add_stored_clip(const StoredClip& clip, ClipSummary* summary) {
-    if (Error error = check_next(clip.sample_count, clip.rate); !error.ok()) {
+    // As in ArchivePacker::add_stored_clip, only its block count bounds it.
+    if (Error error = check_next(0, clip.rate); !error.ok()) {
         return error;
     }
     std::size_t covered = 0;
@@ -59,7 +60,7 @@ Error PackSession::add_stored_clip(const StoredClip& clip, ClipSummary* summary)
     entry.block_sizes.assign(clip.block_sizes.begin(), clip.block_sizes.end());
     entry.bytes.assign(clip.bytes.begin(),
                        clip.bytes.begin() + static_cast<std::ptrdiff_t>(covered));
-    entry.sample_count = clip.sample_count;
+    entry.sample_count = stored.stored_samples;
     entry.silent_blocks = stored.silent_blocks;
     entry.raw_blocks = stored.raw_blocks;
     entry.delta_blocks = stored.delta_blocks;

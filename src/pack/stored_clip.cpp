@@ -14,7 +14,7 @@ Error refused(ClipProblem problem) {
 } // namespace
 
 Error read_stored_clip(const archive::ArchiveReader& reader, std::size_t index,
-                       archive::ClipBuffers& buffers, StoredClip& clip) {
+                       archive::ClipBuffers& buffers, StoredClip& clip, CountSamples count) {
     const archive::ClipInfo info = reader.inspect(index, buffers);
     if (!info.ok()) {
         Error error = refused(info.problem);
@@ -24,6 +24,10 @@ Error read_stored_clip(const archive::ArchiveReader& reader, std::size_t index,
     clip.block_sizes = info.block_sizes;
     clip.bytes = reader.read_stored_bytes(info, buffers);
     clip.rate = reader.sample_rate();
+    clip.sample_count.reset();
+    if (count == CountSamples::no) {
+        return {};
+    }
     // Escapes make a delta block shorter than its bound, and a spare nibble
     // makes one sample more: only decoding tells the length. The samples
     // themselves are not kept.
@@ -35,7 +39,7 @@ Error read_stored_clip(const archive::ArchiveReader& reader, std::size_t index,
 Error check_stored_clip(const StoredClip& clip, std::size_t& covered) {
     if (clip.block_sizes.size() > 0xFFFF) {
         Error error = error_about(ErrorCode::clip_too_long, "");
-        error.value = clip.sample_count;
+        error.value = clip.sample_count.value_or(0);
         error.limit = clip.block_sizes.size();
         return error;
     }

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace pev::pack {
@@ -17,16 +18,22 @@ namespace pev::pack {
 struct StoredClip {
     std::span<const std::int16_t> block_sizes;
     std::span<const std::uint8_t> bytes; // the compressed bytes of all blocks
-    std::uint64_t sample_count = 0;      // as the decoder gives them back
+    // As the decoder gives them back; none when they were not counted.
+    std::optional<std::uint64_t> sample_count;
     std::uint32_t rate = 0;
 };
 
+// Whether read_stored_clip counts the clip's samples: copying needs no
+// count, only what reports it does, and counting means reading every byte.
+enum class CountSamples : bool { no, yes };
+
 // Reads clip `index` (below reader.clip_count(), of an opened archive) into
-// `buffers`, as it is stored, and measures its decoded length. A clip the
-// reader refuses cannot be copied: clip_refused, with the clip and the
-// problem; the caller names the archive.
+// `buffers`, as it is stored, and measures its decoded length when asked. A
+// clip the reader refuses cannot be copied: clip_refused, with the clip and
+// the problem; the caller names the archive.
 Error read_stored_clip(const archive::ArchiveReader& reader, std::size_t index,
-                       archive::ClipBuffers& buffers, StoredClip& clip);
+                       archive::ClipBuffers& buffers, StoredClip& clip,
+                       CountSamples count = CountSamples::yes);
 
 // Why `clip` cannot be copied (clip_refused: a malformed block size, sizes
 // that claim more bytes than it has, too many blocks); ok() when it can. On

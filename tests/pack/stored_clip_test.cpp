@@ -87,8 +87,10 @@ TEST(StoredClip, CopiesDecodeExactlyAsInTheirSource) {
     ASSERT_EQ(reader.open_result(), archive::OpenResult::ok);
 
     const std::vector<std::int16_t> samples(3001, 600);
-    archive::MemorySink streamed;
+    archive::MemorySink streamed, uncounted_sink;
     ArchivePacker packer(streamed, layout_for(3, nullptr).layout);
+    // Copying without counting samples writes the same archive.
+    ArchivePacker uncounted_packer(uncounted_sink, layout_for(3, nullptr).layout);
     PackSession session;
     archive::ClipBuffers buffers;
     std::vector<ClipSummary> summaries;
@@ -101,12 +103,19 @@ TEST(StoredClip, CopiesDecodeExactlyAsInTheirSource) {
         ASSERT_TRUE(session.add_stored_clip(clip, &again).ok());
         EXPECT_EQ(again.stored_bytes, summary.stored_bytes);
         summaries.push_back(summary);
+        StoredClip uncounted;
+        ASSERT_TRUE(read_stored_clip(reader, index, buffers, uncounted, CountSamples::no).ok());
+        EXPECT_FALSE(uncounted.sample_count.has_value());
+        ASSERT_TRUE(uncounted_packer.add_stored_clip(uncounted).ok());
         if (index == 0) {
+            ASSERT_TRUE(uncounted_packer.add_clip(samples, 11025).ok());
             ASSERT_TRUE(packer.add_clip(samples, 11025).ok());
             ASSERT_TRUE(session.add_clip(samples, 11025).ok());
         }
     }
     ASSERT_TRUE(packer.finish().ok());
+    ASSERT_TRUE(uncounted_packer.finish().ok());
+    EXPECT_EQ(uncounted_sink.bytes(), streamed.bytes());
     archive::MemorySink collected;
     ASSERT_TRUE(session.write_to(collected).ok());
     EXPECT_EQ(collected.bytes(), streamed.bytes());

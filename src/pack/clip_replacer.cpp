@@ -113,7 +113,13 @@ ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const Replace
         }
         outcome.clips = packer.clips_added();
         outcome.archive_bytes = packer.size();
-        return packer.finish();
+        if (Error error = packer.finish(); !error.ok()) {
+            return error;
+        }
+        if (request.done_reading) {
+            request.done_reading();
+        }
+        return Error{};
     });
     return outcome;
 }

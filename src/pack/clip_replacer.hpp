@@ -33,6 +33,10 @@ struct ReplaceRequest {
     bool replace = false; // the output may exist (always so when it is the source)
     // Distinct positions below the source's clip count, in any order.
     std::vector<Replacement> replacements;
+    // Called once the source was read to its end, before the output takes
+    // its name, to close it: Windows replaces no file that is open. The
+    // source is not touched after it.
+    std::function<void()> done_reading;
 };
 
 struct ReplaceProgress {

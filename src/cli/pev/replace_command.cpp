@@ -90,7 +90,7 @@ int replace(const ReplaceOptions& options, const Streams& io) {
             return usage_error("replace", error, io.err);
         }
     }
-    const auto archive = NamedArchive::open(options.archive, io.err);
+    auto archive = NamedArchive::open(options.archive, io.err);
     if (!archive) {
         return kExitFailed;
     }
@@ -146,6 +146,7 @@ int replace(const ReplaceOptions& options, const Streams& io) {
                          pack::clip_figures(clip).c_str());
         };
     }
+    request.done_reading = [&archive] { archive.reset(); };
     const pack::ReplaceOutcome outcome = pack::replace_clips(archive->reader(), request, progress);
     if (!outcome.ok()) {
         return report(outcome.error, io.err);

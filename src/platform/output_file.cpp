@@ -30,6 +30,25 @@ constexpr std::size_t kMostPerCall = std::size_t{1} << 30;
 // Attempts at a free temporary name before giving up.
 constexpr int kNameAttempts = 100;
 
+#ifdef __linux__
+// A file to be synced is handed to the disk a step at a time as it is
+// written, without waiting for it: the disk then works while the rest is
+// made, and the sync before commit waits for the last step rather than the
+// whole file (for a 116 MB archive copied clip by clip, about half the run).
+constexpr std::uint64_t kWritebackStep = 8 * 1024 * 1024;
+
+// Starts writing back the whole steps that the bytes from `before` to
+// `after` completed. Only a hint: the sync reports what failed.
+void start_writeback(int fd, std::uint64_t before, std::uint64_t after) {
+    const std::uint64_t from = before / kWritebackStep * kWritebackStep;
+    const std::uint64_t to = after / kWritebackStep * kWritebackStep;
+    if (to > from) {
+        sync_file_range(fd, static_cast<off_t>(from), static_cast<off_t>(to - from),
+                        SYNC_FILE_RANGE_WRITE);
+    }
+}
+#endif
+
 // `path` up to and including its last separator; "" for the current folder.
 std::string folder_prefix(const std::string& path) {
 #ifdef _WIN32
@@ -425,6 +444,11 @@ std::error_code OutputFile::write_out(std::uint64_t offset, std::span<const std:
         }
         bytes = bytes.subspan(static_cast<std::size_t>(done));
         offset += static_cast<std::uint64_t>(done);
+#ifdef __linux__
+        if (options_.sync) {
+            start_writeback(fd_, offset - static_cast<std::uint64_t>(done), offset);
+        }
+#endif
     }
     return {};
 }

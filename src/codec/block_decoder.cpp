@@ -324,6 +324,75 @@ EntryMeasure measure_entry(std::span<const std::int16_t> block_sizes) {
     return measure;
 }
 
+namespace {
+
+void decode_one_block(const ByteSource& source, std::uint64_t position, std::int16_t size,
+                      SampleSink& sink) {
+    if (is_malformed_block_size(size)) {
+        return;
+    }
+    if (size == kSilentBlock) {
+        decode_silent_block(sink);
+    } else if (size == kRawBlock) {
+        decode_raw_block(source, position, sink);
+    } else {
+        decode_delta_block(source, position, static_cast<std::size_t>(size), sink);
+    }
+}
+
+// For each state (nibbles still to skip, 0 to 2, as an escape's code bytes
+// are) and byte: the codes that start in the byte, and the state after it.
+struct ScanStep {
+    std::uint8_t codes;
+    std::uint8_t skip;
+};
+constexpr std::array<std::array<ScanStep, 256>, 3> make_scan_steps() {
+    std::array<std::array<ScanStep, 256>, 3> table{};
+    for (unsigned skip = 0; skip < 3; ++skip) {
+        for (unsigned b = 0; b < 256; ++b) {
+            unsigned left = skip;
+            unsigned codes = 0;
+            for (const unsigned nibble : {b & 0x0Fu, b >> 4}) {
+                if (left > 0) {
+                    --left;
+                } else {
+                    ++codes;
+                    left = nibble == kEscapeNibble ? 2 : 0;
+                }
+            }
+            table[skip][b] = {static_cast<std::uint8_t>(codes), static_cast<std::uint8_t>(left)};
+        }
+    }
+    return table;
+}
+constexpr auto kScanSteps = make_scan_steps();
+
+// The codes of a delta block of `stored` bytes. Words without escapes hold
+// sixteen plain codes and are counted at once; the rest byte by byte.
+std::size_t count_delta_codes(std::span<const std::uint8_t> bytes, std::size_t stored) {
+    const std::size_t present = std::min(bytes.size(), stored);
+    const std::uint8_t* in = bytes.data();
+    std::size_t codes = 0;
+    unsigned skip = 0;
+    std::size_t i = 0;
+    while (i < present) {
+        if (skip == 0 && present - i >= 8 && escape_bits(load_le64(in + i)) == 0) {
+            codes += 16;
+            i += 8;
+            continue;
+        }
+        const ScanStep step = kScanSteps[skip][in[i]];
+        codes += step.codes;
+        skip = step.skip;
+        ++i;
+    }
+    // Missing bytes read as 0: plain codes, after what an escape still skips.
+    const std::size_t missing_nibbles = 2 * (stored - present);
+    return codes + (missing_nibbles > skip ? missing_nibbles - skip : 0);
+}
+
+} // namespace
+
 std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
                          std::span<const std::uint8_t> compressed,
                          std::span<std::int16_t> samples) {
@@ -334,19 +403,46 @@ std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
         if (sink.room() == 0) {
             break;
         }
-        if (is_malformed_block_size(size)) {
-            continue;
+        decode_one_block(source, position, size, sink);
+        if (!is_malformed_block_size(size)) {
+            position += static_cast<std::uint64_t>(size);
         }
-        if (size == kSilentBlock) {
-            decode_silent_block(sink);
-        } else if (size == kRawBlock) {
-            decode_raw_block(source, position, sink);
-        } else {
-            decode_delta_block(source, position, static_cast<std::size_t>(size), sink);
-        }
-        position += static_cast<std::uint64_t>(size);
     }
     return sink.written;
+}
+
+std::size_t decode_block(std::int16_t stored_size, std::span<const std::uint8_t> bytes,
+                         std::span<std::int16_t> samples) {
+    const ByteSource source(bytes);
+    SampleSink sink{samples};
+    decode_one_block(source, 0, stored_size, sink);
+    return sink.written;
+}
+
+std::size_t count_block_samples(std::int16_t stored_size, std::span<const std::uint8_t> bytes) {
+    if (is_malformed_block_size(stored_size)) {
+        return 0;
+    }
+    if (stored_size == kSilentBlock || stored_size == kRawBlock) {
+        return kSamplesPerBlock;
+    }
+    return count_delta_codes(bytes, static_cast<std::size_t>(stored_size));
+}
+
+std::uint64_t count_entry_samples(std::span<const std::int16_t> block_sizes,
+                                  std::span<const std::uint8_t> compressed) {
+    std::uint64_t count = 0;
+    std::uint64_t position = 0;
+    for (const std::int16_t size : block_sizes) {
+        const std::span<const std::uint8_t> rest =
+            position < compressed.size() ? compressed.subspan(static_cast<std::size_t>(position))
+                                         : std::span<const std::uint8_t>();
+        count += count_block_samples(size, rest);
+        if (!is_malformed_block_size(size)) {
+            position += static_cast<std::uint64_t>(size);
+        }
+    }
+    return count;
 }
 
 } // namespace pev

@@ -11,6 +11,13 @@
 
 namespace pev::archive {
 
+// What a read brought: the bytes copied and, when the system refused, its
+// error number (0 when the source simply held fewer bytes).
+struct ReadOutcome {
+    std::size_t got = 0;
+    int os_error = 0;
+};
+
 class ByteSource {
   public:
     virtual ~ByteSource() = default;
@@ -22,6 +29,11 @@ class ByteSource {
     // copied: fewer at the end, or when a read fails midway. Safe to call
     // from several threads at once.
     virtual std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> into) const = 0;
+
+    // The same, with the system's reason when a read failed.
+    virtual ReadOutcome read_some(std::uint64_t offset, std::span<std::uint8_t> into) const {
+        return {read_at(offset, into), 0};
+    }
 };
 
 // An open file, borrowed: the caller closes it after the source is gone. Its
@@ -33,6 +45,7 @@ class FileSource final : public ByteSource {
 
     std::uint64_t size() const override { return size_; }
     std::size_t read_at(std::uint64_t offset, std::span<std::uint8_t> into) const override;
+    ReadOutcome read_some(std::uint64_t offset, std::span<std::uint8_t> into) const override;
 
   private:
     std::FILE* file_;

@@ -11,6 +11,7 @@
 // able to tell a damaged read from silence.
 
 #include "archive/archive_reader.hpp"
+#include "archive/scratch_buffer.hpp"
 #include "common/error.hpp"
 
 #include <cstddef>
@@ -33,21 +34,23 @@ struct BlockStart {
 Error read_failure(const ClipInfo& clip, const ReadOutcome& outcome);
 
 // Reads block `block` of `clip`, which begins `byte` bytes into its
-// compressed bytes, with the byte after it when the clip has one, into
-// `buffer` (kBlockBufferBytes); `bytes` gets what was read.
+// compressed bytes, with the byte after it when the clip has one; `bytes`
+// gets them: in place for a source in memory, else read into `buffer`,
+// which then grows to at most kBlockBufferBytes.
 Error read_block(const ByteSource& source, const ClipInfo& clip, std::size_t block,
-                 std::uint64_t byte, std::span<std::uint8_t> buffer,
+                 std::uint64_t byte, ScratchBuffer<std::uint8_t>& buffer,
                  std::span<const std::uint8_t>& bytes);
 
 // Scans `clip` (one inspect() found sound) and stores its sample count. When
 // `starts` is not empty it must hold block_count + 1 entries: each block's
 // start, then the clip's end.
-Error scan_clip(const ByteSource& source, const ClipInfo& clip, std::span<std::uint8_t> buffer,
+Error scan_clip(const ByteSource& source, const ClipInfo& clip, ScratchBuffer<std::uint8_t>& buffer,
                 std::uint64_t& sample_count, std::span<BlockStart> starts = {});
 
 // Decodes `clip` into `samples`, which holds at least its sample count, and
 // stores how many samples were written.
-Error decode_clip(const ByteSource& source, const ClipInfo& clip, std::span<std::uint8_t> buffer,
-                  std::span<std::int16_t> samples, std::uint64_t& written);
+Error decode_clip(const ByteSource& source, const ClipInfo& clip,
+                  ScratchBuffer<std::uint8_t>& buffer, std::span<std::int16_t> samples,
+                  std::uint64_t& written);
 
 } // namespace pev::archive

@@ -21,7 +21,7 @@ Error ClipReader::open(const ArchiveReader& reader, std::size_t index) {
     if (!clip_.table_read_whole()) {
         return read_failure(clip_, clip_.table_read);
     }
-    bytes_.resize(kBlockBufferBytes);
+    bytes_.take(kBlockBufferBytes); // all reads will need, taken now
     samples_.resize(kMaxSamplesPerBlock);
     starts_.resize(clip_.block_sizes.size() + 1);
     std::uint64_t count = 0;

@@ -43,7 +43,7 @@ class ClipReader {
     ClipBuffers buffers_; // holds the block sizes clip_ refers to
     ClipInfo clip_;
     std::vector<BlockStart> starts_; // each block's start, then the clip's end
-    std::vector<std::uint8_t> bytes_;
+    ScratchBuffer<std::uint8_t> bytes_;
     std::vector<std::int16_t> samples_; // the decoded block
     std::size_t block_ = 0;
     bool loaded_ = false;

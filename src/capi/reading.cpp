@@ -85,7 +85,8 @@ pev_status sample_count_of(const pev_archive& archive, const ClipInfo& clip, std
     if (count != pev_archive::kUnknownCount) {
         return PEV_OK;
     }
-    std::vector<std::uint8_t> buffer(archive::kBlockBufferBytes);
+    // Taken only when the source is not in memory.
+    archive::ScratchBuffer<std::uint8_t> buffer;
     if (const Error error = archive::scan_clip(archive.reader->source(), clip, buffer, count)) {
         return report(archive, error);
     }
@@ -110,7 +111,8 @@ pev_status check_room(std::uint64_t needed, std::size_t capacity, std::size_t* s
 // Decodes a sound clip of `count` samples into `samples`.
 pev_status decode_into(const pev_archive& archive, const ClipInfo& clip, std::uint64_t count,
                        std::span<std::int16_t> samples) {
-    std::vector<std::uint8_t> buffer(archive::kBlockBufferBytes);
+    // Taken only when the source is not in memory.
+    archive::ScratchBuffer<std::uint8_t> buffer;
     std::uint64_t written = 0;
     if (const Error error =
             archive::decode_clip(archive.reader->source(), clip, buffer, samples, written)) {

@@ -340,55 +340,84 @@ void decode_one_block(const ByteSource& source, std::uint64_t position, std::int
     }
 }
 
-// For each state (nibbles still to skip, 0 to 2, as an escape's code bytes
-// are) and byte: the codes that start in the byte, and the state after it.
-struct ScanStep {
-    std::uint8_t codes;
-    std::uint8_t skip;
-};
-constexpr std::array<std::array<ScanStep, 256>, 3> make_scan_steps() {
-    std::array<std::array<ScanStep, 256>, 3> table{};
-    for (unsigned skip = 0; skip < 3; ++skip) {
-        for (unsigned b = 0; b < 256; ++b) {
-            unsigned left = skip;
-            unsigned codes = 0;
-            for (const unsigned nibble : {b & 0x0Fu, b >> 4}) {
-                if (left > 0) {
-                    --left;
-                } else {
-                    ++codes;
-                    left = nibble == kEscapeNibble ? 2 : 0;
-                }
-            }
-            table[skip][b] = {static_cast<std::uint8_t>(codes), static_cast<std::uint8_t>(left)};
+// The low bit of every nibble of `word` that is an escape (all four bits set).
+constexpr std::uint64_t escape_nibbles(std::uint64_t word) {
+    return word & (word >> 1) & (word >> 2) & (word >> 3) & 0x1111111111111111ULL;
+}
+static_assert(escape_nibbles(0xF0F0) == 0x1010 && escape_nibbles(0x7EEF) == 0x1);
+
+// Takes away the codes of escapes that start one, from `escapes` (the escape
+// nibbles of the word at nibble `first`), one by one; `next_code` is where
+// the next code starts. For the words the fast loop leaves.
+void take_escapes_one_by_one(std::uint64_t escapes, std::size_t first, std::size_t nibbles,
+                             std::size_t& next_code, std::size_t& codes) {
+    for (; escapes != 0; escapes &= escapes - 1) {
+        const std::size_t at = first + static_cast<std::size_t>(std::countr_zero(escapes)) / 4;
+        if (at >= next_code) {
+            next_code = at + 3;
+            codes -= std::min(next_code, nibbles) - (at + 1);
         }
     }
-    return table;
 }
-constexpr auto kScanSteps = make_scan_steps();
 
-// The codes of a delta block of `stored` bytes. Words without escapes hold
-// sixteen plain codes and are counted at once; the rest byte by byte.
+// Of the escape nibbles of a word (none of them inside the code of an escape
+// in the word before), those that start a code: every one not among the two
+// nibbles after an escape that starts one. That rule, applied to a guess,
+// gives a better one: each round settles at least one more nibble, from the
+// low end, so rounds from "all of them" reach the answer, in two for nearly
+// every word (no escape within two nibbles of another, or a pair of them).
+// The answer is the only guess the rule keeps, so the rounds stop there.
+constexpr std::uint64_t code_starting_escapes(std::uint64_t escapes) {
+    const auto round = [escapes](std::uint64_t guess) {
+        return escapes & ~((guess << 4) | (guess << 8));
+    };
+    // Two rounds unconditionally, so that the usual word takes no branch
+    // that is hard to predict.
+    std::uint64_t guess = round(escapes);
+    std::uint64_t better = round(guess);
+    while (better != guess) {
+        guess = better;
+        better = round(guess);
+    }
+    return better;
+}
+static_assert(code_starting_escapes(0x1111) == 0x1001);
+static_assert(code_starting_escapes(0x10101) == 0x10001);
+
+// The codes of a delta block of `stored` bytes. Every nibble starts a code
+// but the two an escape takes its code from, so only the escapes that start
+// a code need finding, sixteen nibbles at a time: each takes two codes away,
+// and the last one's code may take the next word's first nibbles. Words near
+// the block's end, whose escapes may take fewer, go one escape at a time.
+// Missing bytes read as 0, which holds no escape.
 std::size_t count_delta_codes(std::span<const std::uint8_t> bytes, std::size_t stored) {
     const std::size_t present = std::min(bytes.size(), stored);
-    const std::uint8_t* in = bytes.data();
-    std::size_t codes = 0;
-    unsigned skip = 0;
+    const std::size_t nibbles = 2 * stored;
+    std::size_t codes = nibbles;
+    std::size_t carry = 0; // nibbles of this word the last word's escape takes
     std::size_t i = 0;
-    while (i < present) {
-        if (skip == 0 && present - i >= 8 && escape_bits(load_le64(in + i)) == 0) {
-            codes += 16;
-            i += 8;
-            continue;
+    for (; i + 8 <= present && 2 * i + 18 <= nibbles; i += 8) {
+        // Resolved as if no escape reached into the word, so that words do
+        // not wait for each other; redone in the few where one did.
+        const std::uint64_t escapes = escape_nibbles(load_le64(bytes.data() + i));
+        std::uint64_t starts = code_starting_escapes(escapes);
+        if (carry != 0 && (escapes & 0x11) != 0) {
+            starts = code_starting_escapes(escapes & (~std::uint64_t{0} << (4 * carry)));
         }
-        const ScanStep step = kScanSteps[skip][in[i]];
-        codes += step.codes;
-        skip = step.skip;
-        ++i;
+        // Their number, summed into the top nibble: at most six, since they
+        // lie three nibbles apart (and no popcount instruction is assumed).
+        codes -= 2 * static_cast<std::size_t>((starts * 0x1111111111111111ULL) >> 60);
+        carry = 2 * ((starts >> 60) & 1) + ((starts >> 56) & 1);
     }
-    // Missing bytes read as 0: plain codes, after what an escape still skips.
-    const std::size_t missing_nibbles = 2 * (stored - present);
-    return codes + (missing_nibbles > skip ? missing_nibbles - skip : 0);
+    std::size_t next_code = 2 * i + carry;
+    for (; i < present; i += 8) {
+        std::uint64_t word = 0;
+        for (std::size_t k = std::min<std::size_t>(8, present - i); k-- > 0;) {
+            word = (word << 8) | bytes[i + k];
+        }
+        take_escapes_one_by_one(escape_nibbles(word), 2 * i, nibbles, next_code, codes);
+    }
+    return codes;
 }
 
 } // namespace

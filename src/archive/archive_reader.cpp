@@ -24,24 +24,6 @@ std::uint64_t room_of(const EntryRow& row, const EntryRow& next) {
 
 } // namespace
 
-const char* describe(ClipProblem problem) {
-    switch (problem) {
-    case ClipProblem::none:
-        return "ok";
-    case ClipProblem::block_table_past_end:
-        return "its block-size table runs past the end of the file";
-    case ClipProblem::malformed_block_size:
-        return "a block size has its top bit set";
-    case ClipProblem::bytes_past_room:
-        return "its stored bytes run into the next clip";
-    case ClipProblem::bytes_past_end:
-        return "its stored bytes run past the end of the file";
-    case ClipProblem::too_long_for_wav:
-        return "it is too long for a WAV file";
-    }
-    return "unknown problem";
-}
-
 ArchiveReader::ArchiveReader(const ByteSource& source) : source_(source), open_result_(open()) {}
 
 std::uint32_t ArchiveReader::sample_rate() const {

@@ -26,9 +26,6 @@ namespace pev::archive {
 using pev::ClipProblem;
 using pev::OpenResult;
 
-// A short phrase for people: "its block-size table runs past the end of the file".
-const char* describe(ClipProblem problem);
-
 struct EntryRow {
     std::uint16_t id = 0;
     std::uint16_t block_count = 0;

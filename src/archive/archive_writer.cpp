@@ -3,8 +3,6 @@
 #include "common/little_endian.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
 
 namespace pev::archive {
 namespace {
@@ -19,8 +17,8 @@ constexpr std::array<ByteRange, 3> kUnreadHeaderBytes = {{{6, 10}, {20, 4}, {28,
 // Entry offsets are 32-bit fields.
 constexpr std::uint64_t kMaxDataOffset = 0xFFFFFFFFu;
 
-std::string io_error(const char* what) {
-    return std::string(what) + ": " + std::generic_category().message(errno);
+Error write_error(const ByteSink& sink) {
+    return os_error(ErrorCode::cannot_write, "", sink.error());
 }
 
 } // namespace
@@ -75,17 +73,18 @@ bool ArchiveWriter::write(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-std::string ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
-                                     std::span<const std::uint8_t> compressed) {
+Error ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                               std::span<const std::uint8_t> compressed) {
     if (added_ >= clip_count_) {
-        return "more entries than the archive was laid out for";
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
     }
     if (block_sizes.size() > 0xFFFF) {
-        return "it needs " + std::to_string(block_sizes.size()) +
-               " blocks; a clip holds at most 65535";
+        Error error = error_about(ErrorCode::clip_too_long, "");
+        error.limit = block_sizes.size();
+        return error;
     }
     if (end_ > kMaxDataOffset) {
-        return "the archive would pass 4 GiB, beyond what its 32-bit offsets reach";
+        return error_about(ErrorCode::archive_too_large, "");
     }
     const auto row = make_entry_row(id, static_cast<std::uint16_t>(block_sizes.size()),
                                     static_cast<std::uint32_t>(end_));
@@ -98,18 +97,18 @@ std::string ArchiveWriter::add_entry(std::uint16_t id, std::span<const std::int1
         store_u16le(sizes, i * kBlockSizeFieldSize, static_cast<std::uint16_t>(block_sizes[i]));
     }
     if (!write(sizes) || !write(compressed)) {
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
     end_ += sizes.size() + compressed.size();
-    return "";
+    return {};
 }
 
-std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
+Error ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
     if (added_ != clip_count_) {
-        return "fewer entries than the archive was laid out for";
+        return error_about(ErrorCode::fewer_clips_than_laid_out, "");
     }
     if (failed_) {
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
     const HeaderBytes header =
         make_archive_header(static_cast<std::int32_t>(clip_count_), rate, kept);
@@ -117,9 +116,9 @@ std::string ArchiveWriter::finish(std::uint32_t rate, const HeaderBytes& kept) {
     front.insert(front.end(), table_.begin(), table_.end());
     if (!sink_.write_at(0, front) || !sink_.flush()) {
         failed_ = true;
-        return io_error("cannot write the archive");
+        return write_error(sink_);
     }
-    return "";
+    return {};
 }
 
 } // namespace pev::archive

@@ -10,6 +10,7 @@
 #include "archive/archive_layout.hpp"
 #include "archive/archive_reader.hpp"
 #include "archive/byte_sink.hpp"
+#include "common/error.hpp"
 
 #include <array>
 #include <cstdint>
@@ -45,14 +46,14 @@ class ArchiveWriter {
     // added.
     ArchiveWriter(ByteSink& sink, std::size_t clip_count);
 
-    // Appends one entry after the ones before it. Returns an error message,
-    // or an empty string when it was written.
-    std::string add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
-                          std::span<const std::uint8_t> compressed);
+    // Appends one entry after the ones before it. The error has no subject:
+    // the caller knows which file it concerns.
+    Error add_entry(std::uint16_t id, std::span<const std::int16_t> block_sizes,
+                    std::span<const std::uint8_t> compressed);
 
     // Writes the header and the table once every entry has been added, and
-    // flushes. Returns an error message, or an empty string.
-    std::string finish(std::uint32_t rate, const HeaderBytes& kept);
+    // flushes.
+    Error finish(std::uint32_t rate, const HeaderBytes& kept);
 
     // The archive's size so far, in bytes.
     std::uint64_t size() const { return end_; }

@@ -1,23 +1,8 @@
 #include "archive/byte_sink.hpp"
 
-#include "platform/files.hpp"
-
 #include <algorithm>
 
 namespace pev::archive {
-
-bool FileSink::append(std::span<const std::uint8_t> bytes) {
-    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
-}
-
-bool FileSink::write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    // The seek flushes what is buffered: a full disk shows here at the latest.
-    return seek_to(file_, offset) && append(bytes) && seek_to_end(file_) >= 0;
-}
-
-bool FileSink::flush() {
-    return std::fflush(file_) == 0;
-}
 
 bool MemorySink::append(std::span<const std::uint8_t> bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());

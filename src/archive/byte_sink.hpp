@@ -1,11 +1,13 @@
 #pragma once
-// Where an archive's bytes go: an open file or a buffer in memory. The
+// Where an archive's bytes go: an output file or a buffer in memory. The
 // archive writer appends the entries as they come and goes back once, at the
 // end, to fill in the header and the table.
 
+#include "platform/output_file.hpp"
+
 #include <cstdint>
-#include <cstdio>
 #include <span>
+#include <system_error>
 #include <vector>
 
 namespace pev::archive {
@@ -23,19 +25,26 @@ class ByteSink {
 
     // Pushes out everything written so far. False when that failed.
     virtual bool flush() = 0;
+
+    // Why the last call that returned false failed, as the system said.
+    virtual std::error_code error() const { return {}; }
 };
 
-// Writes to a file open for binary writing at its start; does not close it.
-class FileSink final : public ByteSink {
+// Writes to an output file already created; committing it is the owner's
+// job.
+class OutputFileSink final : public ByteSink {
   public:
-    explicit FileSink(std::FILE* file) : file_(file) {}
+    explicit OutputFileSink(OutputFile& file) : file_(file) {}
 
-    bool append(std::span<const std::uint8_t> bytes) override;
-    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
-    bool flush() override;
+    bool append(std::span<const std::uint8_t> bytes) override { return !file_.append(bytes); }
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        return !file_.write_at(offset, bytes);
+    }
+    bool flush() override { return !file_.flush(); }
+    std::error_code error() const override { return file_.error(); }
 
   private:
-    std::FILE* file_;
+    OutputFile& file_;
 };
 
 // Collects the bytes in memory. Throws std::bad_alloc when they do not fit.

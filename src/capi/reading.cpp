@@ -8,8 +8,8 @@
 #include "archive/clip_blocks.hpp"
 #include "capi/archive_handle.hpp"
 #include "capi/callback_source.hpp"
-#include "capi/file_output.hpp"
 #include "capi/status.hpp"
+#include "extraction/wav_output.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 #include "wav/wav_writer.hpp"
@@ -387,11 +387,8 @@ pev_status pev_decode_clip_to_file(const pev_archive* archive, size_t index, con
             status != PEV_OK) {
             return status;
         }
-        const std::span<const std::uint8_t> bytes =
-            pev::wav::frame_to_file_bytes(frame, kChannels, archive->reader->sample_rate());
-        return save_file(path, (flags & PEV_REPLACE) != 0, [&](pev::archive::ByteSink& sink) {
-            return sink.append(bytes) && sink.flush() ? "" : "cannot write it";
-        });
+        return status_of(pev::extraction::write_wav_file(
+            path, frame, archive->reader->sample_rate(), (flags & PEV_REPLACE) != 0));
     });
 }
 

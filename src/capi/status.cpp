@@ -124,11 +124,15 @@ const char* pev_strerror(int status) {
     case PEV_ERR_TABLE_CUT_SHORT:
         return "the entry table is cut short";
     case PEV_ERR_BLOCK_TABLE_PAST_END:
+        return "its block-size table runs past the end of the file";
     case PEV_ERR_MALFORMED_BLOCK_SIZE:
+        return "a block size has its top bit set";
     case PEV_ERR_BYTES_PAST_ROOM:
+        return "its stored bytes run into the next clip";
     case PEV_ERR_BYTES_PAST_END:
+        return "its stored bytes run past the end of the file";
     case PEV_ERR_TOO_LONG_FOR_WAV:
-        break;
+        return "it is too long for a WAV file";
     case PEV_ERR_CLIP_TOO_LONG:
         return "the clip needs more than 65535 blocks";
     case PEV_ERR_ARCHIVE_TOO_LARGE:
@@ -137,16 +141,6 @@ const char* pev_strerror(int status) {
         return "the clip count differs from the model archive's";
     case PEV_ERR_WAV_REFUSED:
         return "the WAV file cannot be packed";
-    }
-    // The clip problems keep the phrases the core gives them.
-    using pev::archive::ClipProblem;
-    for (const ClipProblem problem :
-         {ClipProblem::block_table_past_end, ClipProblem::malformed_block_size,
-          ClipProblem::bytes_past_room, ClipProblem::bytes_past_end,
-          ClipProblem::too_long_for_wav}) {
-        if (pev::capi::status_of(problem) == status) {
-            return pev::archive::describe(problem);
-        }
     }
     return "unknown status";
 }

@@ -1,5 +1,8 @@
 #include "cli/wav2pev_main.hpp"
 
+#include "cli/output_check.hpp"
+#include "cli/pack_messages.hpp"
+#include "common/version.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 
@@ -10,8 +13,6 @@
 
 namespace pev::cli {
 namespace {
-
-constexpr const char* kVersion = "0.36";
 
 constexpr const char* kUsage =
     "Usage: Wav2pev [--force] [--like ARCHIVE.pev] BASE [FILE.wav...]\n"
@@ -81,8 +82,8 @@ std::string parse_options(std::span<const std::string> args, Options& options) {
 // Packs with the engine and prints its progress, its warnings and its
 // outcome as this program's lines.
 int pack(const Options& options, std::FILE* out, std::FILE* err) {
-    const auto report = [err](const pack::PackError& error) {
-        std::fprintf(err, "Wav2pev: %s\n", error.text().c_str());
+    const auto report = [err](const Error& error) {
+        std::fprintf(err, "Wav2pev: %s\n", pack_error_text(error).c_str());
         return kExitFailed;
     };
     pack::PackRequest request;
@@ -113,9 +114,7 @@ int pack(const Options& options, std::FILE* out, std::FILE* err) {
     return kExitPacked;
 }
 
-} // namespace
-
-int run_wav2pev(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+int run_wav2pev_unchecked(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
     Options options;
     if (const std::string error = parse_options(args, options); !error.empty()) {
         std::fprintf(err, "Wav2pev: %s\n%s", error.c_str(), kUsage);
@@ -135,6 +134,17 @@ int run_wav2pev(std::span<const std::string> args, std::FILE* out, std::FILE* er
         std::fputs("Wav2pev: out of memory\n", err);
         return kExitFailed;
     }
+}
+
+} // namespace
+
+int run_wav2pev(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
+    const int status = run_wav2pev_unchecked(args, out, err);
+    if (const std::string failure = output_failure(out); !failure.empty()) {
+        std::fprintf(err, "Wav2pev: cannot write to standard output: %s\n", failure.c_str());
+        return kExitFailed;
+    }
+    return status;
 }
 
 } // namespace pev::cli

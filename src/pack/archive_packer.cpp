@@ -19,22 +19,22 @@ ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples) {
     return summary;
 }
 
-std::string check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate) {
+Error check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate) {
+    Error error;
     // The archive stores rate 0 for 22050, so a clip cannot have it.
     if (rate == 0) {
-        return "its sample rate is 0";
+        error.code = ErrorCode::rate_zero;
+    } else if (archive_rate != 0 && rate != archive_rate) {
+        error.code = ErrorCode::rate_mismatch;
+        error.value = rate;
+        error.limit = archive_rate;
+    } else if (const std::uint64_t blocks = blocks_for_samples(sample_count);
+               blocks > kMaxBlocksPerClip) {
+        error.code = ErrorCode::clip_too_long;
+        error.value = sample_count;
+        error.limit = blocks;
     }
-    if (archive_rate != 0 && rate != archive_rate) {
-        return "its sample rate is " + std::to_string(rate) +
-               " Hz, but the clips before it are at " + std::to_string(archive_rate) +
-               " Hz; all clips of an archive share one rate";
-    }
-    const std::uint64_t blocks = blocks_for_samples(sample_count);
-    if (blocks > kMaxBlocksPerClip) {
-        return "its " + std::to_string(sample_count) + " samples need " + std::to_string(blocks) +
-               " blocks of 1024; a clip holds at most 65535 blocks";
-    }
-    return "";
+    return error;
 }
 
 LayoutResult layout_for(std::size_t clip_count, const archive::ArchiveTemplate* like) {
@@ -45,8 +45,9 @@ LayoutResult layout_for(std::size_t clip_count, const archive::ArchiveTemplate* 
             result.layout.entry_ids[i] = static_cast<std::uint16_t>(i);
         }
     } else if (like->entry_ids.size() != clip_count) {
-        result.error = "it holds " + std::to_string(like->entry_ids.size()) + " clips, but " +
-                       std::to_string(clip_count) + " are being packed";
+        result.error.code = ErrorCode::like_count_mismatch;
+        result.error.value = like->entry_ids.size();
+        result.error.limit = clip_count;
     } else {
         result.layout = *like;
     }
@@ -56,18 +57,17 @@ LayoutResult layout_for(std::size_t clip_count, const archive::ArchiveTemplate* 
 ArchivePacker::ArchivePacker(archive::ByteSink& sink, archive::ArchiveTemplate layout)
     : layout_(std::move(layout)), writer_(sink, layout_.entry_ids.size()) {}
 
-std::string ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
-                                    ClipSummary* summary) {
+Error ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
+                              ClipSummary* summary) {
     if (added_ >= layout_.entry_ids.size()) {
-        return "more clips than the archive was laid out for";
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
     }
-    if (std::string error = check_clip(samples.size(), rate, rate_); !error.empty()) {
+    if (Error error = check_clip(samples.size(), rate, rate_); !error.ok()) {
         return error;
     }
     const EncodedEntry entry = encode_entry(samples);
-    if (std::string error =
-            writer_.add_entry(layout_.entry_ids[added_], entry.block_sizes, entry.bytes);
-        !error.empty()) {
+    if (Error error = writer_.add_entry(layout_.entry_ids[added_], entry.block_sizes, entry.bytes);
+        !error.ok()) {
         return error;
     }
     ++added_;
@@ -76,10 +76,10 @@ std::string ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::
     if (summary != nullptr) {
         *summary = summarise(entry, samples.size());
     }
-    return "";
+    return {};
 }
 
-std::string ArchivePacker::finish() {
+Error ArchivePacker::finish() {
     return writer_.finish(rate_, layout_.header);
 }
 

@@ -5,12 +5,13 @@
 // in memory.
 //
 // All clips share the first clip's sample rate and fit in 65535 blocks of
-// 1024 samples. Errors are messages about the clip or the archive without
-// its name, for the caller to put the name in front.
+// 1024 samples. Errors concern the clip or the archive and have no subject:
+// the caller knows which file it is.
 
 #include "archive/archive_writer.hpp"
 #include "archive/byte_sink.hpp"
 #include "codec/block_encoder.hpp"
+#include "common/error.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,12 +38,12 @@ struct ClipSummary {
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
 
 // Why a clip of `sample_count` samples at `rate` cannot join an archive whose
-// clips so far are at `archive_rate` (0 before the first); empty when it can.
-std::string check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate);
+// clips so far are at `archive_rate` (0 before the first); ok() when it can.
+Error check_clip(std::uint64_t sample_count, std::uint32_t rate, std::uint32_t archive_rate);
 
 struct LayoutResult {
     archive::ArchiveTemplate layout;
-    std::string error; // about `like`, when it does not fit
+    Error error; // like_count_mismatch, when `like` does not fit
 };
 
 // The entry ids and kept header bytes of an archive of `clip_count` clips:
@@ -55,13 +56,13 @@ class ArchivePacker {
     // `sink` is empty; one clip is to come for each of `layout.entry_ids`.
     ArchivePacker(archive::ByteSink& sink, archive::ArchiveTemplate layout);
 
-    // Checks, encodes and writes the next clip. Returns an error message, or
-    // an empty string. A clip the checks refuse changes nothing.
-    std::string add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
-                         ClipSummary* summary = nullptr);
+    // Checks, encodes and writes the next clip. A clip the checks refuse
+    // changes nothing.
+    Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
+                   ClipSummary* summary = nullptr);
 
-    // Completes the archive once every clip was added. An error, or "".
-    std::string finish();
+    // Completes the archive once every clip was added.
+    Error finish();
 
     std::size_t clips_added() const { return added_; }
     std::uint64_t stored_samples() const { return stored_samples_; }

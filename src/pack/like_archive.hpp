@@ -4,7 +4,7 @@
 // original only where its clips do.
 
 #include "archive/archive_writer.hpp"
-#include "pack/pack_error.hpp"
+#include "common/error.hpp"
 
 #include <string>
 
@@ -12,7 +12,9 @@ namespace pev::pack {
 
 struct LikeRead {
     archive::ArchiveTemplate kept;
-    PackError error;
+    // cannot_open, or archive_refused with the archive's size as `value` and
+    // the clip count its header claims as `limit`.
+    Error error;
 };
 
 // Reads the header and the entry table of the archive at `path` (UTF-8).

@@ -33,7 +33,7 @@ bool has_wav_extension(const fs::path& name) {
 
 // Appends the folder's .wav files in name order; an error when the folder
 // cannot be listed or holds none.
-PackError append_folder(const std::string& folder, std::vector<std::string>& files) {
+Error append_folder(const std::string& folder, std::vector<std::string>& files) {
     std::vector<fs::path> names;
     std::error_code error;
     for (fs::directory_iterator item(path_from_utf8(folder), error), end; !error && item != end;
@@ -44,10 +44,10 @@ PackError append_folder(const std::string& folder, std::vector<std::string>& fil
         }
     }
     if (error) {
-        return {folder, "cannot list it: " + error.message()};
+        return os_error(ErrorCode::cannot_list_folder, folder, error);
     }
     if (names.empty()) {
-        return {folder, "it holds no .wav files"};
+        return error_about(ErrorCode::folder_without_wavs, folder);
     }
     // By the bytes of the UTF-8 names, so the order is the same on every host.
     std::sort(names.begin(), names.end(),
@@ -74,11 +74,11 @@ InputList numbered_inputs(const std::string& base) {
         list.files.push_back(name);
     }
     if (list.files.empty()) {
-        list.error = {archive::clip_file_name(base, 1), "not found, so there is nothing to pack"};
+        list.error = error_about(ErrorCode::no_numbered_inputs, archive::clip_file_name(base, 1));
     } else if (list.files.size() == archive::kMaxWaveFiles &&
                exists(archive::clip_file_name(base, archive::kMaxWaveFiles + 1))) {
-        list.error = {archive::clip_file_name(base, archive::kMaxWaveFiles + 1),
-                      "an archive holds at most 9999 clips"};
+        list.error = error_about(ErrorCode::too_many_numbered_inputs,
+                                 archive::clip_file_name(base, archive::kMaxWaveFiles + 1));
     }
     return list;
 }
@@ -89,7 +89,7 @@ InputList expand_inputs(std::span<const std::string> inputs) {
         std::error_code ignored;
         if (!fs::is_directory(path_from_utf8(input), ignored)) {
             list.files.push_back(input);
-        } else if (PackError error = append_folder(input, list.files); !error.ok()) {
+        } else if (Error error = append_folder(input, list.files); !error.ok()) {
             list.error = std::move(error);
             return list;
         }

@@ -1,7 +1,7 @@
 #pragma once
 // Which WAV files a packing run takes, and in what order.
 
-#include "pack/pack_error.hpp"
+#include "common/error.hpp"
 
 #include <span>
 #include <string>
@@ -11,7 +11,7 @@ namespace pev::pack {
 
 struct InputList {
     std::vector<std::string> files; // UTF-8 names, in clip order
-    PackError error;
+    Error error;
 };
 
 // BASE_0001.wav, BASE_0002.wav, ... up to the first missing number: the

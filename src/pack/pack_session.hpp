@@ -27,14 +27,14 @@ class PackSession {
     explicit PackSession(std::optional<archive::ArchiveTemplate> like = std::nullopt,
                          std::uint32_t rate = 0);
 
-    // Checks and encodes one more clip. An error message, or an empty
-    // string; a refused clip changes nothing.
-    std::string add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
-                         ClipSummary* summary = nullptr);
+    // Checks and encodes one more clip; a refused clip changes nothing. One
+    // clip more than the archive it is like holds is refused here, not when
+    // the archive is written.
+    Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
+                   ClipSummary* summary = nullptr);
 
-    // Writes the archive of every clip added so far to `sink` (empty). An
-    // error message, or an empty string.
-    std::string write_to(archive::ByteSink& sink) const;
+    // Writes the archive of every clip added so far to `sink` (empty).
+    Error write_to(archive::ByteSink& sink) const;
 
     std::size_t clips_added() const { return clips_.size(); }
     std::uint64_t stored_samples() const { return stored_samples_; }

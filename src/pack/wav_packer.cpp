@@ -1,7 +1,7 @@
 #include "pack/wav_packer.hpp"
 
 #include "archive/archive_layout.hpp"
-#include "pack/archive_file.hpp"
+#include "pack/archive_output.hpp"
 #include "pack/like_archive.hpp"
 #include "wav/wav_reader.hpp"
 
@@ -13,7 +13,7 @@ namespace pev::pack {
 namespace {
 
 // The ids and kept header bytes for the request's clips.
-LayoutResult read_layout(const PackRequest& request, PackError& error) {
+LayoutResult read_layout(const PackRequest& request, Error& error) {
     if (!request.like) {
         return layout_for(request.inputs.size(), nullptr);
     }
@@ -23,8 +23,9 @@ LayoutResult read_layout(const PackRequest& request, PackError& error) {
         return {};
     }
     LayoutResult layout = layout_for(request.inputs.size(), &like.kept);
-    if (!layout.error.empty()) {
-        error = {*request.like, layout.error};
+    if (!layout.error.ok()) {
+        error = layout.error;
+        error.subject = *request.like;
     }
     return layout;
 }
@@ -33,56 +34,47 @@ LayoutResult read_layout(const PackRequest& request, PackError& error) {
 
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
     PackOutcome outcome;
-    const auto failed = [&outcome](PackError error) {
-        outcome.error = std::move(error);
-        return outcome;
-    };
     if (request.inputs.size() > static_cast<std::size_t>(archive::kMaxWaveFiles)) {
-        return failed({request.archive, std::to_string(request.inputs.size()) +
-                                            " clips given; an archive holds at most 9999"});
+        outcome.error = error_about(ErrorCode::too_many_inputs, request.archive);
+        outcome.error.value = request.inputs.size();
+        return outcome;
     }
-    ArchiveFile target(request.archive, request.force);
-    if (PackError error = target.check_target(); !error.ok()) {
-        return failed(std::move(error));
-    }
-    PackError like_error;
-    LayoutResult layout = read_layout(request, like_error);
-    if (!like_error.ok()) {
-        return failed(std::move(like_error));
-    }
-    if (PackError error = target.create(); !error.ok()) {
-        return failed(std::move(error));
-    }
-
-    ArchivePacker packer(target.sink(), std::move(layout.layout));
-    for (const std::string& name : request.inputs) {
-        const wav::WavReadResult read = wav::read_wav_file(name);
-        if (!read.ok()) {
-            return failed({name, read.error});
+    // The archive's name is claimed (or found taken) before any input is read.
+    outcome.error = save_archive(request.archive, request.force, [&](archive::ByteSink& sink) {
+        Error error;
+        LayoutResult layout = read_layout(request, error);
+        if (!error.ok()) {
+            return error;
         }
-        if (progress.warning) {
-            for (const std::string& warning : read.clip.warnings) {
-                progress.warning(name, warning);
+        ArchivePacker packer(sink, std::move(layout.layout));
+        for (const std::string& name : request.inputs) {
+            const wav::WavReadResult read = wav::read_wav_file(name);
+            if (!read.ok()) {
+                error = error_about(ErrorCode::wav_refused, name);
+                error.detail = read.error;
+                return error;
+            }
+            if (progress.warning) {
+                for (const std::string& warning : read.clip.warnings) {
+                    progress.warning(name, warning);
+                }
+            }
+            ClipSummary clip;
+            if (error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
+                !error.ok()) {
+                // A failed write concerns the archive, whichever clip was going in.
+                error.subject = error.code == ErrorCode::cannot_write ? "" : name;
+                return error;
+            }
+            if (progress.packed) {
+                progress.packed(name, clip);
             }
         }
-        ClipSummary clip;
-        if (std::string error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
-            !error.empty()) {
-            return failed({name, std::move(error)});
-        }
-        if (progress.packed) {
-            progress.packed(name, clip);
-        }
-    }
-    if (std::string error = packer.finish(); !error.empty()) {
-        return failed({target.temp_name(), std::move(error)});
-    }
-    if (PackError error = target.commit(); !error.ok()) {
-        return failed(std::move(error));
-    }
-    outcome.clips = packer.clips_added();
-    outcome.stored_samples = packer.stored_samples();
-    outcome.archive_bytes = packer.size();
+        outcome.clips = packer.clips_added();
+        outcome.stored_samples = packer.stored_samples();
+        outcome.archive_bytes = packer.size();
+        return packer.finish();
+    });
     return outcome;
 }
 

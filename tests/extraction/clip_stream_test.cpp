@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <numeric>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -44,6 +45,11 @@ struct ExtractCase {
     int refused, uncreatable, unwritable; // 0-based clips, -1 none
     int result, files;
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const ExtractCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DecodeAhead : public testing::TestWithParam<ExtractCase> {};
 
@@ -117,6 +123,11 @@ struct StreamCase {
     int consumed;
     const char* thrown;
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const StreamCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DecodeAheadStops : public testing::TestWithParam<StreamCase> {};
 

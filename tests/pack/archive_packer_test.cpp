@@ -1,3 +1,4 @@
+#include "cli/pack_messages.hpp"
 #include "common/little_endian.hpp"
 #include "pack/archive_packer.hpp"
 #include "pack/pack_session.hpp"
@@ -9,6 +10,11 @@ namespace pev::pack {
 namespace {
 
 using Samples = std::vector<std::int16_t>;
+
+// The packers' words for an error about no file in particular.
+std::string reason(const Error& error) {
+    return error.ok() ? "" : cli::pack_error_text(error).substr(2);
+}
 
 TEST(CheckClip, OneRateAndAtMost65535Blocks) {
     struct Case {
@@ -27,7 +33,7 @@ TEST(CheckClip, OneRateAndAtMost65535Blocks) {
         {10, 0, 0, "its sample rate is 0"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(check_clip(c.samples, c.rate, c.archive_rate), c.error) << c.samples;
+        EXPECT_EQ(reason(check_clip(c.samples, c.rate, c.archive_rate)), c.error) << c.samples;
     }
 }
 
@@ -37,9 +43,9 @@ TEST(ArchivePacker, ClipOfExactly65535BlocksIsPacked) {
     archive::MemorySink sink;
     ArchivePacker packer(sink, layout_for(1, nullptr).layout);
     ClipSummary clip;
-    ASSERT_EQ(packer.add_clip(silence, 8000, &clip), "");
+    ASSERT_TRUE(packer.add_clip(silence, 8000, &clip).ok());
     EXPECT_EQ(clip.blocks, 65535u);
-    ASSERT_EQ(packer.finish(), "");
+    ASSERT_TRUE(packer.finish().ok());
     EXPECT_EQ(load_u16le(sink.bytes(), 32 + 2), 65535); // the row's block count
 }
 
@@ -54,21 +60,27 @@ TEST(PackSession, LaysOutTheArchiveStreamingWrites) {
     ArchivePacker packer(streamed, layout_for(3, &like).layout);
     PackSession session(like);
     for (const Samples& clip : clips) {
-        ASSERT_EQ(packer.add_clip(clip, 11025), "");
-        ASSERT_EQ(session.add_clip(clip, 11025), "");
+        ASSERT_TRUE(packer.add_clip(clip, 11025).ok());
+        ASSERT_TRUE(session.add_clip(clip, 11025).ok());
     }
-    ASSERT_EQ(packer.finish(), "");
-    EXPECT_NE(session.add_clip(Samples(4), 8000), "");
+    ASSERT_TRUE(packer.finish().ok());
+    EXPECT_FALSE(session.add_clip(Samples(4), 8000).ok());
     archive::MemorySink collected;
-    ASSERT_EQ(session.write_to(collected), "");
+    ASSERT_TRUE(session.write_to(collected).ok());
     EXPECT_EQ(collected.bytes(), streamed.bytes());
     EXPECT_EQ(load_u16le(collected.bytes(), 32), 300);
     EXPECT_EQ(collected.bytes()[6], 0x5A);
 
     PackSession one(like);
-    ASSERT_EQ(one.add_clip(Samples(2), 8000), "");
+    ASSERT_TRUE(one.add_clip(Samples(2), 8000).ok());
     archive::MemorySink unused;
-    EXPECT_EQ(one.write_to(unused), "it holds 3 clips, but 1 are being packed");
+    EXPECT_EQ(reason(one.write_to(unused)), "it holds 3 clips, but 1 are being packed");
+    // One clip more than the model holds is refused when it is added.
+    PackSession full(like);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(full.add_clip(Samples(2), 8000).ok());
+    }
+    EXPECT_EQ(full.add_clip(Samples(2), 8000).code, ErrorCode::like_count_mismatch);
 }
 
 } // namespace

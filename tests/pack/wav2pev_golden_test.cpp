@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <regex>
 
 namespace pev::test {
@@ -28,6 +29,11 @@ struct GoldenCase {
     unsigned long file_size_limit_kb = 0;
 };
 
+// Named by the case, so test names stay the same from build to build.
+void PrintTo(const GoldenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 void put_noise(const TempDir& dir, const std::string& name, std::size_t count, unsigned seed) {
     write_file(dir.file(name), wav_file_bytes(noise(count, seed), 8000));
 }
@@ -35,10 +41,11 @@ void put_noise(const TempDir& dir, const std::string& name, std::size_t count, u
 std::vector<GoldenCase> golden_cases() {
     return {
         // Noise packs into raw blocks: the first clip alone overflows the
-        // stream's buffer and meets the 1 KiB limit while it is written.
+        // output's buffer (64 KiB) and meets the 1 KiB limit while it is
+        // written.
         {"write_fails_midway",
          {"B", "big.wav"},
-         [](const TempDir& dir) { put_noise(dir, "big.wav", 20000, 1); },
+         [](const TempDir& dir) { put_noise(dir, "big.wav", 80000, 1); },
          1},
         // Both clips fit in the stream's buffer: the limit is met only when
         // the header and the table are written at the end.

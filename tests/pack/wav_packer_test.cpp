@@ -1,5 +1,6 @@
+#include "cli/pack_messages.hpp"
 #include "common/little_endian.hpp"
-#include "pack/archive_file.hpp"
+#include "pack/archive_output.hpp"
 #include "pack/like_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/pack_session.hpp"
@@ -48,7 +49,8 @@ TEST(LikeArchive, RefusesWhatIsNoArchive) {
     const TempDir dir;
     for (const auto& c : cases) {
         write_file(dir.file("like.pev"), test::build_archive(c.archive));
-        EXPECT_EQ(read_like_archive(dir.file("like.pev")).error.reason, c.says);
+        EXPECT_EQ(cli::pack_error_text(read_like_archive(dir.file("like.pev")).error),
+                  dir.file("like.pev") + ": " + c.says);
     }
     write_file(dir.file("like.pev"), test::build_archive(good));
     EXPECT_TRUE(read_like_archive(dir.file("like.pev")).error.ok());
@@ -69,7 +71,7 @@ TEST(PackWavFiles, LikeArchiveOf9999Clips) {
                               std::vector<std::string>(9999, dir.file("a.wav")),
                               dir.file("like.pev"), false};
     const PackOutcome outcome = pack_wav_files(request);
-    ASSERT_TRUE(outcome.ok()) << outcome.error.text();
+    ASSERT_TRUE(outcome.ok()) << cli::pack_error_text(outcome.error);
     EXPECT_EQ(outcome.clips, 9999u);
     EXPECT_EQ(load_u16le(read_file(dir.file("new.pev")), 32 + 8 * 9998), 20000 + 9998);
 }
@@ -83,14 +85,15 @@ TEST(PackInputs, FolderGivesItsWavFilesInNameOrder) {
     }
     const std::vector<std::string> inputs = {dir.file("x.wav"), dir.file("voices"), "missing"};
     const InputList list = expand_inputs(inputs);
-    ASSERT_TRUE(list.error.ok()) << list.error.text();
+    ASSERT_TRUE(list.error.ok()) << cli::pack_error_text(list.error);
     const std::string voices = dir.file("voices") + "/";
     EXPECT_EQ(list.files,
               (std::vector<std::string>{dir.file("x.wav"), voices + "A.WAV", voices + "a.wav",
                                         voices + "b.wav", "missing"}));
 
     const std::vector<std::string> empty = {dir.file("empty")};
-    EXPECT_EQ(expand_inputs(empty).error.text(), dir.file("empty") + ": it holds no .wav files");
+    EXPECT_EQ(cli::pack_error_text(expand_inputs(empty).error),
+              dir.file("empty") + ": it holds no .wav files");
 }
 
 // Finishing into a file: never over an archive unless forced, and nothing
@@ -99,20 +102,21 @@ TEST(SaveArchive, ReplacesOnlyWhenForcedAndLeavesNothingOnFailure) {
     const TempDir dir;
     write_file(dir.file("a.pev"), {'o', 'l', 'd'});
     PackSession session;
-    ASSERT_EQ(session.add_clip(std::vector<std::int16_t>(10, 7), 8000), "");
+    ASSERT_TRUE(session.add_clip(std::vector<std::int16_t>(10, 7), 8000).ok());
     const auto write = [&session](archive::ByteSink& sink) { return session.write_to(sink); };
 
-    EXPECT_EQ(save_archive(dir.file("a.pev"), false, write).text(),
-              dir.file("a.pev") + ": already exists; use --force to replace it");
+    const Error exists = save_archive(dir.file("a.pev"), false, write);
+    EXPECT_EQ(exists.code, ErrorCode::file_exists);
+    EXPECT_EQ(exists.subject, dir.file("a.pev"));
     EXPECT_EQ(read_file(dir.file("a.pev")), (Bytes{'o', 'l', 'd'}));
-    const PackError failed = save_archive(dir.file("b.pev"), false, [](archive::ByteSink&) {
-        return std::string("cannot write the archive: test");
+    const Error failed = save_archive(dir.file("b.pev"), false, [](archive::ByteSink&) {
+        return os_error(ErrorCode::cannot_write, "", ENOSPC);
     });
-    EXPECT_EQ(failed.subject.rfind(dir.file("b.pev."), 0), 0u) << failed.subject;
+    EXPECT_EQ(failed.subject, dir.file("b.pev")); // the archive, never a temporary name
     ASSERT_TRUE(save_archive(dir.file("a.pev"), true, write).ok());
 
     archive::MemorySink memory;
-    ASSERT_EQ(session.write_to(memory), "");
+    ASSERT_TRUE(session.write_to(memory).ok());
     EXPECT_EQ(read_file(dir.file("a.pev")), memory.bytes());
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }

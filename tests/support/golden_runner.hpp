@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,11 @@ struct GoldenCase {
     // checksum, and kept as written whatever the host's line ends.
     bool binary_stdout = false;
 };
+
+// Named by the case, so test names stay the same from build to build.
+inline void PrintTo(const GoldenCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 // Writes `archive` as `name` in the case's folder.
 void put(const TempDir& dir, const std::string& name, const TestArchive& archive);

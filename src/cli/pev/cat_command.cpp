@@ -1,8 +1,9 @@
 // pev cat: one clip as a WAV file on standard output, for a player at the
 // other end of a pipe.
 
-#include "cli/pev/archive_file.hpp"
-#include "cli/pev/commands.hpp"
+#include "cli/pev/command.hpp"
+#include "cli/pev/messages.hpp"
+#include "cli/pev/named_archive.hpp"
 #include "platform/console.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -10,15 +11,31 @@
 #include <system_error>
 
 namespace pev::cli::tool {
+namespace {
 
-int cat_command(const CatOptions& options, const Streams& io) {
+struct CatOptions {
+    std::string archive;
+    std::size_t position = 0; // counted from 1, as the file names number clips
+};
+
+// Checked before CLI11 converts it, which would say no more than "Could not
+// convert".
+const CLI::Validator kClipNumber(
+    [](const std::string& text) {
+        const bool digits =
+            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+        return digits ? std::string() : "\"" + text + "\" is not a clip number";
+    },
+    "");
+
+int cat_clip(const CatOptions& options, const Streams& io) {
     if (is_terminal(io.out)) {
         std::fputs("pev: a WAV file would be written to the terminal; pipe it into a player "
                    "(pev cat ARCHIVE N | aplay) or redirect it to a file\n",
                    io.err);
         return kExitUsage;
     }
-    const auto archive = ArchiveFile::open(options.archive, io.err);
+    const auto archive = NamedArchive::open(options.archive, io.err);
     if (!archive) {
         return kExitFailed;
     }
@@ -33,7 +50,7 @@ int cat_command(const CatOptions& options, const Streams& io) {
     const archive::ClipInfo clip = reader.inspect(options.position - 1, buffers);
     if (!clip.ok()) {
         std::fprintf(io.err, "pev: %s cannot be extracted: %s\n",
-                     clip_label(clip.index, clip.row.id).c_str(), archive::describe(clip.problem));
+                     clip_label(clip.index, clip.row.id).c_str(), clip_problem_text(clip.problem));
         return kExitFailed;
     }
     const std::span<std::int16_t> frame = reader.decode(clip, buffers);
@@ -42,9 +59,31 @@ int cat_command(const CatOptions& options, const Streams& io) {
     if (!wav::write_file(io.out, frame, 1, reader.sample_rate()) || std::fflush(io.out) != 0) {
         std::fprintf(io.err, "pev: cannot write to standard output: %s\n",
                      std::generic_category().message(errno).c_str());
+        // Said once, here, with the system's reason.
+        std::clearerr(io.out);
         return kExitFailed;
     }
     return kExitOk;
+}
+
+class CatCommand final : public Command {
+  public:
+    void define(CLI::App& command) override {
+        positional(command, "ARCHIVE", options_.archive, "the archive")->required();
+        positional(command, "N", options_.position, "the clip's position, counted from 1")
+            ->required()
+            ->check(kClipNumber);
+    }
+    int run(const Streams& io) override { return cat_clip(options_, io); }
+
+  private:
+    CatOptions options_;
+};
+
+} // namespace
+
+std::unique_ptr<Command> make_cat_command() {
+    return std::make_unique<CatCommand>();
 }
 
 } // namespace pev::cli::tool

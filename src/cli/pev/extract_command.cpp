@@ -1,14 +1,15 @@
 // pev extract: the clips as WAV files, byte for byte as Pev2wav writes them,
 // without ever replacing a file unasked or leaving a truncated one behind.
 
-#include "cli/pev/archive_file.hpp"
 #include "cli/pev/clip_selection.hpp"
-#include "cli/pev/commands.hpp"
+#include "cli/pev/command.hpp"
+#include "cli/pev/messages.hpp"
 #include "cli/pev/name_template.hpp"
+#include "cli/pev/named_archive.hpp"
 #include "cli/pev/progress_line.hpp"
-#include "cli/pev/safe_wav_writer.hpp"
 #include "cli/pev/sizes.hpp"
 #include "extraction/clip_stream.hpp"
+#include "extraction/wav_output.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <filesystem>
@@ -20,6 +21,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+enum class Verbosity { quiet, normal, verbose };
+
+struct ExtractOptions {
+    std::string archive;
+    std::optional<std::string> folder; // -o; default: the archive's folder
+    std::optional<std::string> clips;  // -c LIST; default: every clip
+    std::optional<std::string> name_template;
+    bool force = false;
+    Verbosity verbosity = Verbosity::normal;
+};
+
+constexpr const char* kExtractFooter =
+    "TEMPLATE may hold {base} (the archive's name without .pev), {n} (the clip's\n"
+    "position, 4 digits) and {id} (its entry id); the default is {base}_{n}.wav,\n"
+    "the names Pev2wav gives.";
+
 bool exists(const std::string& path) {
     std::error_code error;
     return fs::exists(fs::symlink_status(path_from_utf8(path), error));
@@ -27,7 +44,7 @@ bool exists(const std::string& path) {
 
 // The path of every selected clip's file, or a usage error when two clips
 // would share one.
-std::string target_paths(const ArchiveFile& archive, const std::vector<std::size_t>& indices,
+std::string target_paths(const NamedArchive& archive, const std::vector<std::size_t>& indices,
                          const NameTemplate& names, const std::string& folder,
                          std::vector<std::string>& paths) {
     std::map<std::string, std::size_t> taken;
@@ -68,16 +85,19 @@ bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
     return true;
 }
 
-bool make_folder(const std::string& folder, std::FILE* err) {
+// Makes the output folder when it is missing; `made` says whether this run
+// made it, so that it can go again if nothing was written into it.
+bool make_folder(const std::string& folder, bool& made, std::FILE* err) {
     std::error_code error;
     const fs::path path = path_from_utf8(folder);
     if (fs::is_directory(path, error)) {
         return true;
     }
-    fs::create_directories(path, error);
+    made = fs::create_directories(path, error);
     if (error) {
-        std::fprintf(err, "pev: %s: cannot make the folder: %s\n", folder.c_str(),
-                     error.message().c_str());
+        std::fprintf(
+            err, "pev: %s\n",
+            file_error_text(os_error(ErrorCode::cannot_make_folder, folder, error)).c_str());
         return false;
     }
     return true;
@@ -85,28 +105,39 @@ bool make_folder(const std::string& folder, std::FILE* err) {
 
 // Writes each clip the stream hands over to the next of `paths`, reporting
 // as it goes; a clip that cannot be extracted or written is named and
-// skipped.
+// skipped. A failure that concerns the whole folder (a full disk, a folder
+// that cannot be written) is named once and stops the run: every later clip
+// would fail alike.
 class ClipFiles {
   public:
     ClipFiles(std::uint32_t rate, const std::vector<std::string>& paths,
               const ExtractOptions& options, const Streams& io)
         : rate_(rate), paths_(paths), verbosity_(options.verbosity), io_(io),
-          writer_(options.force),
+          replace_(options.force),
           progress_(io.err, paths.size(), options.verbosity != Verbosity::quiet) {}
 
-    void take(const extraction::ReadyClip& clip) {
+    // False once the run is to stop.
+    bool take(const extraction::ReadyClip& clip) {
         const std::string& path = paths_[next_++];
         if (!clip.info.ok()) {
             report(clip_label(clip.info.index, clip.info.row.id) +
-                   " skipped: " + archive::describe(clip.info.problem));
+                   " skipped: " + clip_problem_text(clip.info.problem));
             progress_.advance(0);
-            return;
+            return true;
         }
         const std::uint64_t size = clip.frame.size_bytes();
-        if (const std::string error = writer_.write(path, clip.frame, rate_); !error.empty()) {
-            report(path + ": " + error);
+        if (const Error error = extraction::write_wav_file(path, clip.frame, rate_, replace_);
+            !error.ok()) {
+            if (error.concerns_whole_folder()) {
+                const std::string folder = folder_of(path);
+                report("cannot write into " + (folder.empty() ? "." : folder) + ": " +
+                       error.os.message() + "; clips from " +
+                       clip_label(clip.info.index, clip.info.row.id) + " on were not extracted");
+                return false;
+            }
+            report(file_error_text(error));
             progress_.advance(0);
-            return;
+            return true;
         }
         ++written_;
         bytes_ += size;
@@ -115,6 +146,7 @@ class ClipFiles {
             std::fprintf(io_.out, "Extracted: %s\n", path.c_str());
         }
         progress_.advance(size);
+        return true;
     }
 
     void finish(const std::string& folder) {
@@ -133,6 +165,7 @@ class ClipFiles {
     }
 
     bool all_written() const { return written_ == paths_.size(); }
+    std::size_t written() const { return written_; }
 
   private:
     void report(const std::string& problem) {
@@ -144,16 +177,14 @@ class ClipFiles {
     const std::vector<std::string>& paths_;
     Verbosity verbosity_;
     Streams io_;
-    SafeWavWriter writer_;
+    bool replace_;
     ProgressLine progress_;
     std::size_t next_ = 0;
     std::size_t written_ = 0;
     std::uint64_t bytes_ = 0;
 };
 
-} // namespace
-
-int extract_command(const ExtractOptions& options, const Streams& io) {
+int extract(const ExtractOptions& options, const Streams& io) {
     NameTemplate names;
     if (options.name_template) {
         if (const std::string error = names.parse(*options.name_template); !error.empty()) {
@@ -161,7 +192,7 @@ int extract_command(const ExtractOptions& options, const Streams& io) {
             return kExitUsage;
         }
     }
-    const auto archive = ArchiveFile::open(options.archive, io.err);
+    const auto archive = NamedArchive::open(options.archive, io.err);
     if (!archive) {
         return kExitFailed;
     }
@@ -185,18 +216,69 @@ int extract_command(const ExtractOptions& options, const Streams& io) {
     if (!options.force && refuse_existing(paths, io.err)) {
         return kExitFailed;
     }
-    if (!folder.empty() && !make_folder(folder, io.err)) {
+    bool made_folder = false;
+    if (!folder.empty() && !make_folder(folder, made_folder, io.err)) {
         return kExitFailed;
     }
 
     ClipFiles files(reader.sample_rate(), paths, options, io);
     extraction::stream_clips(reader, indices, extraction::StreamOptions{.stop_at_refusal = false},
-                             [&files](extraction::ReadyClip& clip) {
-                                 files.take(clip);
-                                 return true;
-                             });
+                             [&files](extraction::ReadyClip& clip) { return files.take(clip); });
     files.finish(folder.empty() ? "." : folder);
+    if (made_folder && files.written() == 0) {
+        // Nothing could be written into it: the run leaves no trace.
+        std::error_code ignored;
+        fs::remove(path_from_utf8(folder), ignored);
+    }
     return files.all_written() ? kExitOk : kExitFailed;
+}
+
+class ExtractCommand final : public Command {
+  public:
+    void define(CLI::App& command) override {
+        ExtractOptions& o = options_;
+        positional(command, "ARCHIVE", o.archive, "the archive")->required();
+        command
+            .add_option("-o,--output", o.folder,
+                        "write into DIR, made if missing "
+                        "(default: the archive's folder)")
+            ->type_name("DIR");
+        command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12")
+            ->type_name("LIST");
+        command.add_option("--name", o.name_template, "name the files after TEMPLATE")
+            ->type_name("TEMPLATE");
+        command.add_flag("--force", o.force, "replace existing files");
+        command.add_flag("-q,--quiet", quiet_, "print no summary line");
+        command.add_flag("-v,--verbose", verbose_, "print a line per file");
+        command.footer(kExtractFooter);
+    }
+
+    int run(const Streams& io) override {
+        if (quiet_ > 0 && verbose_ > 0) {
+            return usage_error("extract", "-q and -v exclude each other", io.err);
+        }
+        options_.verbosity = quiet_ > 0     ? Verbosity::quiet
+                             : verbose_ > 0 ? Verbosity::verbose
+                                            : Verbosity::normal;
+        return extract(options_, io);
+    }
+
+  private:
+    ExtractOptions options_;
+    std::size_t quiet_ = 0;
+    std::size_t verbose_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<Command> make_extract_command() {
+    return std::make_unique<ExtractCommand>();
+}
+
+int extract_beside(const std::string& archive, const Streams& io) {
+    ExtractOptions options;
+    options.archive = archive;
+    return extract(options, io);
 }
 
 } // namespace pev::cli::tool

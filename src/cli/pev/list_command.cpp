@@ -1,9 +1,10 @@
 // pev list: one row per clip and a summary, as a table for people or as one
 // JSON document for scripts.
 
-#include "cli/pev/archive_file.hpp"
 #include "cli/pev/clip_survey.hpp"
-#include "cli/pev/commands.hpp"
+#include "cli/pev/command.hpp"
+#include "cli/pev/messages.hpp"
+#include "cli/pev/named_archive.hpp"
 #include "cli/pev/sizes.hpp"
 
 #include <nlohmann/json.hpp>
@@ -12,6 +13,11 @@ namespace pev::cli::tool {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+struct ListOptions {
+    std::string archive;
+    bool json = false;
+};
 
 const char* problem_code(archive::ClipProblem problem) {
     switch (problem) {
@@ -59,10 +65,10 @@ void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
                  known(clip.table_read, clip.raw_blocks).c_str(),
                  known(clip.table_read, clip.delta_blocks).c_str(),
                  known(clip.table_read, clip.stored_bytes).c_str(),
-                 archive::describe(clip.problem));
+                 clip_problem_text(clip.problem));
 }
 
-void print_table(const ArchiveFile& archive, std::FILE* out) {
+void print_table(const NamedArchive& archive, std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     if (reader.clip_count() > 0) {
@@ -88,7 +94,7 @@ void print_table(const ArchiveFile& archive, std::FILE* out) {
                  static_cast<unsigned long long>(reader.archive_size()));
 }
 
-void print_json(const ArchiveFile& archive, std::FILE* out) {
+void print_json(const NamedArchive& archive, std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     Json clips = Json::array();
@@ -102,7 +108,7 @@ void print_json(const ArchiveFile& archive, std::FILE* out) {
             {"id", clip.id},
             {"ok", clip.ok()},
             {"problem", clip.ok() ? Json(nullptr) : Json(problem_code(clip.problem))},
-            {"reason", clip.ok() ? Json(nullptr) : Json(archive::describe(clip.problem))},
+            {"reason", clip.ok() ? Json(nullptr) : Json(clip_problem_text(clip.problem))},
             {"samples", known(clip.ok(), clip.samples)},
             {"seconds", clip.ok() ? Json(seconds_of(clip.samples, rate)) : Json(nullptr)},
             {"silent_blocks", known(clip.table_read, clip.silent_blocks)},
@@ -128,19 +134,34 @@ void print_json(const ArchiveFile& archive, std::FILE* out) {
     std::fprintf(out, "%s\n", text.c_str());
 }
 
+class ListCommand final : public Command {
+  public:
+    void define(CLI::App& command) override {
+        positional(command, "ARCHIVE", options_.archive, "the archive")->required();
+        command.add_flag("--json", options_.json, "print one JSON document, for scripts");
+    }
+
+    int run(const Streams& io) override {
+        const auto archive = NamedArchive::open(options_.archive, io.err);
+        if (!archive) {
+            return kExitFailed;
+        }
+        if (options_.json) {
+            print_json(*archive, io.out);
+        } else {
+            print_table(*archive, io.out);
+        }
+        return kExitOk;
+    }
+
+  private:
+    ListOptions options_;
+};
+
 } // namespace
 
-int list_command(const ListOptions& options, const Streams& io) {
-    const auto archive = ArchiveFile::open(options.archive, io.err);
-    if (!archive) {
-        return kExitFailed;
-    }
-    if (options.json) {
-        print_json(*archive, io.out);
-    } else {
-        print_table(*archive, io.out);
-    }
-    return kExitOk;
+std::unique_ptr<Command> make_list_command() {
+    return std::make_unique<ListCommand>();
 }
 
 } // namespace pev::cli::tool

@@ -1,15 +1,23 @@
 // pev pack: the packing engine behind Wav2pev, with folders as inputs.
 
-#include "cli/pev/archive_file.hpp"
-#include "cli/pev/commands.hpp"
+#include "cli/pack_messages.hpp"
+#include "cli/pev/command.hpp"
+#include "cli/pev/named_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 
 namespace pev::cli::tool {
 namespace {
 
-int report(const pack::PackError& error, std::FILE* err) {
-    std::fprintf(err, "pev: %s\n", error.text().c_str());
+struct PackOptions {
+    std::string output;
+    std::vector<std::string> inputs;
+    std::optional<std::string> like;
+    bool force = false;
+};
+
+int report(const Error& error, std::FILE* err) {
+    std::fprintf(err, "pev: %s\n", pack_error_text(error).c_str());
     return kExitFailed;
 }
 
@@ -18,9 +26,7 @@ std::string output_path(const std::string& name) {
     return has_pev_extension(name) ? name : name + ".pev";
 }
 
-} // namespace
-
-int pack_command(const PackOptions& options, const Streams& io) {
+int pack(const PackOptions& options, const Streams& io) {
     pack::InputList inputs = pack::expand_inputs(options.inputs);
     if (!inputs.error.ok()) {
         return report(inputs.error, io.err);
@@ -46,6 +52,31 @@ int pack_command(const PackOptions& options, const Streams& io) {
     }
     std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
     return kExitOk;
+}
+
+class PackCommand final : public Command {
+  public:
+    void define(CLI::App& command) override {
+        positional(command, "OUT.pev", options_.output, "the archive to write")->required();
+        positional(command, "INPUT", options_.inputs,
+                   "WAV files, and folders whose .wav files are taken in name order")
+            ->required();
+        command
+            .add_option("--like", options_.like,
+                        "keep the entry ids and unused header bytes of ARCHIVE")
+            ->type_name("ARCHIVE");
+        command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
+    }
+    int run(const Streams& io) override { return pack(options_, io); }
+
+  private:
+    PackOptions options_;
+};
+
+} // namespace
+
+std::unique_ptr<Command> make_pack_command() {
+    return std::make_unique<PackCommand>();
 }
 
 } // namespace pev::cli::tool

@@ -1,14 +1,16 @@
 // pev test: reads and decodes every clip, writes nothing, and names each one
 // that cannot be extracted. The exit status says whether all are sound.
 
-#include "cli/pev/archive_file.hpp"
 #include "cli/pev/clip_survey.hpp"
-#include "cli/pev/commands.hpp"
+#include "cli/pev/command.hpp"
+#include "cli/pev/messages.hpp"
+#include "cli/pev/named_archive.hpp"
 
 namespace pev::cli::tool {
+namespace {
 
-int test_command(const TestOptions& options, const Streams& io) {
-    const auto archive = ArchiveFile::open(options.archive, io.err);
+int test_archive(const std::string& name, const Streams& io) {
+    const auto archive = NamedArchive::open(name, io.err);
     if (!archive) {
         return kExitFailed;
     }
@@ -17,7 +19,7 @@ int test_command(const TestOptions& options, const Streams& io) {
         if (!clip.ok()) {
             ++refused;
             std::fprintf(io.err, "pev: %s cannot be extracted: %s\n",
-                         clip_label(clip.index, clip.id).c_str(), archive::describe(clip.problem));
+                         clip_label(clip.index, clip.id).c_str(), clip_problem_text(clip.problem));
         }
     });
     const std::size_t count = archive->reader().clip_count();
@@ -29,6 +31,23 @@ int test_command(const TestOptions& options, const Streams& io) {
     std::fprintf(io.out, "%s: %zu of %zu clip%s cannot be extracted\n", archive->path().c_str(),
                  refused, count, count == 1 ? "" : "s");
     return kExitFailed;
+}
+
+class TestCommand final : public Command {
+  public:
+    void define(CLI::App& command) override {
+        positional(command, "ARCHIVE", archive_, "the archive")->required();
+    }
+    int run(const Streams& io) override { return test_archive(archive_, io); }
+
+  private:
+    std::string archive_;
+};
+
+} // namespace
+
+std::unique_ptr<Command> make_test_command() {
+    return std::make_unique<TestCommand>();
 }
 
 } // namespace pev::cli::tool

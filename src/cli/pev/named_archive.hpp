@@ -33,15 +33,15 @@ std::string join_path(const std::string& folder, const std::string& name);
 // numbered with and the id the archive gives it.
 std::string clip_label(std::size_t index, std::uint16_t id);
 
-class ArchiveFile {
+class NamedArchive {
   public:
     // Finds and opens the archive `name` names and reads its entry table.
     // When it cannot be opened or is not an archive whose clips can be read,
     // says why on `err` ("pev: ...") and returns nullptr.
-    static std::unique_ptr<ArchiveFile> open(const std::string& name, std::FILE* err);
+    static std::unique_ptr<NamedArchive> open(const std::string& name, std::FILE* err);
 
-    ArchiveFile(const ArchiveFile&) = delete;
-    ArchiveFile& operator=(const ArchiveFile&) = delete;
+    NamedArchive(const NamedArchive&) = delete;
+    NamedArchive& operator=(const NamedArchive&) = delete;
 
     const archive::ArchiveReader& reader() const { return reader_; }
     const std::string& path() const { return path_; }
@@ -49,7 +49,7 @@ class ArchiveFile {
     const std::string& folder() const { return folder_; }
 
   private:
-    ArchiveFile(std::string path, std::FILE* file);
+    NamedArchive(std::string path, std::FILE* file);
 
     std::string path_;
     std::string base_name_;

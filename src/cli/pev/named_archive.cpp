@@ -1,6 +1,7 @@
-#include "cli/pev/archive_file.hpp"
+#include "cli/pev/named_archive.hpp"
 
 #include "archive/archive_layout.hpp"
+#include "cli/pev/messages.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 
@@ -36,29 +37,6 @@ bool has_pev_extension(const std::string& name) {
     }
     return true;
 }
-
-namespace {
-
-std::string refusal(archive::OpenResult result, const archive::ArchiveHeader& header) {
-    const std::string count = std::to_string(header.wave_file_count);
-    switch (result) {
-    case archive::OpenResult::ok:
-        break;
-    case archive::OpenResult::not_an_archive:
-        return "not a voice archive (it does not begin with PEVPAC)";
-    case archive::OpenResult::header_cut_short:
-        return "the file is cut short inside its 32-byte header";
-    case archive::OpenResult::too_many_clips:
-        return "its header claims " + count + " clips; an archive holds at most 9999";
-    case archive::OpenResult::negative_count:
-        return "its header claims a negative number of clips (" + count + ")";
-    case archive::OpenResult::table_cut_short:
-        return "the file ends inside its table of " + count + " clips";
-    }
-    return "";
-}
-
-} // namespace
 
 std::string resolve_archive_path(const std::string& name) {
     return is_file_not_folder(name) ? name : name + std::string(kExtension);
@@ -96,7 +74,7 @@ std::string clip_label(std::size_t index, std::uint16_t id) {
     return label;
 }
 
-std::unique_ptr<ArchiveFile> ArchiveFile::open(const std::string& name, std::FILE* err) {
+std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::FILE* err) {
     const std::string path = resolve_archive_path(name);
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
@@ -109,17 +87,17 @@ std::unique_ptr<ArchiveFile> ArchiveFile::open(const std::string& name, std::FIL
         }
         return nullptr;
     }
-    std::unique_ptr<ArchiveFile> archive(new ArchiveFile(path, file));
+    std::unique_ptr<NamedArchive> archive(new NamedArchive(path, file));
     const archive::OpenResult result = archive->reader_.open_result();
     if (result != archive::OpenResult::ok) {
         std::fprintf(err, "pev: %s: %s\n", path.c_str(),
-                     refusal(result, archive->reader_.header()).c_str());
+                     archive_refusal_text(result, archive->reader_.header()).c_str());
         return nullptr;
     }
     return archive;
 }
 
-ArchiveFile::ArchiveFile(std::string path, std::FILE* file)
+NamedArchive::NamedArchive(std::string path, std::FILE* file)
     : path_(std::move(path)), base_name_(base_name_of(path_)), folder_(folder_of(path_)),
       file_(file), source_(file_.get()), reader_(source_) {}
 

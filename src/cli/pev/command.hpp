@@ -1,0 +1,69 @@
+#pragma once
+// The commands of the `pev` tool. Each is one file holding a Command (the
+// arguments and options it takes, and what it does with them) and one row in
+// the table of commands.cpp: adding a command is one file and one row.
+// Commands print to `out` and `err` and return the exit status.
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace pev::cli::tool {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1; // a clip or a file could not be read or written
+inline constexpr int kExitUsage = 2;  // the command line itself is wrong
+
+struct Streams {
+    std::FILE* out;
+    std::FILE* err;
+};
+
+class Command {
+  public:
+    virtual ~Command() = default;
+
+    // Declares the command's arguments and options on its place on the
+    // command line.
+    virtual void define(CLI::App& command) = 0;
+
+    // Runs the command once the command line was read into what define()
+    // declared.
+    virtual int run(const Streams& io) = 0;
+};
+
+struct CommandRow {
+    const char* name;
+    const char* summary; // one line, for the overview
+    std::unique_ptr<Command> (*make)();
+};
+
+// Every command, in the order the overview lists them.
+std::span<const CommandRow> command_table();
+
+// The makers, one per command file.
+std::unique_ptr<Command> make_list_command();
+std::unique_ptr<Command> make_extract_command();
+std::unique_ptr<Command> make_cat_command();
+std::unique_ptr<Command> make_test_command();
+std::unique_ptr<Command> make_pack_command();
+
+// `pev ARCHIVE`: every clip extracted beside the archive, as `pev extract
+// ARCHIVE` does.
+int extract_beside(const std::string& archive, const Streams& io);
+
+// Declares a positional argument without the type name CLI11 would show.
+template <typename T>
+CLI::Option* positional(CLI::App& command, const std::string& name, T& value,
+                        const std::string& description) {
+    return command.add_option(name, value, description)->type_name("");
+}
+
+// "pev: MESSAGE" and where to find help, for a command line that is wrong;
+// returns kExitUsage.
+int usage_error(const std::string& command, const std::string& message, std::FILE* err);
+
+} // namespace pev::cli::tool

@@ -1,0 +1,24 @@
+#include "cli/pev/command.hpp"
+
+#include <array>
+
+namespace pev::cli::tool {
+
+std::span<const CommandRow> command_table() {
+    static constexpr std::array<CommandRow, 5> kCommands = {{
+        {"list", "list the clips (--json for scripts)", make_list_command},
+        {"extract", "write the clips as WAV files", make_extract_command},
+        {"cat", "write one clip as a WAV file to standard output", make_cat_command},
+        {"test", "check that every clip can be extracted", make_test_command},
+        {"pack", "pack WAV files into a voice archive", make_pack_command},
+    }};
+    return kCommands;
+}
+
+int usage_error(const std::string& command, const std::string& message, std::FILE* err) {
+    const std::string hint = command.empty() ? "pev --help" : "pev help " + command;
+    std::fprintf(err, "pev: %s\nRun `%s` for help.\n", message.c_str(), hint.c_str());
+    return kExitUsage;
+}
+
+} // namespace pev::cli::tool

@@ -1,0 +1,23 @@
+#include "extraction/wav_output.hpp"
+
+#include "platform/output_error.hpp"
+#include "platform/output_file.hpp"
+#include "wav/wav_writer.hpp"
+
+namespace pev::extraction {
+
+Error write_wav_file(const std::string& path, std::span<std::int16_t> frame, std::uint32_t rate,
+                     bool replace) {
+    constexpr std::uint16_t kChannels = 1;
+    OutputFile file(path, OutputFileOptions{.replace = replace});
+    if (!file.create()) {
+        const std::span<const std::uint8_t> bytes =
+            wav::frame_to_file_bytes(frame, kChannels, rate);
+        if (!file.append(bytes)) {
+            file.commit();
+        }
+    }
+    return output_error(file);
+}
+
+} // namespace pev::extraction

@@ -1,0 +1,21 @@
+#pragma once
+// One decoded clip written as a WAV file through an OutputFile: complete
+// under its name or not there at all, and an existing file replaced only
+// when asked. WAV files are not synced to disk: they can be made again from
+// the archive.
+
+#include "common/error.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace pev::extraction {
+
+// `frame` is a clip as the reader decodes it: room for the WAV header, then
+// the samples. It is turned into the file's bytes in place and written in
+// one piece.
+Error write_wav_file(const std::string& path, std::span<std::int16_t> frame, std::uint32_t rate,
+                     bool replace);
+
+} // namespace pev::extraction

@@ -2,11 +2,13 @@
 # makes of it: a Debian package and, for Windows, a zip.
 include(CMakePackageConfigHelpers)
 
-set(pev_programs Pev2wav Wav2pev)
-if(TARGET pev_tool)
-    list(APPEND pev_programs pev_tool)
+if(PEV_BUILD_PROGRAMS)
+    set(pev_programs Pev2wav Wav2pev)
+    if(TARGET pev_tool)
+        list(APPEND pev_programs pev_tool)
+    endif()
+    install(TARGETS ${pev_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-install(TARGETS ${pev_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 install(TARGETS pev_shared pev_static EXPORT pevTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

@@ -19,7 +19,8 @@ const PEV_ERR_TOO_MANY_CLIPS = 21;
 const PEV_ERR_NEGATIVE_COUNT = 22;
 const PEV_ERR_TABLE_CUT_SHORT = 23;
 const PEV_ERR_BLOCK_TABLE_PAST_END = 30;
-const CLIP_INFO_SIZE = 40; // pev_clip_info on wasm32, checked in wav_input.cpp
+const PEV_ERR_WAV_REFUSED = 43;
+const CLIP_INFO_SIZE = 40; // pev_clip_info on wasm32, checked in clip_info_layout.cpp
 const NO_MEMORY = 'There is not enough memory in this browser tab for that.';
 
 let M; // the module
@@ -239,22 +240,23 @@ async function zip(request, progress) {
 // when the file cannot be packed into an archive at `rate`.
 function readWav(bytes, rate) {
     const pointer = copyIn(new Uint8Array(bytes));
-    const wav = lib.web_wav_parse(pointer, bytes.byteLength);
+    const status = lib.wav_read(pointer, bytes.byteLength, cells);
     M._free(pointer);
-    if (!wav) {
+    if (status !== PEV_OK && status !== PEV_ERR_WAV_REFUSED) {
         throw new Failure(NO_MEMORY);
     }
-    let reason = text(lib.web_wav_error(wav));
-    if (!reason && lib.web_wav_rate(wav) !== rate) {
-        reason = `its sample rate is ${lib.web_wav_rate(wav)} Hz, but the archive's clips are at ${rate} Hz`;
+    const wav = u32(cells);
+    let reason = status === PEV_ERR_WAV_REFUSED ? text(lib.wav_refusal(wav)) : '';
+    if (!reason && lib.wav_rate(wav) !== rate) {
+        reason = `its sample rate is ${lib.wav_rate(wav)} Hz, but the archive's clips are at ${rate} Hz`;
     }
     if (reason) {
-        lib.web_wav_free(wav);
+        lib.wav_free(wav);
         throw new Failure(reason);
     }
     const warnings = [];
-    for (let i = 0; i < lib.web_wav_warning_count(wav); ++i) {
-        warnings.push(text(lib.web_wav_warning(wav, i)));
+    for (let i = 0; i < lib.wav_warning_count(wav); ++i) {
+        warnings.push(text(lib.wav_warning(wav, i)));
     }
     return { wav, warnings };
 }
@@ -299,7 +301,8 @@ async function replace(request, progress) {
         for (let index = 0; index < count; ++index) {
             if (index === request.index) {
                 const wav = read.wav;
-                const added = lib.writer_add_clip(writer, lib.web_wav_samples(wav), lib.web_wav_sample_count(wav));
+                const samples = lib.wav_samples(wav, cells + 4);
+                const added = lib.writer_add_clip(writer, samples, u32(cells + 4));
                 if (added !== PEV_OK && added !== PEV_ERR_NO_MEMORY) {
                     throw refuse(phrase(added));
                 }
@@ -318,7 +321,7 @@ async function replace(request, progress) {
         adopt(u32(cells), u32(cells + 4), (p) => lib.free(p), 'The new archive');
     } finally {
         lib.writer_free(writer);
-        lib.web_wav_free(read.wav);
+        lib.wav_free(read.wav);
     }
     return { value: { ...(await describe(() => {})), warnings: read.warnings } };
 }
@@ -345,8 +348,8 @@ const started = createPevModule().then((module) => {
     lib = {};
     const names = ['strerror', 'open_memory', 'close', 'clip_count', 'sample_rate', 'get_clip_info',
         'decode_clip', 'decode_clip_wav', 'writer_new_like', 'writer_add_clip', 'writer_finish_memory',
-        'writer_free', 'free', 'web_wav_parse', 'web_wav_error', 'web_wav_rate', 'web_wav_samples',
-        'web_wav_sample_count', 'web_wav_warning_count', 'web_wav_warning', 'web_wav_free'];
+        'writer_free', 'free', 'wav_read', 'wav_refusal', 'wav_rate', 'wav_samples', 'wav_warning_count',
+        'wav_warning', 'wav_free'];
     for (const name of names) {
         lib[name] = M[`_pev_${name}`]; // every argument and result is a number
     }

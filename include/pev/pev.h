@@ -129,8 +129,8 @@ typedef struct pev_archive pev_archive;
 
 /* Opens the archive at `path` (UTF-8). The file stays open until pev_close.
  * Fails with PEV_ERR_CANNOT_OPEN (errno then holds the system's reason),
- * PEV_ERR_NOT_A_FILE for a folder, pipe or device, or one of the archive
- * errors (20..23). The file's size is taken here: should the file be cut
+ * PEV_ERR_NOT_A_FILE for a folder, pipe or device, PEV_ERR_IO when a read
+ * fails (errno holds the reason), or one of the archive errors (20..23). The file's size is taken here: should the file be cut
  * afterwards, reads of what is gone give PEV_ERR_IO. */
 PEV_API pev_status pev_open_file(const char* path, pev_archive** archive);
 

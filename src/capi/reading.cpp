@@ -32,13 +32,20 @@ using archive::ClipInfo;
 constexpr std::uint16_t kChannels = 1;
 constexpr std::uint64_t kMaxSize = std::numeric_limits<std::size_t>::max();
 
-// `failed_read` tells whether a refusal came from a read that failed rather
-// than from the bytes.
-pev_status finish_open(std::unique_ptr<pev_archive> handle, pev_archive** out,
-                       const CallbackSource* callbacks = nullptr) {
+// Reads the archive's header and entry table through `source`; a refusal
+// that came from a failed read is PEV_ERR_IO, not a verdict on the bytes.
+pev_status finish_open(std::unique_ptr<pev_archive> handle,
+                       std::unique_ptr<archive::ByteSource> source, pev_archive** out) {
+    auto checked = std::make_unique<CheckedSource>(std::move(source));
+    const CheckedSource& reads = *checked;
+    handle->source = std::move(checked);
     handle->reader = std::make_unique<ArchiveReader>(*handle->source);
     if (const pev_status status = status_of(handle->reader->open_result()); status != PEV_OK) {
-        return callbacks != nullptr && callbacks->failed() ? PEV_ERR_IO : status;
+        if (reads.failure() != 0) {
+            errno = reads.failure() > 0 ? reads.failure() : 0;
+            return PEV_ERR_IO;
+        }
+        return status;
     }
     const std::size_t count = handle->reader->clip_count();
     handle->sample_counts = std::make_unique<std::atomic<std::uint64_t>[]>(count);
@@ -186,8 +193,8 @@ pev_status pev_open_file(const char* path, pev_archive** archive) {
             errno = reason;
             return PEV_ERR_CANNOT_OPEN;
         }
-        handle->source = std::make_unique<pev::archive::FileSource>(handle->file);
-        return finish_open(std::move(handle), archive);
+        auto source = std::make_unique<pev::archive::FileSource>(handle->file);
+        return finish_open(std::move(handle), std::move(source), archive);
     });
 }
 
@@ -196,10 +203,9 @@ pev_status pev_open_memory(const void* bytes, size_t size, pev_archive** archive
         return PEV_ERR_INVALID_ARGUMENT;
     }
     return guarded([&] {
-        auto handle = std::make_unique<pev_archive>();
-        handle->source = std::make_unique<pev::archive::MemorySource>(
+        auto source = std::make_unique<pev::archive::MemorySource>(
             std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(bytes), size));
-        return finish_open(std::move(handle), archive);
+        return finish_open(std::make_unique<pev_archive>(), std::move(source), archive);
     });
 }
 
@@ -209,11 +215,8 @@ pev_status pev_open_callbacks(pev_read_callback read, uint64_t size, void* user,
         return PEV_ERR_INVALID_ARGUMENT;
     }
     return guarded([&] {
-        auto handle = std::make_unique<pev_archive>();
-        auto source = std::make_unique<CallbackSource>(read, size, user);
-        const CallbackSource* callbacks = source.get();
-        handle->source = std::move(source);
-        return finish_open(std::move(handle), archive, callbacks);
+        return finish_open(std::make_unique<pev_archive>(),
+                           std::make_unique<CallbackSource>(read, size, user), archive);
     });
 }
 

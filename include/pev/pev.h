@@ -130,23 +130,29 @@ typedef struct pev_archive pev_archive;
 /* Opens the archive at `path` (UTF-8). The file stays open until pev_close.
  * Fails with PEV_ERR_CANNOT_OPEN (errno then holds the system's reason),
  * PEV_ERR_NOT_A_FILE for a folder, pipe or device, PEV_ERR_IO when a read
- * fails (errno holds the reason), or one of the archive errors (20..23). The file's size is taken here: should the file be cut
- * afterwards, reads of what is gone give PEV_ERR_IO. */
+ * fails (errno holds the reason), or one of the archive errors (20..23).
+ * The file's size is taken here: should the file be cut afterwards, reads
+ * of what is gone give PEV_ERR_IO. */
 PEV_API pev_status pev_open_file(const char* path, pev_archive** archive);
 
 /* Opens an archive held in memory. The bytes are not copied: they must stay
- * valid and unchanged until pev_close. `bytes` may be NULL when `size` is 0. */
+ * valid and unchanged until pev_close. `bytes` may be NULL when `size` is 0.
+ * Fails with one of the archive errors (20..23). */
 PEV_API pev_status pev_open_memory(const void* bytes, size_t size, pev_archive** archive);
 
 /* Reads up to `size` bytes at `offset` (which the library keeps below the
- * archive's size) into `buffer`. Returns how many were read, fewer only when
- * the source ends, or a negative value on failure: minus the system's error
- * number (reported by pev_last_os_error), or -1 when there is none. */
+ * archive's size) into `buffer`. Returns how many were read, or a negative
+ * value on failure: minus the system's error number (reported by
+ * pev_last_os_error), or -1 when there is none. Fewer bytes than asked are
+ * asked for again, like read(2)'s; 0 means the source ended early, which is
+ * a failure too. */
 typedef int64_t (*pev_read_callback)(void* user, uint64_t offset, void* buffer, size_t size);
 
 /* Opens an archive of `size` bytes read through `read`, called with `user`
- * (since 1.1). The archive calls it until pev_close, from whichever thread
- * uses the archive, so several at once when several threads do. */
+ * (since 1.1). Fails as pev_open_memory does, or with PEV_ERR_IO when a read
+ * fails while opening. The archive calls `read` until pev_close, from
+ * whichever thread uses the archive, so several at once when several
+ * threads do. */
 PEV_API pev_status pev_open_callbacks(pev_read_callback read, uint64_t size, void* user,
                                       pev_archive** archive);
 
@@ -160,6 +166,7 @@ PEV_API void pev_close(pev_archive* archive);
  * (since 1.1). With several threads, the last one to fail wins. */
 PEV_API pev_status pev_last_os_error(const pev_archive* archive, int* os_error);
 
+/* The number of clips (0 to 9999). */
 PEV_API pev_status pev_clip_count(const pev_archive* archive, size_t* count);
 
 /* The rate every clip is decoded at, in samples per second. */

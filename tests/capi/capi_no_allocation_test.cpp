@@ -1,35 +1,12 @@
 // A player reads and seeks on its audio thread: once a reader is open, those
 // calls must take no memory. Every operator new of the process (the
-// library's included) is counted here while they run.
+// library's included) is counted while they run (allocation_counter.cpp).
 
+#include "capi/allocation_counter.hpp"
 #include "capi/capi_support.hpp"
 #include "support/archive_builder.hpp"
 
-#include <atomic>
-#include <cstdlib>
 #include <gtest/gtest.h>
-#include <new>
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<int> allocations{0};
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (counting.load()) {
-        allocations.fetch_add(1);
-    }
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
-        return memory;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept {
-    std::free(memory);
-}
-void operator delete(void* memory, std::size_t) noexcept {
-    std::free(memory);
-}
 
 namespace pev::test {
 namespace {
@@ -43,16 +20,16 @@ TEST(CapiStreaming, ReadingAndSeekingTakeNoMemory) {
         ASSERT_EQ(pev_reader_open(archive.get(), 2, &reader), PEV_OK);
         std::int16_t frames[777];
         std::size_t got = 0;
-        counting = true;
+        start_counting_allocations();
         for (const std::uint64_t at : {0, 100000, 5, 122202, 61000}) {
             EXPECT_EQ(pev_reader_seek(reader, at), PEV_OK);
             for (int i = 0; i < 30; ++i) {
                 EXPECT_EQ(pev_reader_read(reader, frames, 777, &got), PEV_OK);
             }
         }
-        counting = false;
+        const int allocations = stop_counting_allocations();
         pev_reader_close(reader);
-        EXPECT_EQ(allocations.exchange(0), 0) << (from_file ? "file" : "memory");
+        EXPECT_EQ(allocations, 0) << (from_file ? "file" : "memory");
     }
 }
 

@@ -134,15 +134,12 @@ std::span<const std::uint8_t> ArchiveReader::read_stored_bytes(const ClipInfo& c
     return compressed;
 }
 
-std::span<std::int16_t> ArchiveReader::decode(const ClipInfo& clip, ClipBuffers& buffers) const {
+wav::Frame ArchiveReader::decode(const ClipInfo& clip, ClipBuffers& buffers) const {
     const std::span<const std::uint8_t> compressed = read_stored_bytes(clip, buffers);
-    // The samples follow room for the WAV header, so that the whole file can
-    // be written at once.
-    const std::span<std::int16_t> frame =
-        buffers.samples.take(wav::kHeaderRoomSamples + clip.measure.sample_bound);
-    const std::size_t count =
-        decode_entry(clip.block_sizes, compressed, frame.subspan(wav::kHeaderRoomSamples));
-    return frame.first(wav::kHeaderRoomSamples + count);
+    const std::uint64_t bound = clip.measure.sample_bound;
+    const wav::Frame room(buffers.samples.take(wav::Frame::buffer_size(bound)), bound);
+    const std::size_t count = decode_entry(clip.block_sizes, compressed, room.samples());
+    return wav::Frame(room.whole(), count);
 }
 
 } // namespace pev::archive

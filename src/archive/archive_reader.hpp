@@ -14,6 +14,7 @@
 #include "archive/scratch_buffer.hpp"
 #include "codec/block_decoder.hpp"
 #include "common/error.hpp"
+#include "wav/frame.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +40,7 @@ struct ClipBuffers {
     ScratchBuffer<std::uint8_t> size_bytes;
     ScratchBuffer<std::int16_t> block_sizes;
     ScratchBuffer<std::uint8_t> compressed;
-    ScratchBuffer<std::int16_t> samples; // the WAV header's room, then the samples
+    ScratchBuffer<std::int16_t> samples; // a wav::Frame
 };
 
 struct ClipInfo {
@@ -92,9 +93,8 @@ class ArchiveReader {
     ClipInfo inspect(std::size_t index, ClipBuffers& buffers) const;
 
     // Reads and decodes a clip that inspect() found sound, with the same
-    // `buffers`. Returns the frame: wav::kHeaderRoomSamples samples of room
-    // for the WAV header, then the clip's samples.
-    std::span<std::int16_t> decode(const ClipInfo& clip, ClipBuffers& buffers) const;
+    // `buffers`, into a frame: its WAV file's header room, then its samples.
+    wav::Frame decode(const ClipInfo& clip, ClipBuffers& buffers) const;
 
     // The first half of decode(), for callers that decode a clip's blocks in
     // parts: reads the stored bytes of a clip that inspect() found sound into

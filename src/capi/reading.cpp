@@ -383,10 +383,9 @@ pev_status pev_decode_clip_to_file(const pev_archive* archive, size_t index, con
         if (const pev_status status = count_clip(*archive, index, clip); status != PEV_OK) {
             return status;
         }
-        std::vector<std::int16_t> frame(pev::wav::kHeaderRoomSamples + clip.count);
-        if (const pev_status status =
-                decode_into(*archive, clip.info, clip.count,
-                            std::span(frame).subspan(pev::wav::kHeaderRoomSamples));
+        std::vector<std::int16_t> buffer(pev::wav::Frame::buffer_size(clip.count));
+        const pev::wav::Frame frame(buffer, static_cast<std::size_t>(clip.count));
+        if (const pev_status status = decode_into(*archive, clip.info, clip.count, frame.samples());
             status != PEV_OK) {
             return status;
         }

@@ -3,6 +3,7 @@
 #include "archive/archive_reader.hpp"
 #include "archive/byte_source.hpp"
 #include "archive/clip_file_name.hpp"
+#include "extraction/wav_output.hpp"
 #include "platform/files.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -74,11 +75,42 @@ class Extractor {
         return write_wav(clip_file_name(base_name, position), clip.frame);
     }
 
-    bool write_wav(const std::string& name, std::span<std::int16_t> frame) {
-        std::FILE* file =
-            options_.create_output ? options_.create_output(name) : create_unbuffered(name);
+    bool write_wav(const std::string& name, const wav::Frame& frame) {
+        const bool written = options_.create_output
+                                 ? write_through(options_.create_output(name), frame)
+                                 : write_file(name, frame);
+        std::fprintf(options_.out, written ? "Extracted: %s\n" : "File i/o error: %s\n",
+                     name.c_str());
+        return written;
+    }
+
+    // An existing file of the name is replaced, as it always was, but by a
+    // fresh file that takes the name only once it is complete: a failed
+    // write leaves the old file as it was and no partial one. A name that
+    // stands for anything but a regular file this process may write (a
+    // link, a device, a pipe, a read-only file) is opened and written as it
+    // is, since whoever put it there meant it, and a rename must never get
+    // around a read-only file.
+    bool write_file(const std::string& name, const wav::Frame& frame) {
+        const ExistingName existing = existing_name(name);
+        if (existing == ExistingName::other) {
+            return write_through(create_unbuffered(name), frame);
+        }
+        const Error error =
+            extraction::write_wav_file(name, frame, reader_.sample_rate(), /*replace=*/true);
+        // A folder this process may not create files in, holding a file it
+        // may write: written in place, as before.
+        if (error.code == ErrorCode::cannot_create && existing == ExistingName::writable_file &&
+            (error.os == std::errc::permission_denied ||
+             error.os == std::errc::operation_not_permitted)) {
+            return write_through(create_unbuffered(name), frame);
+        }
+        return error.ok();
+    }
+
+    // Writes the whole file into `file`, opened for writing, and closes it.
+    bool write_through(std::FILE* file, const wav::Frame& frame) const {
         if (file == nullptr) {
-            std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());
             return false;
         }
         // Flushed before closing: some C runtimes report a failed final flush
@@ -86,12 +118,7 @@ class Extractor {
         bool written = wav::write_file(file, frame, kChannels, reader_.sample_rate()) &&
                        std::fflush(file) == 0;
         written = (std::fclose(file) == 0) && written;
-        if (!written) {
-            std::fprintf(options_.out, "File i/o error: %s\n", name.c_str());
-            return false;
-        }
-        std::fprintf(options_.out, "Extracted: %s\n", name.c_str());
-        return true;
+        return written;
     }
 
     const ArchiveReader& reader_;

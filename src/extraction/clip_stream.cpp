@@ -26,10 +26,10 @@ constexpr std::size_t kBlocksPerStep = 4;
 
 // The buffers only grow, so their capacities are the largest requests.
 ExtractStats stats_of(const ClipBuffers& buffers) {
-    const std::size_t samples = buffers.samples.capacity();
-    const std::size_t room = samples == 0 ? 0 : wav::kHeaderRoomSamples;
+    const std::size_t frame = buffers.samples.capacity();
+    const std::size_t samples = frame == 0 ? 0 : frame - wav::Frame::kRoom;
     return {buffers.size_bytes.capacity(), buffers.compressed.capacity(),
-            (samples - room) * sizeof(std::int16_t)};
+            samples * sizeof(std::int16_t)};
 }
 
 ExtractStats largest_of(const ExtractStats& a, const ExtractStats& b) {
@@ -221,9 +221,10 @@ class DecodeAhead {
         const ClipInfo& info = slot.clip.info;
         const std::span<const std::uint8_t> compressed =
             reader_.read_stored_bytes(info, slot.buffers);
-        const std::span<std::int16_t> frame =
-            slot.buffers.samples.take(wav::kHeaderRoomSamples + info.measure.sample_bound);
-        slot.decode = SharedDecode(info.block_sizes, compressed, frame);
+        const std::uint64_t bound = info.measure.sample_bound;
+        slot.decode = SharedDecode(
+            info.block_sizes, compressed,
+            wav::Frame(slot.buffers.samples.take(wav::Frame::buffer_size(bound)), bound));
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             slot.decoding = true;

@@ -22,7 +22,7 @@ struct ReadyClip {
     ClipInfo info;
     // The WAV header's room, then the samples; empty when the clip was
     // refused. Valid until the consumer returns.
-    std::span<std::int16_t> frame;
+    wav::Frame frame;
 };
 
 // What the clips needed, for benchmarks and resource tests: the largest

@@ -3,7 +3,7 @@
 // together into the same frame that decoding them in one go gives.
 
 #include "codec/block_decoder.hpp"
-#include "wav/wav_writer.hpp"
+#include "wav/frame.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -21,10 +21,10 @@ namespace pev::extraction {
 class SharedDecode {
   public:
     SharedDecode() = default;
+    // `room` has room for every sample the blocks can give.
     SharedDecode(std::span<const std::int16_t> sizes, std::span<const std::uint8_t> compressed,
-                 std::span<std::int16_t> frame)
-        : sizes_(sizes), compressed_(compressed), frame_(frame),
-          samples_(frame.subspan(wav::kHeaderRoomSamples)) {}
+                 wav::Frame room)
+        : sizes_(sizes), compressed_(compressed), room_(room), samples_(room.samples()) {}
 
     std::size_t block_count() const { return sizes_.size(); }
 
@@ -52,19 +52,19 @@ class SharedDecode {
 
     // The clip's frame, once both parts are done: the tail, if one was
     // decoded, moved down behind the front.
-    std::span<std::int16_t> join() const {
+    wav::Frame join() const {
         if (tail_start_ != front_samples_) { // already in place when the front is full
             const auto tail = samples_.subspan(tail_start_, tail_samples_);
             std::copy(tail.begin(), tail.end(),
                       samples_.begin() + static_cast<std::ptrdiff_t>(front_samples_));
         }
-        return frame_.first(wav::kHeaderRoomSamples + front_samples_ + tail_samples_);
+        return wav::Frame(room_.whole(), front_samples_ + tail_samples_);
     }
 
   private:
     std::span<const std::int16_t> sizes_;
     std::span<const std::uint8_t> compressed_;
-    std::span<std::int16_t> frame_;
+    wav::Frame room_;
     std::span<std::int16_t> samples_;
     std::size_t front_blocks_ = 0;
     std::uint64_t front_bytes_ = 0;

@@ -6,7 +6,7 @@
 
 namespace pev::extraction {
 
-Error write_wav_file(const std::string& path, std::span<std::int16_t> frame, std::uint32_t rate,
+Error write_wav_file(const std::string& path, const wav::Frame& frame, std::uint32_t rate,
                      bool replace) {
     constexpr std::uint16_t kChannels = 1;
     OutputFile file(path, OutputFileOptions{.replace = replace});

@@ -5,6 +5,7 @@
 // the archive.
 
 #include "common/error.hpp"
+#include "wav/frame.hpp"
 
 #include <cstdint>
 #include <span>
@@ -12,10 +13,8 @@
 
 namespace pev::extraction {
 
-// `frame` is a clip as the reader decodes it: room for the WAV header, then
-// the samples. It is turned into the file's bytes in place and written in
-// one piece.
-Error write_wav_file(const std::string& path, std::span<std::int16_t> frame, std::uint32_t rate,
+// `frame` is turned into the file's bytes in place and written in one piece.
+Error write_wav_file(const std::string& path, const wav::Frame& frame, std::uint32_t rate,
                      bool replace);
 
 } // namespace pev::extraction

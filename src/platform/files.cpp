@@ -3,7 +3,9 @@
 #include <limits>
 
 #ifndef _WIN32
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 #endif
@@ -38,6 +40,18 @@ std::FILE* open_for_reading(const std::string& path) {
 
 std::FILE* open_for_writing(const std::string& path) {
     return _wfopen(widen(path).c_str(), L"wbN");
+}
+
+ExistingName existing_name(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ExistingName::none
+                                                                              : ExistingName::other;
+    }
+    constexpr DWORD kNotPlain =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY;
+    return (attributes & kNotPlain) != 0 ? ExistingName::other : ExistingName::writable_file;
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {
@@ -80,6 +94,15 @@ std::FILE* open_for_reading(const std::string& path) {
 
 std::FILE* open_for_writing(const std::string& path) {
     return open_stream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb");
+}
+
+ExistingName existing_name(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        return errno == ENOENT ? ExistingName::none : ExistingName::other;
+    }
+    const bool writable = S_ISREG(status.st_mode) && access(path.c_str(), W_OK) == 0;
+    return writable ? ExistingName::writable_file : ExistingName::other;
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {

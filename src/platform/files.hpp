@@ -15,6 +15,14 @@ std::FILE* open_for_reading(const std::string& path);
 // Creates or truncates a file for binary writing; nullptr when it cannot.
 std::FILE* open_for_writing(const std::string& path);
 
+// What stands under a name a file is about to be written to.
+enum class ExistingName {
+    none,          // nothing
+    writable_file, // a regular file this process may write
+    other,         // a folder, a link, a device, a pipe, or a file it may not write
+};
+ExistingName existing_name(const std::string& path);
+
 // Seeks to an absolute offset; false when the seek fails.
 bool seek_to(std::FILE* file, std::uint64_t offset);
 

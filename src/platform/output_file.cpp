@@ -434,7 +434,13 @@ std::error_code OutputFile::commit_unnamed() {
         return fail(OutputStep::write, system_error());
     }
     const std::string unnamed = "/proc/self/fd/" + std::to_string(fd_);
-    if (options_.replace) {
+    const bool linked =
+        linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    if (!linked && (errno != EEXIST || !options_.replace)) {
+        // The kernel refuses a name that exists: nothing can slip in between.
+        return fail(OutputStep::commit, system_error());
+    }
+    if (!linked) {
         // linkat never replaces: the file gets a temporary name, which
         // rename then moves over the old file in one step.
         for (int attempt = 0; attempt < kNameAttempts && temp_path_.empty(); ++attempt) {
@@ -454,9 +460,6 @@ std::error_code OutputFile::commit_unnamed() {
             return fail(OutputStep::commit, system_error());
         }
         name_placed();
-    } else if (linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        // The kernel refuses a name that exists: nothing can slip in between.
-        return fail(OutputStep::commit, system_error());
     }
     if (std::error_code error = close_file()) {
         return fail(OutputStep::write, error);

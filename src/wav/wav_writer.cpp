@@ -40,9 +40,9 @@ std::array<std::uint8_t, kHeaderSize> make_header(std::uint32_t data_bytes, std:
     return h;
 }
 
-std::span<const std::uint8_t> frame_to_file_bytes(std::span<std::int16_t> frame,
-                                                  std::uint16_t channels, std::uint32_t rate) {
-    const std::span<std::int16_t> samples = frame.subspan(kHeaderRoomSamples);
+std::span<const std::uint8_t> frame_to_file_bytes(const Frame& frame, std::uint16_t channels,
+                                                  std::uint32_t rate) {
+    const std::span<std::int16_t> samples = frame.samples();
     if constexpr (std::endian::native != std::endian::little) {
         for (std::int16_t& sample : samples) {
             const auto value = static_cast<std::uint16_t>(sample);
@@ -52,13 +52,12 @@ std::span<const std::uint8_t> frame_to_file_bytes(std::span<std::int16_t> frame,
     }
     const auto data_bytes = static_cast<std::uint32_t>(samples.size() * sizeof(std::int16_t));
     const auto header = make_header(data_bytes, channels, rate);
-    auto* bytes = reinterpret_cast<std::uint8_t*>(frame.data());
+    auto* bytes = reinterpret_cast<std::uint8_t*>(frame.whole().data());
     std::copy(header.begin(), header.end(), bytes);
     return {bytes, kHeaderSize + samples.size() * sizeof(std::int16_t)};
 }
 
-bool write_file(std::FILE* file, std::span<std::int16_t> frame, std::uint16_t channels,
-                std::uint32_t rate) {
+bool write_file(std::FILE* file, const Frame& frame, std::uint16_t channels, std::uint32_t rate) {
     const std::span<const std::uint8_t> bytes = frame_to_file_bytes(frame, channels, rate);
     return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }

@@ -85,6 +85,20 @@ std::vector<GoldenCase> golden_cases() {
              put(dir, "B.pev", three_clip_archive());
              write_file(dir.file("B_0002.wav"), std::vector<std::uint8_t>(5000, 0x55));
          }},
+        // A full disk: the file that does not fit is not left cut short, and
+        // the good file it was to replace stays as it was.
+        {"write_fails_keeps_the_old_file",
+         {"B"},
+         [](const TempDir& dir) {
+             put(dir, "B.pev", three_clip_archive());
+             write_file(dir.file("B_0001.wav"), std::vector<std::uint8_t>(5000, 0x55));
+         },
+         0,
+         false,
+         1,
+         [](const TempDir& dir) {
+             EXPECT_EQ(read_file(dir.file("B_0001.wav")), std::vector<std::uint8_t>(5000, 0x55));
+         }},
         {"empty_archive", {"B"}, [](const TempDir& dir) { put(dir, "B.pev", TestArchive{}); }},
         {"negative_count",
          {"B"},

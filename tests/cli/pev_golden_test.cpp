@@ -156,6 +156,11 @@ std::vector<GoldenCase> golden_cases() {
         {"extract", {"extract", "B"}, three()},
         {"extract_beside_archive", {"extract", "sub/B"}, three("sub/B.pev")},
         {"extract_name_with_extension", {"extract", "sub/B.pev"}, three("sub/B.pev")},
+        // The longest names Pev2wav writes: 240 + "_0001.wav" = 249 bytes,
+        // never lengthened by a temporary suffix.
+        {"extract_240_character_base_name",
+         {"extract", std::string(240, 'v')},
+         three(std::string(240, 'v') + ".pev")},
         {"extract_into_new_folder", {"extract", "B", "-o", "out/new"}, three()},
         {"extract_some_clips", {"extract", "B", "-c", "3, 1-1,3"}, three()},
         {"extract_clip_list_unreadable", {"extract", "B", "-c", "1,x"}, three()},

@@ -20,21 +20,20 @@ TEST(SharedDecode, JoinsToWhatOneDecodeGives) {
     for (std::size_t b = 0; b < bytes.size(); ++b) {
         bytes[b] = static_cast<std::uint8_t>(b * 37 + (b >> 3)); // many escapes
     }
-    const std::size_t room = wav::kHeaderRoomSamples;
     std::vector<std::int16_t> whole(measure.sample_bound);
     whole.resize(decode_entry(sizes, bytes, whole));
 
     for (std::size_t split = 1; split <= sizes.size(); ++split) {
-        std::vector<std::int16_t> frame(room + measure.sample_bound, -1);
-        extraction::SharedDecode decode(sizes, bytes, frame);
+        std::vector<std::int16_t> buffer(wav::Frame::buffer_size(measure.sample_bound), -1);
+        extraction::SharedDecode decode(sizes, bytes, wav::Frame(buffer, measure.sample_bound));
         for (std::size_t end = 1; end <= split; ++end) {
             decode.decode_front(end);
         }
         if (split < sizes.size()) {
             decode.decode_tail(split);
         }
-        const std::span<std::int16_t> joined = decode.join();
-        EXPECT_TRUE(std::equal(joined.begin() + room, joined.end(), whole.begin(), whole.end()))
+        const std::span<std::int16_t> joined = decode.join().samples();
+        EXPECT_TRUE(std::equal(joined.begin(), joined.end(), whole.begin(), whole.end()))
             << "split before block " << split;
     }
 }

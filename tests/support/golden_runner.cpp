@@ -43,7 +43,8 @@ void run_golden_case(const GoldenCase& golden, const std::string& program,
     }
     const auto inputs = list_regular_files(dir.path());
     const ProcessResult result =
-        run_process(program, golden.args, dir.path().string(), golden.memory_limit_kb);
+        run_process(program, golden.args, dir.path().string(), golden.memory_limit_kb,
+                    golden.file_size_limit_kb);
 
     const std::filesystem::path expected = golden_root / golden.name;
     check_golden(expected, "stdout",
@@ -52,6 +53,9 @@ void run_golden_case(const GoldenCase& golden, const std::string& program,
     check_golden(expected, "stderr", without_carriage_returns(result.err));
     check_golden(expected, "status", std::to_string(result.status) + "\n");
     check_golden_outputs(expected, dir.path(), inputs);
+    if (golden.after) {
+        golden.after(dir);
+    }
 }
 
 } // namespace pev::test

@@ -25,6 +25,9 @@ struct GoldenCase {
     // Standard output is binary (a WAV file): it is pinned by its size and
     // checksum, and kept as written whatever the host's line ends.
     bool binary_stdout = false;
+    unsigned long file_size_limit_kb = 0; // caps every file it writes, as a full disk would
+    // Checks what the golden files cannot: inputs left as they were.
+    std::function<void(const TempDir&)> after = nullptr;
 };
 
 // Named by the case, so test names stay the same from build to build.

@@ -70,10 +70,10 @@ TEST(WavWriter, HeaderThenLittleEndianSamples) {
         for (std::size_t i = 0; i < count; ++i) {
             samples[i] = static_cast<std::int16_t>(i * 7919 - 32768);
         }
-        std::vector<std::int16_t> frame(wav::kHeaderRoomSamples, 0x5A5A);
-        frame.insert(frame.end(), samples.begin(), samples.end());
+        std::vector<std::int16_t> buffer(wav::Frame::buffer_size(0), 0x5A5A);
+        buffer.insert(buffer.end(), samples.begin(), samples.end());
         std::FILE* file = std::tmpfile();
-        ASSERT_TRUE(wav::write_file(file, frame, 1, 11025));
+        ASSERT_TRUE(wav::write_file(file, wav::Frame(buffer, count), 1, 11025));
         const auto bytes = contents(file);
         std::fclose(file);
 
@@ -93,8 +93,8 @@ TEST(WavWriter, FullDeviceIsReported) {
     if (full == nullptr) {
         GTEST_SKIP() << "no /dev/full here";
     }
-    std::vector<std::int16_t> frame(wav::kHeaderRoomSamples + 100000, 7);
-    EXPECT_FALSE(wav::write_file(full, frame, 1, 22050));
+    std::vector<std::int16_t> buffer(wav::Frame::buffer_size(100000), 7);
+    EXPECT_FALSE(wav::write_file(full, wav::Frame(buffer, 100000), 1, 22050));
     std::fclose(full);
 }
 

@@ -53,7 +53,7 @@ int cat_clip(const CatOptions& options, const Streams& io) {
                      clip_label(clip.index, clip.row.id).c_str(), clip_problem_text(clip.problem));
         return kExitFailed;
     }
-    const std::span<std::int16_t> frame = reader.decode(clip, buffers);
+    const wav::Frame frame = reader.decode(clip, buffers);
     set_binary_mode(io.out);
     errno = 0;
     if (!wav::write_file(io.out, frame, 1, reader.sample_rate()) || std::fflush(io.out) != 0) {

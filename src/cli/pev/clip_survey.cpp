@@ -19,7 +19,7 @@ void survey_clips(const archive::ArchiveReader& reader,
         clip.delta_blocks = info.delta_blocks;
         clip.stored_bytes = info.stored_bytes();
         if (info.ok()) {
-            clip.samples = reader.decode(info, buffers).size() - wav::kHeaderRoomSamples;
+            clip.samples = reader.decode(info, buffers).sample_count();
         }
         each(clip);
     }

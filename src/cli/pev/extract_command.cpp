@@ -125,7 +125,7 @@ class ClipFiles {
             progress_.advance(0);
             return true;
         }
-        const std::uint64_t size = clip.frame.size_bytes();
+        const std::uint64_t size = clip.frame.file_size();
         if (const Error error = extraction::write_wav_file(path, clip.frame, rate_, replace_);
             !error.ok()) {
             if (error.concerns_whole_folder()) {

@@ -194,6 +194,18 @@ TEST(CapiFiles, CutAfterOpeningGivesIoErrors) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("c.wav")));
 }
 
+// A WAV image is decoded in place behind its header, also into a buffer at
+// an odd address, where the samples cannot be stored as int16_t directly.
+TEST(CapiDecode, WavImageAtAnOddAddress) {
+    const ArchiveHandle archive = open_path(kDemo);
+    const Bytes expected = decode_wav(archive.get(), 1);
+    Bytes buffer(expected.size() + 1);
+    std::size_t size = 0;
+    ASSERT_EQ(pev_decode_clip_wav(archive.get(), 1, buffer.data() + 1, expected.size(), &size),
+              PEV_OK);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.begin() + 1));
+}
+
 TEST(CapiInfo, DetailsFillWhatTheCallerHasRoomFor) {
     const ArchiveHandle archive = open_path(kDemo);
     pev_clip_info info{};

@@ -342,7 +342,8 @@ void decode_one_block(const ByteSource& source, std::uint64_t position, std::int
 
 // The low bit of every nibble of `word` that is an escape (all four bits set).
 constexpr std::uint64_t escape_nibbles(std::uint64_t word) {
-    return word & (word >> 1) & (word >> 2) & (word >> 3) & 0x1111111111111111ULL;
+    const std::uint64_t pairs = word & (word >> 2); // bits 0 and 1 of each nibble: both pairs set
+    return pairs & (pairs >> 1) & 0x1111111111111111ULL;
 }
 static_assert(escape_nibbles(0xF0F0) == 0x1010 && escape_nibbles(0x7EEF) == 0x1);
 
@@ -369,7 +370,7 @@ void take_escapes_one_by_one(std::uint64_t escapes, std::size_t first, std::size
 // The answer is the only guess the rule keeps, so the rounds stop there.
 constexpr std::uint64_t code_starting_escapes(std::uint64_t escapes) {
     const auto round = [escapes](std::uint64_t guess) {
-        return escapes & ~((guess << 4) | (guess << 8));
+        return escapes & ~((guess | (guess << 4)) << 4);
     };
     // Two rounds unconditionally, so that the usual word takes no branch
     // that is hard to predict.
@@ -394,22 +395,26 @@ std::size_t count_delta_codes(std::span<const std::uint8_t> bytes, std::size_t s
     const std::size_t present = std::min(bytes.size(), stored);
     const std::size_t nibbles = 2 * stored;
     std::size_t codes = nibbles;
-    std::size_t carry = 0; // nibbles of this word the last word's escape takes
+    std::uint64_t last = 0; // the code-starting escapes of the word before
     std::size_t i = 0;
     for (; i + 8 <= present && 2 * i + 18 <= nibbles; i += 8) {
         // Resolved as if no escape reached into the word, so that words do
-        // not wait for each other; redone in the few where one did.
+        // not wait for each other; redone in the few where one did: one in
+        // nibble 15 of the word before takes nibbles 0 and 1, one in nibble
+        // 14 takes nibble 0.
         const std::uint64_t escapes = escape_nibbles(load_le64(bytes.data() + i));
         std::uint64_t starts = code_starting_escapes(escapes);
-        if (carry != 0 && (escapes & 0x11) != 0) {
-            starts = code_starting_escapes(escapes & (~std::uint64_t{0} << (4 * carry)));
+        const std::uint64_t reaching = last >> 56; // nibbles 14 and 15, as bits 0 and 4
+        if (const std::uint64_t taken = (reaching | (reaching >> 4)) & 0x11;
+            (escapes & taken) != 0) {
+            starts = code_starting_escapes(escapes & ~taken);
         }
         // Their number, summed into the top nibble: at most six, since they
         // lie three nibbles apart (and no popcount instruction is assumed).
         codes -= 2 * static_cast<std::size_t>((starts * 0x1111111111111111ULL) >> 60);
-        carry = 2 * ((starts >> 60) & 1) + ((starts >> 56) & 1);
+        last = starts;
     }
-    std::size_t next_code = 2 * i + carry;
+    std::size_t next_code = 2 * i + 2 * ((last >> 60) & 1) + ((last >> 56) & 1);
     for (; i < present; i += 8) {
         std::uint64_t word = 0;
         for (std::size_t k = std::min<std::size_t>(8, present - i); k-- > 0;) {

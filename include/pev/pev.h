@@ -217,7 +217,8 @@ PEV_API pev_status pev_get_clip_details(const pev_archive* archive, size_t index
  * `capacity` samples. Stores the clip's sample count in *sample_count, and
  * returns PEV_ERR_BUFFER_TOO_SMALL when it exceeds `capacity`. A clip that
  * cannot be decoded gives its problem code. Needs no memory beyond
- * `samples` but one block's stored bytes. */
+ * `samples` but the clip's block sizes and, for an archive not in memory,
+ * one block's stored bytes. */
 PEV_API pev_status pev_decode_clip(const pev_archive* archive, size_t index, int16_t* samples,
                                    size_t capacity, size_t* sample_count);
 

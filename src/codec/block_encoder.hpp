@@ -21,6 +21,13 @@
 // code 0) and reports it. Because each block holds whole codes only, no
 // escape ever reaches past the block's end into the next one.
 //
+// Speed: a sample's level comes from a table of all 65,536 samples; each
+// block is coded in one pass that also counts what decides its kind (its
+// escapes, whether it is all silence), and delta codes go into the output a
+// byte, or four, at a time. Everything writes into buffers the caller sized
+// up front (see stored_bytes_bound); the functions that return vectors are
+// thin wrappers for callers that do not keep buffers.
+//
 // Everything here is a pure function of its arguments.
 
 #include <cstddef>
@@ -36,6 +43,9 @@ std::uint8_t nearest_level(std::int16_t sample);
 
 // The levels of `samples`, one per sample.
 std::vector<std::uint8_t> quantise(std::span<const std::int16_t> samples);
+
+// The same into `levels`, which holds at least samples.size() bytes.
+void quantise(std::span<const std::int16_t> samples, std::span<std::uint8_t> levels);
 
 // The stored size of one delta block holding `levels`, as the encoder would
 // write it (see encode_delta_block), in bytes. `levels` must have an even,
@@ -69,6 +79,31 @@ struct EncodedEntry {
 // How many blocks a clip of `sample_count` samples takes once encoded,
 // counting the sample appended to an odd length.
 std::uint64_t blocks_for_samples(std::uint64_t sample_count);
+
+// The room the stored bytes of a clip of `sample_count` levels take while
+// they are written: a full block takes at most 1024 bytes (a delta one at
+// most 1023, and up to 3 bytes of scratch past them while it is written);
+// the last block at most 1533 (a short block of 1022 escapes) and its 3, so
+// 1024 per block and 512 more cover them all.
+std::uint64_t stored_bytes_bound(std::uint64_t sample_count);
+
+// What encode_levels_into wrote.
+struct EncodedCounts {
+    std::size_t bytes = 0; // stored bytes written
+    std::size_t blocks = 0;
+    std::size_t silent_blocks = 0;
+    std::size_t raw_blocks = 0;
+    std::size_t delta_blocks = 0;
+};
+
+// Encodes the levels of a clip, or of a run of its blocks that starts at a
+// block boundary (the last one padded when its length is odd), writing the
+// stored sizes to `block_sizes` (at least blocks_for_samples(levels.size()))
+// and the stored bytes to `out` (at least stored_bytes_bound(levels.size())).
+// Blocks are coded independently, so runs of one clip can be encoded apart
+// (on different threads) and joined.
+EncodedCounts encode_levels_into(std::span<const std::uint8_t> levels,
+                                 std::span<std::int16_t> block_sizes, std::span<std::uint8_t> out);
 
 // Encodes a whole clip from its samples.
 EncodedEntry encode_entry(std::span<const std::int16_t> samples);

@@ -7,15 +7,39 @@
 namespace pev::pack {
 
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples) {
+    EncodedCounts counts;
+    counts.bytes = entry.bytes.size();
+    counts.blocks = entry.block_sizes.size();
+    counts.silent_blocks = entry.silent_blocks;
+    counts.raw_blocks = entry.raw_blocks;
+    counts.delta_blocks = entry.delta_blocks;
+    return summarise(counts, input_samples);
+}
+
+ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples) {
     ClipSummary summary;
     summary.input_samples = input_samples;
-    summary.stored_samples = entry.sample_count;
-    summary.blocks = entry.block_sizes.size();
-    summary.silent_blocks = entry.silent_blocks;
-    summary.raw_blocks = entry.raw_blocks;
-    summary.delta_blocks = entry.delta_blocks;
-    summary.stored_bytes = entry.bytes.size() + archive::kBlockSizeFieldSize * summary.blocks;
-    summary.padded = entry.padded;
+    summary.padded = input_samples % 2 == 1;
+    summary.stored_samples = input_samples + (summary.padded ? 1 : 0);
+    summary.blocks = counts.blocks;
+    summary.silent_blocks = counts.silent_blocks;
+    summary.raw_blocks = counts.raw_blocks;
+    summary.delta_blocks = counts.delta_blocks;
+    summary.stored_bytes = counts.bytes + archive::kBlockSizeFieldSize * summary.blocks;
+    return summary;
+}
+
+ClipSummary summarise(const StoredClip& clip, std::size_t covered_bytes) {
+    ClipSummary summary;
+    summary.input_samples = clip.sample_count;
+    summary.stored_samples = clip.sample_count;
+    summary.blocks = clip.block_sizes.size();
+    for (const std::int16_t size : clip.block_sizes) {
+        summary.silent_blocks += size == kSilentBlock ? 1 : 0;
+        summary.raw_blocks += size == kRawBlock ? 1 : 0;
+    }
+    summary.delta_blocks = summary.blocks - summary.silent_blocks - summary.raw_blocks;
+    summary.stored_bytes = covered_bytes + archive::kBlockSizeFieldSize * summary.blocks;
     return summary;
 }
 
@@ -65,18 +89,52 @@ Error ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32
     if (Error error = check_clip(samples.size(), rate, rate_); !error.ok()) {
         return error;
     }
-    const EncodedEntry entry = encode_entry(samples);
-    if (Error error = writer_.add_entry(layout_.entry_ids[added_], entry.block_sizes, entry.bytes);
+    // Into buffers kept from clip to clip: no allocation once the largest
+    // clip so far has been seen, and nothing to zero.
+    const std::span<std::uint8_t> levels = levels_.take(samples.size());
+    quantise(samples, levels);
+    const std::span<std::int16_t> sizes = block_sizes_.take(blocks_for_samples(samples.size()));
+    const std::span<std::uint8_t> bytes = bytes_.take(stored_bytes_bound(samples.size()));
+    const EncodedCounts counts = encode_levels_into(levels, sizes, bytes);
+    return write_entry(sizes, bytes.first(counts.bytes), summarise(counts, samples.size()), rate,
+                       summary);
+}
+
+Error ArchivePacker::add_stored_clip(const StoredClip& clip, ClipSummary* summary) {
+    if (added_ >= layout_.entry_ids.size()) {
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
+    }
+    if (Error error = check_clip(clip.sample_count, clip.rate, rate_); !error.ok()) {
+        return error;
+    }
+    std::size_t covered = 0;
+    if (Error error = check_stored_clip(clip, covered); !error.ok()) {
+        return error;
+    }
+    return write_entry(clip.block_sizes, clip.bytes.first(covered), summarise(clip, covered),
+                       clip.rate, summary);
+}
+
+Error ArchivePacker::write_entry(std::span<const std::int16_t> block_sizes,
+                                 std::span<const std::uint8_t> bytes, const ClipSummary& stored,
+                                 std::uint32_t rate, ClipSummary* summary) {
+    if (Error error = writer_.add_entry(layout_.entry_ids[added_], block_sizes, bytes);
         !error.ok()) {
         return error;
     }
     ++added_;
     rate_ = rate;
-    stored_samples_ += entry.sample_count;
+    stored_samples_ += stored.stored_samples;
     if (summary != nullptr) {
-        *summary = summarise(entry, samples.size());
+        *summary = stored;
     }
     return {};
+}
+
+void ArchivePacker::release_buffers() {
+    levels_ = {};
+    block_sizes_ = {};
+    bytes_ = {};
 }
 
 Error ArchivePacker::finish() {

@@ -2,7 +2,8 @@
 // Packs clips of 16-bit samples into one archive, written to a byte sink as
 // they come: the number of clips is known before the first, so each clip is
 // checked, encoded and written when it is added, and only one is ever held
-// in memory.
+// in memory: the buffers it is encoded in are kept for the next, so they are
+// as large as the largest clip so far.
 //
 // All clips share the first clip's sample rate and fit in 65535 blocks of
 // 1024 samples. Errors concern the clip or the archive and have no subject:
@@ -10,8 +11,10 @@
 
 #include "archive/archive_writer.hpp"
 #include "archive/byte_sink.hpp"
+#include "archive/scratch_buffer.hpp"
 #include "codec/block_encoder.hpp"
 #include "common/error.hpp"
+#include "pack/stored_clip.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +39,9 @@ struct ClipSummary {
 
 // How `entry`, encoded from `input_samples` samples, was stored.
 ClipSummary summarise(const EncodedEntry& entry, std::uint64_t input_samples);
+ClipSummary summarise(const EncodedCounts& counts, std::uint64_t input_samples);
+// How a copied clip is stored: as it was, its blocks counted from their sizes.
+ClipSummary summarise(const StoredClip& clip, std::size_t covered_bytes);
 
 // Why a clip of `sample_count` samples at `rate` cannot join an archive whose
 // clips so far are at `archive_rate` (0 before the first); ok() when it can.
@@ -61,16 +67,31 @@ class ArchivePacker {
     Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
                    ClipSummary* summary = nullptr);
 
+    // Writes the next clip as it is stored elsewhere (see stored_clip.hpp),
+    // after the same checks and check_stored_clip.
+    Error add_stored_clip(const StoredClip& clip, ClipSummary* summary = nullptr);
+
     // Completes the archive once every clip was added.
     Error finish();
+
+    // Lets go of the buffers kept for encoding (the next clip takes new ones).
+    void release_buffers();
 
     std::size_t clips_added() const { return added_; }
     std::uint64_t stored_samples() const { return stored_samples_; }
     std::uint64_t size() const { return writer_.size(); }
 
   private:
+    // Writes the next entry and counts it.
+    Error write_entry(std::span<const std::int16_t> block_sizes,
+                      std::span<const std::uint8_t> bytes, const ClipSummary& stored,
+                      std::uint32_t rate, ClipSummary* summary);
+
     archive::ArchiveTemplate layout_;
     archive::ArchiveWriter writer_;
+    archive::ScratchBuffer<std::uint8_t> levels_;
+    archive::ScratchBuffer<std::int16_t> block_sizes_;
+    archive::ScratchBuffer<std::uint8_t> bytes_;
     std::size_t added_ = 0;
     std::uint32_t rate_ = 0;
     std::uint64_t stored_samples_ = 0;

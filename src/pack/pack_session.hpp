@@ -33,6 +33,11 @@ class PackSession {
     Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
                    ClipSummary* summary = nullptr);
 
+    // Keeps one more clip as it is stored elsewhere (see stored_clip.hpp),
+    // after the same checks and check_stored_clip; its sizes and bytes are
+    // copied.
+    Error add_stored_clip(const StoredClip& clip, ClipSummary* summary = nullptr);
+
     // Writes the archive of every clip added so far to `sink` (empty).
     Error write_to(archive::ByteSink& sink) const;
 
@@ -40,6 +45,12 @@ class PackSession {
     std::uint64_t stored_samples() const { return stored_samples_; }
 
   private:
+    // Why one more clip at `rate` of `sample_count` samples cannot be added.
+    Error check_next(std::uint64_t sample_count, std::uint32_t rate) const;
+    // Keeps `clip` and counts it.
+    void keep(EncodedEntry clip, std::uint32_t rate, const ClipSummary& stored,
+              ClipSummary* summary);
+
     std::optional<archive::ArchiveTemplate> like_;
     std::vector<EncodedEntry> clips_;
     std::uint32_t rate_ = 0;

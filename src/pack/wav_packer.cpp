@@ -3,10 +3,13 @@
 #include "archive/archive_layout.hpp"
 #include "pack/archive_output.hpp"
 #include "pack/like_archive.hpp"
+#include "pack/wav_read_ahead.hpp"
 #include "wav/wav_reader.hpp"
 
 #include <cinttypes>
 #include <cstdio>
+#include <optional>
+#include <thread>
 #include <utility>
 
 namespace pev::pack {
@@ -30,6 +33,13 @@ LayoutResult read_layout(const PackRequest& request, Error& error) {
     return layout;
 }
 
+bool reads_ahead(const PackRequest& request) {
+    if (request.threads == 1 || request.inputs.size() < 2) {
+        return false;
+    }
+    return request.threads >= 2 || std::thread::hardware_concurrency() > 1;
+}
+
 } // namespace
 
 PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progress) {
@@ -47,8 +57,26 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             return error;
         }
         ArchivePacker packer(sink, std::move(layout.layout));
+        std::optional<WavReadAhead> ahead;
+        if (reads_ahead(request)) {
+            ahead.emplace(request.inputs);
+        }
         for (const std::string& name : request.inputs) {
-            const wav::WavReadResult read = wav::read_wav_file(name);
+            std::optional<wav::WavReadResult> ready;
+            if (ahead) {
+                ready = ahead->take();
+            }
+            if (!ready) {
+                // A large file is read alone, and the buffers the clips before
+                // it were encoded in are let go first: its bytes, its samples
+                // and its encoding never meet them, so peak memory is set by
+                // the largest clip alone.
+                if (file_size_or_max(name) > kReadAheadMaxFileBytes) {
+                    packer.release_buffers();
+                }
+                ready = wav::read_wav_file(name);
+            }
+            wav::WavReadResult& read = *ready;
             if (!read.ok()) {
                 error = error_about(ErrorCode::wav_refused, name);
                 error.detail = read.error;
@@ -68,6 +96,9 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             }
             if (progress.packed) {
                 progress.packed(name, clip);
+            }
+            if (ahead) {
+                ahead->give_back(std::move(read.clip.samples));
             }
         }
         outcome.clips = packer.clips_added();

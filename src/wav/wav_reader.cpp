@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -179,6 +181,35 @@ std::string check_format(const Format& format) {
     return "";
 }
 
+// The samples of a data chunk, read as little-endian pairs of bytes; lets
+// the sample vector be filled as it is allocated, with no zeroing first.
+class SampleIterator {
+  public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = std::int16_t;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const std::int16_t*;
+    using reference = std::int16_t;
+
+    SampleIterator() = default;
+    explicit SampleIterator(const std::uint8_t* at) : at_(at) {}
+
+    std::int16_t operator*() const { return static_cast<std::int16_t>(at_[0] | (at_[1] << 8)); }
+    SampleIterator& operator++() {
+        at_ += 2;
+        return *this;
+    }
+    SampleIterator operator++(int) {
+        SampleIterator before = *this;
+        at_ += 2;
+        return before;
+    }
+    bool operator==(const SampleIterator& other) const { return at_ == other.at_; }
+
+  private:
+    const std::uint8_t* at_ = nullptr;
+};
+
 WavReadResult refuse(std::string error) {
     WavReadResult result;
     result.error = std::move(error);
@@ -187,7 +218,7 @@ WavReadResult refuse(std::string error) {
 
 } // namespace
 
-WavReadResult parse_wav(std::span<const std::uint8_t> bytes) {
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse) {
     if (bytes.size() >= 4 && has_tag(bytes, 0, "RIFX")) {
         return refuse("it is a big-endian RIFX file, not a WAV file");
     }
@@ -230,27 +261,42 @@ WavReadResult parse_wav(std::span<const std::uint8_t> bytes) {
         result.clip.warnings.push_back("its data ends in half a sample; that last byte is ignored");
     }
     result.clip.sample_rate = format.rate;
-    result.clip.samples.resize(data.present / 2);
-    for (std::size_t i = 0; i < result.clip.samples.size(); ++i) {
-        result.clip.samples[i] = static_cast<std::int16_t>(load_u16le(bytes, data.offset + 2 * i));
-    }
+    const Bytes samples = bytes.subspan(data.offset, data.present - data.present % 2);
+    result.clip.samples = std::move(reuse);
+    result.clip.samples.assign(SampleIterator(samples.data()),
+                               SampleIterator(samples.data() + samples.size()));
     return result;
 }
 
 WavReadResult read_wav_file(const std::string& path) {
+    WavReadBuffers buffers;
+    return read_wav_file(path, buffers);
+}
+
+WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers) {
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
         return refuse("cannot open it: " + std::generic_category().message(errno));
     }
-    std::vector<std::uint8_t> bytes;
+    // Not a vector: the bytes are read over at once, so zeroing them first
+    // would only cost time.
+    Bytes bytes;
     std::string error;
     const std::int64_t size = seek_to_end(file);
     if (size < 0 || !seek_to(file, 0)) {
         error = "cannot read it: it is not a seekable file";
     } else {
         try {
-            bytes.resize(static_cast<std::size_t>(size));
-            if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
+            const auto wanted = static_cast<std::size_t>(size);
+            if (wanted > buffers.capacity) {
+                buffers.bytes.reset();
+                buffers.capacity = 0;
+                buffers.bytes.reset(new std::uint8_t[wanted]);
+                buffers.capacity = wanted;
+            }
+            bytes = Bytes(buffers.bytes.get(), wanted);
+            if (!bytes.empty() &&
+                std::fread(buffers.bytes.get(), 1, bytes.size(), file) != bytes.size()) {
                 error = "cannot read it: " + std::generic_category().message(errno);
             }
         } catch (const std::bad_alloc&) {
@@ -263,7 +309,7 @@ WavReadResult read_wav_file(const std::string& path) {
     if (!error.empty()) {
         return refuse(std::move(error));
     }
-    return parse_wav(bytes);
+    return parse_wav(bytes, std::move(buffers.samples));
 }
 
 } // namespace pev::wav

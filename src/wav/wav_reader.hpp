@@ -6,7 +6,9 @@
 // are taken and a warning says so). Everything else is refused with a message
 // that says what the file is.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,10 +29,20 @@ struct WavReadResult {
 };
 
 // Parses a whole WAV file held in memory. Never reads outside `bytes` and
-// never holds more than bytes.size() bytes of samples.
-WavReadResult parse_wav(std::span<const std::uint8_t> bytes);
+// never holds more than bytes.size() bytes of samples. The samples go into
+// `reuse`, whose memory serves again when it is large enough.
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse = {});
+
+// Memory kept from file to file by a caller that reads many: the file's
+// bytes (only grows), and a sample vector handed back for the next clip.
+struct WavReadBuffers {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t capacity = 0;
+    std::vector<std::int16_t> samples;
+};
 
 // Reads the file at `path` (a UTF-8 name) and parses it.
 WavReadResult read_wav_file(const std::string& path);
+WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers);
 
 } // namespace pev::wav

@@ -242,6 +242,26 @@ TEST(Wav2pev, BaseAlonePacksConsecutiveNumbersUpToTheFirstGap) {
               "Wav2pev: " + dir.file("w_0001.wav") + ": not found, so there is nothing to pack\n");
 }
 
+// All 9999 numbers, the last one included, and a 10000th is refused.
+TEST(Wav2pev, BaseAlonePacksAllOfBase0001ToBase9999) {
+    const TempDir dir;
+    char name[32];
+    for (int position = 1; position <= 9999; ++position) {
+        std::snprintf(name, sizeof name, "v_%04d.wav", position);
+        write_wav(dir.file(name), Samples{static_cast<std::int16_t>(position), 0}, 8000);
+    }
+    const Outcome packed = wav2pev({dir.file("v")});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_NE(packed.out.find("Packed: " + dir.file("v_9999.wav") + " ("), std::string::npos);
+    EXPECT_NE(packed.out.find("Packed 9999 clips, 19998 samples"), std::string::npos);
+
+    write_wav(dir.file("v_10000.wav"), Samples{1, 0}, 8000);
+    const Outcome refused = wav2pev({"--force", dir.file("v")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "Wav2pev: " + dir.file("v_10000.wav") + ": an archive holds at most 9999 clips\n");
+}
+
 TEST(Wav2pev, LikeKeepsIdsAndUnreadHeaderBytes) {
     const TempDir dir;
     pev::test::TestArchive old;

@@ -76,6 +76,56 @@ TEST(PackWavFiles, LikeArchiveOf9999Clips) {
     EXPECT_EQ(load_u16le(read_file(dir.file("new.pev")), 32 + 8 * 9998), 20000 + 9998);
 }
 
+// The next file read on a second thread changes nothing: the same archive,
+// the same progress in the same order, the same error at the same file.
+// Files large and small (only small ones are read ahead), one with a warning.
+TEST(PackWavFiles, ReadAheadPacksAsOneThreadDoes) {
+    const TempDir dir;
+    Bytes cut = test::wav_file_bytes(test::noise(90, 3), 8000);
+    cut.resize(cut.size() - 21); // the data chunk claims more than is there
+    write_file(dir.file("cut.wav"), cut);
+    write_file(dir.file("large.wav"), test::wav_file_bytes(test::noise(600001, 4), 8000));
+    for (int i = 0; i < 6; ++i) {
+        write_file(dir.file("s" + std::to_string(i) + ".wav"),
+                   test::wav_file_bytes(test::noise(1000 + 977 * i, i), 8000));
+    }
+    const std::vector<std::string> good = {
+        dir.file("s0.wav"),    dir.file("cut.wav"), dir.file("s1.wav"), dir.file("large.wav"),
+        dir.file("s2.wav"),    dir.file("s3.wav"),  dir.file("s4.wav"), dir.file("large.wav"),
+        dir.file("large.wav"), dir.file("s5.wav")};
+    std::vector<std::string> failing(good.begin(), good.begin() + 3);
+    failing.push_back(dir.file("missing.wav"));
+    failing.push_back(dir.file("s2.wav"));
+
+    for (const auto& inputs : {good, failing}) {
+        std::string runs[2];
+        for (const unsigned threads : {1u, 2u}) {
+            std::string& run = runs[threads - 1];
+            PackProgress progress;
+            progress.warning = [&run](const std::string& file, const std::string& warning) {
+                run.append("warning ").append(file).append(": ").append(warning).append("\n");
+            };
+            progress.packed = [&run](const std::string& file, const ClipSummary& clip) {
+                run.append(packed_clip_line(file, clip)).append("\n");
+            };
+            PackRequest request{dir.file("out.pev"), inputs, std::nullopt, true};
+            request.threads = threads;
+            const PackOutcome outcome = pack_wav_files(request, progress);
+            run.append(cli::pack_error_text(outcome.error)).append("\n");
+            if (outcome.ok()) {
+                const Bytes archive = read_file(dir.file("out.pev"));
+                run.append(archive.begin(), archive.end());
+                std::filesystem::remove(dir.file("out.pev"));
+            }
+        }
+        EXPECT_EQ(runs[1], runs[0]);
+        EXPECT_NE(runs[0].find("warning"), std::string::npos);
+        // Nothing is left of the failed runs: only the 8 inputs remain.
+        const auto files = std::filesystem::directory_iterator(dir.path());
+        EXPECT_EQ(std::distance(begin(files), end(files)), 8);
+    }
+}
+
 TEST(PackInputs, FolderGivesItsWavFilesInNameOrder) {
     const TempDir dir;
     std::filesystem::create_directories(dir.path() / "voices" / "sub.wav");

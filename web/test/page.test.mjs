@@ -23,11 +23,12 @@ after(() => context?.close());
 
 const rowText = (position) => page.locator(`#clips tbody tr[data-position="${position}"]`);
 const visiblePositions = () =>
-    page.$$eval('#clips tbody tr:not([hidden])', (rows) => rows.map((row) => Number(row.dataset.position)));
+    page.$$eval('#clips tbody tr[data-position]', (rows) => rows.map((row) => Number(row.dataset.position)));
 
 test('opens the demo archive from disk in a worker and lists its clips as the packer counts them', async () => {
     assert.equal(await t.openArchive(page, t.demo), 'Opened “demo.pev”.');
     assert.equal(await page.getAttribute('html', 'data-engine'), 'worker');
+    await t.scanned(page);
     // The packer's own count of each clip, packing Pev2wav's files again.
     const packed = t.run(native.dir, 'Wav2pev', '--like', 'demo.pev', 'again', ...[1, 2, 3].map((n) => `demo_000${n}.wav`));
     const expected = [...packed.matchAll(/\((\d+) samples, \d+ blocks: (\d+) silent, (\d+) raw, (\d+) delta/g)];
@@ -41,28 +42,39 @@ test('opens the demo archive from disk in a worker and lists its clips as the pa
     }
     assert.match(await page.textContent('#summary'), /^3 clips · 22050 Hz · 15\.704 s · 233360 bytes/);
     await page.waitForFunction(() => document.querySelectorAll('canvas[data-drawn]').length === 3);
-    await page.screenshot({ path: process.env.PEV_WEB_SCREENSHOT || join(t.scratch(), 'page.png') });
 });
 
-test('filters the table by position or id', async () => {
-    for (const [filter, positions] of [['3', [3]], ['0', [1]], ['2', [2, 3]], ['1-2', [1, 2, 3]], ['', [1, 2, 3]]]) {
+test('filters the table by position, or by id when asked, and sorts it by any column', async () => {
+    // The demo's ids are 0, 1, 2.
+    const cases = [['3', [3]], ['2', [2]], ['1-2', [1, 2]], ['id:2', [3]], ['ID: 0-1', [1, 2]], ['', [1, 2, 3]], ['abc', [1, 2, 3]]];
+    for (const [filter, positions] of cases) {
         await page.fill('#filter', filter);
         assert.deepEqual(await visiblePositions(), positions, `filter "${filter}"`);
+        assert.equal(await page.textContent('#download-all'), positions.length < 3 ? 'Download shown (ZIP)' : 'Download all (ZIP)');
     }
-    await page.fill('#filter', 'abc');
-    assert.deepEqual(await visiblePositions(), [1, 2, 3]);
-    assert.match(await page.textContent('#shown'), /Type positions or ids/);
+    await page.fill('#filter', '2-3');
+    const shown = await t.download(page, () => page.click('#download-all'));
+    assert.deepEqual(Object.keys(unzipSync(shown.bytes)), ['demo_0002.wav', 'demo_0003.wav']);
     await page.fill('#filter', '');
+    for (const [column, clicks, positions] of [['duration', 1, [2, 1, 3]], ['duration', 1, [3, 1, 2]], ['position', 1, [1, 2, 3]]]) {
+        for (let i = 0; i < clicks; ++i) {
+            await page.click(`th[data-key="${column}"] button`);
+        }
+        assert.deepEqual(await visiblePositions(), positions, column);
+    }
 });
 
-test('plays a clip and stops it, by keyboard, without errors', async () => {
+test('plays a clip and stops it by keyboard, moving between clips with the arrows', async () => {
+    await rowText(1).locator('canvas').focus();
+    await page.keyboard.press('ArrowDown');
+    assert.equal(await page.evaluate(() => document.activeElement.closest('tr').dataset.position), '2');
+    await page.keyboard.press(' ');
     const play = rowText(2).locator('button.play');
-    await play.focus();
-    await page.keyboard.press('Enter');
     await page.waitForFunction(() => document.querySelector('tr[data-position="2"] .play').ariaPressed === 'true');
+    assert.equal(await play.getAttribute('aria-label'), 'Stop clip 2');
     assert.equal(await page.evaluate(() => audio.state), 'running');
-    await page.keyboard.press('Enter');
-    assert.equal(await play.getAttribute('aria-pressed'), 'false');
+    await page.keyboard.press(' ');
+    assert.equal(await play.getAttribute('aria-label'), 'Play clip 2');
     assert.deepEqual(page.errors, []);
 });
 
@@ -85,43 +97,89 @@ test('downloads a clip and every clip as a ZIP, byte for byte as Pev2wav writes 
         assert.ok(native.wav(n + 1).equals(files[name]), name);
     }
     assert.ok((await page.evaluate(() => progressSeen)).includes('3/3'));
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'download-all');
     await page.waitForSelector('#progress-area', { state: 'hidden' });
     assert.equal(await page.textContent('#message'), 'Saved demo.zip: 3 WAV files.');
 });
 
-test('refuses WAV files the packer refuses, saying why, and leaves the archive as it was', async () => {
-    const cases = [
-        [{ channels: 2, frames: t.tone(2000) }, 'it is 16-bit stereo PCM; only 16-bit mono PCM can be packed'],
-        [{ bits: 8, frames: t.tone(1000) }, 'it is 8-bit mono PCM; only 16-bit mono PCM can be packed'],
-        [{ rate: 44100, frames: t.tone(1000) }, "its sample rate is 44100 Hz, but the archive's clips are at 22050 Hz"],
-    ];
-    for (const [format, reason] of cases) {
-        const message = await t.drop(page, 'tr[data-position="2"]', 'odd.wav', t.wavFile(format));
-        assert.equal(message, `Clip 2 was not replaced by “odd.wav”: ${reason}.`);
-    }
+test('refuses a file that is no sound, at its row too, and leaves the archive as it was', async () => {
     const notWav = await t.drop(page, 'tr[data-position="1"]', 'notes.txt', Buffer.from('just text'));
-    assert.match(notWav, /^Clip 1 was not replaced by “notes.txt”: it is not a RIFF file/);
+    assert.match(notWav, /^Clip 1 was not replaced by “notes.txt”: it is not a RIFF file.*; nor can this browser decode it as sound\.$/);
+    assert.match(await rowText(1).locator('.note').textContent(), /^Not replaced by “notes.txt”/);
     assert.equal(await rowText(2).locator('td').nth(3).innerText(), '103248');
     assert.ok(await page.isDisabled('#download-archive'));
 });
 
 test('replaces a clip by a dropped WAV file and saves the archive Wav2pev --like packs', async () => {
     const message = await t.drop(page, 'tr[data-position="2"]', 'new.wav', replacement);
-    assert.match(message, /^Clip 2 now holds “new.wav”\./);
+    assert.equal(message, 'Clip 2 now holds “new.wav”. Packing re-quantises a clip to the archive\'s 256 levels. ' +
+        'Use Download archive to save the new archive. Clip 2: 30001 samples + 1 sample repeating the last, for its odd length.');
     // An odd length gets one more sample, as the packer does.
+    await t.scanned(page);
     assert.equal(await rowText(2).locator('td').nth(3).innerText(), '30002');
+    assert.match(await page.textContent('#summary'), /changed, not saved yet$/);
+
+    // Another archive, or leaving, would lose the change: the page asks.
+    const dialogs = [];
+    page.on('dialog', (dialog) => dialogs.push(dialog.type()) && dialog.dismiss());
+    await page.setInputFiles('#archive-input', t.demo);
+    await page.waitForFunction(() => /was not opened/.test(document.querySelector('#message').textContent));
+    assert.deepEqual(dialogs, ['confirm']);
+    const leaving = () => page.evaluate(() => !window.dispatchEvent(new Event('beforeunload', { cancelable: true })));
+    assert.ok(await leaving(), 'leaving is questioned');
 
     const saved = await t.download(page, () => page.click('#download-archive'));
     assert.equal(saved.name, 'demo.pev');
     t.run(native.dir, 'Wav2pev', '--like', 'demo.pev', 'packed', 'demo_0001.wav', 'new.wav', 'demo_0003.wav');
     assert.ok(saved.bytes.equals(readFileSync(join(native.dir, 'packed.pev'))));
+    assert.doesNotMatch(await page.textContent('#summary'), /not saved/);
+    assert.ok(!(await leaving()), 'leaving a saved archive is not questioned');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'download-archive');
+    page.removeAllListeners('dialog');
     assert.deepEqual(page.errors, []);
+});
+
+test('converts a stereo 48 kHz recording to the archive\'s rate in mono, packed as pev test accepts', async () => {
+    const stereo = t.wavFile({ rate: 48000, channels: 2, frames: t.tone(96000) });
+    writeFileSync(join(native.dir, 'phone.wav'), stereo);
+    const before = await page.textContent('#message');
+    const [chooser] = await Promise.all([page.waitForEvent('filechooser'), rowText(3).locator('button.replace').click()]);
+    await chooser.setFiles(join(native.dir, 'phone.wav'));
+    await page.waitForFunction((old) => document.querySelector('#message').textContent !== old, before);
+    const message = await page.textContent('#message');
+    // The row was made anew; the focus is on its Replace button again.
+    assert.equal(await page.evaluate(() => document.activeElement.getAttribute('aria-label')), 'Replace clip 3 with a recording');
+    assert.match(message, /^Clip 3 now holds “phone.wav”\..* Clip 3: 48 kHz 16-bit stereo WAV → 22050 Hz mono\./);
+    assert.match(await rowText(3).locator('.note').textContent(), /^Now holds “phone.wav” \(48 kHz 16-bit stereo WAV → 22050 Hz mono[;)]/);
+    await t.scanned(page);
+    assert.equal(await rowText(3).locator('td').nth(3).innerText(), '22050'); // one second
+    const saved = await t.download(page, () => page.click('#download-archive'));
+    writeFileSync(join(native.dir, 'converted.pev'), saved.bytes);
+    t.run(native.dir, 'pev', 'test', 'converted.pev');
+});
+
+test('replaces the clips that several dropped files are named after, once confirmed', async () => {
+    let asked = '';
+    page.once('dialog', (dialog) => (asked = dialog.message()) && dialog.accept());
+    const files = [['demo_0003.wav', replacement], ['demo_0001.wav', t.wavFile({ frames: t.tone(5000) })], ['readme.txt', Buffer.from('x')]];
+    const message = await t.dropFiles(page, 'main', files);
+    assert.match(message, /^Clips 1, 3 now hold the recordings dropped\./);
+    assert.match(asked, /clip 1 ← demo_0001.wav\n.*clip 3 ← demo_0003.wav[^]*not named after a clip: readme.txt/);
+    await t.scanned(page);
+    assert.deepEqual(await page.$$eval('#clips tbody tr[data-position] td:nth-child(4)', (cells) => cells.map((c) => c.textContent)),
+        ['5000', '30002', '30002']);
+});
+
+test('has no WCAG 2 A or AA violations that axe-core finds', async () => {
+    assert.deepEqual(await t.axeViolations(page), []);
 });
 
 test('opens a damaged archive with the sound clips usable, and refuses files that are no archives', async () => {
     const demoBytes = readFileSync(t.demo);
-    const cut = await t.drop(page, 'main', 'cut.pev', demoBytes.subarray(0, 200000));
-    assert.equal(cut, 'Opened “cut.pev”, which is damaged: 1 clip cannot be decoded (marked below); the others can be used.');
+    page.on('dialog', (dialog) => dialog.accept()); // the changes above are let go
+    await t.drop(page, 'main', 'cut.pev', demoBytes.subarray(0, 200000));
+    await page.waitForFunction(() => /damaged/.test(document.querySelector('#message').textContent));
+    assert.equal(await page.textContent('#message'), 'Opened “cut.pev”, which is damaged: 1 clip cannot be decoded (marked in the table); the others can be used.');
     assert.match(await rowText(3).innerText(), /Cannot be decoded: its stored bytes/);
     assert.ok(await rowText(3).locator('button.play').isDisabled());
     const first = await t.download(page, () => rowText(1).locator('button.download').click());
@@ -137,7 +195,17 @@ test('opens a damaged archive with the sound clips usable, and refuses files tha
     t.run(native.dir, 'Wav2pev', '--like', 'cut.pev', 'repaired', 'demo_0001.wav', 'demo_0002.wav', 'new.wav');
     assert.ok(repaired.bytes.equals(readFileSync(join(native.dir, 'repaired.pev'))));
 
+    await t.scanned(page);
+
+    // Every clip cut away: nothing to play, save or replace.
+    await t.drop(page, 'main', 'stub.pev', demoBytes.subarray(0, 60));
+    await page.waitForFunction(() => /none of its 3 clips/.test(document.querySelector('#message').textContent));
+    assert.match(await page.textContent('#summary'), /no clip can be decoded/);
+    assert.ok(await page.isDisabled('#download-all'));
+    assert.ok(await rowText(1).locator('button.replace').isDisabled());
+
     const refused = [
+        ['short.pev', Buffer.from('PEVPAC\0\0\0\0'), '“short.pev” is damaged: it ends inside its 32-byte header (10 bytes), so it was probably cut short.'],
         ['table.pev', demoBytes.subarray(0, 40), '“table.pev” is damaged: the file ends inside its table of clips'],
         ['photo.png', Buffer.from('\x89PNG\r\n\x1a\n not a voice archive'), '“photo.png” is not a voice archive'],
         ['empty.pev', Buffer.alloc(0), '“empty.pev” is not a voice archive'],
@@ -147,5 +215,5 @@ test('opens a damaged archive with the sound clips usable, and refuses files tha
         assert.equal(await page.getAttribute('#message', 'role'), 'alert');
     }
     // The archive open before stays open.
-    assert.equal(await page.textContent('#archive-name'), 'cut.pev');
+    assert.equal(await page.textContent('#archive-name'), 'stub.pev');
 });

@@ -2,7 +2,7 @@
 // the native programs' files to compare with, and WAV files to drop.
 
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync } from 'node:fs';
+import { copyFileSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -17,9 +17,11 @@ export function scratch() {
     return mkdtempSync(join(tmpdir(), 'pev-web-'));
 }
 
-// A fresh profile each time, so nothing carries over between runs.
+// A fresh profile each time, so nothing carries over between runs. The
+// save picker is taken away: a test cannot answer its dialog, and the page
+// then saves as a download.
 export async function launch(options = {}) {
-    return chromium.launchPersistentContext(scratch(), {
+    const context = await chromium.launchPersistentContext(scratch(), {
         executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
         headless: true,
         acceptDownloads: true,
@@ -29,6 +31,8 @@ export async function launch(options = {}) {
             '--autoplay-policy=no-user-gesture-required'],
         ...options,
     });
+    await context.addInitScript(() => delete window.showSaveFilePicker);
+    return context;
 }
 
 // A page whose errors (thrown, or logged as errors) are collected.
@@ -50,19 +54,38 @@ export async function openArchive(page, file) {
 }
 
 // Drops `bytes` as a file named `name` on the element `selector`, as a
-// person dragging it there would.
+// person dragging it there would; more files as [[name, bytes], ...].
 export async function drop(page, selector, name, bytes) {
+    return dropFiles(page, selector, [[name, bytes]]);
+}
+
+export async function dropFiles(page, selector, files) {
     const before = await page.textContent('#message');
-    await page.evaluate(({ selector, name, bytes }) => {
+    const encoded = files.map(([name, bytes]) => [name, Buffer.from(bytes).toString('base64')]);
+    await page.evaluate(({ selector, encoded }) => {
         const data = new DataTransfer();
-        data.items.add(new File([new Uint8Array(bytes)], name));
+        for (const [name, base64] of encoded) {
+            data.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
+        }
         const target = document.querySelector(selector);
         for (const type of ['dragenter', 'dragover', 'drop']) {
             target.dispatchEvent(new DragEvent(type, { bubbles: true, cancelable: true, dataTransfer: data }));
         }
-    }, { selector, name, bytes: [...bytes] });
+    }, { selector, encoded });
     await page.waitForFunction((old) => document.querySelector('#message').textContent !== old, before);
     return page.textContent('#message');
+}
+
+// Waits until every clip's sizes and waveform are in.
+export async function scanned(page) {
+    await page.waitForSelector('#archive[data-scanned="true"]', { state: 'attached' });
+}
+
+// axe-core's WCAG 2 A and AA rules on the page as it is.
+export async function axeViolations(page) {
+    await page.addScriptTag({ path: join(root, 'web/node_modules/axe-core/axe.min.js') });
+    const result = await page.evaluate(() => axe.run(document, { runOnly: ['wcag2a', 'wcag2aa'] }));
+    return result.violations.map((violation) => `${violation.id}: ${violation.nodes.map((node) => node.target).join(' ')}`);
 }
 
 export async function download(page, click) {
@@ -72,7 +95,7 @@ export async function download(page, click) {
 
 // Runs a native program in `dir`; returns what it printed.
 export function run(dir, program, ...args) {
-    return execFileSync(join(buildDir, program), args, { cwd: dir, encoding: 'utf8' });
+    return execFileSync(join(buildDir, program), args, { cwd: dir, encoding: 'utf8', maxBuffer: 1 << 26 });
 }
 
 // The demo archive and the WAV files Pev2wav writes for it, in a scratch
@@ -103,6 +126,22 @@ export function wavFile({ rate = 22050, channels = 1, bits = 16, frames }) {
     header.write('data', 36);
     header.writeUInt32LE(data.length, 40);
     return Buffer.concat([header, data]);
+}
+
+// An archive of `count` clips packed by Wav2pev from WAV files made here
+// (clip n has 1000 + 37 n % 3000 samples of a warbling tone); returns its
+// folder.
+export function packedArchive(name, count) {
+    const dir = scratch();
+    const names = [];
+    for (let n = 1; n <= count; ++n) {
+        const frames = Array.from({ length: 1000 + ((37 * n) % 3000) },
+            (_, i) => Math.round(14000 * Math.sin(i / 2) * Math.abs(Math.sin(i / (200 + (n % 300)) + n))));
+        names.push(`in_${n}.wav`);
+        writeFileSync(join(dir, names.at(-1)), wavFile({ frames }));
+    }
+    run(dir, 'Wav2pev', name, ...names);
+    return dir;
 }
 
 export function tone(length) {

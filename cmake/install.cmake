@@ -6,11 +6,14 @@
 # takes).
 include(CMakePackageConfigHelpers)
 
-set(pev_programs Pev2wav Wav2pev)
-if(TARGET pev_tool)
-    list(APPEND pev_programs pev_tool)
+if(PEV_BUILD_PROGRAMS)
+    set(pev_programs Pev2wav Wav2pev)
+    if(TARGET pev_tool)
+        list(APPEND pev_programs pev_tool)
+    endif()
+    install(TARGETS ${pev_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+            COMPONENT programs)
 endif()
-install(TARGETS ${pev_programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
 
 install(TARGETS pev_shared pev_static EXPORT pevTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libraries

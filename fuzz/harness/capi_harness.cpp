@@ -101,6 +101,52 @@ std::string check_wav(const pev_archive* archive, std::size_t index, const Sampl
     return {};
 }
 
+// The streaming reader gives exactly `samples`: read in uneven pieces from
+// the start, then after seeks to the end, the middle and an odd place.
+std::string check_stream(const pev_archive* archive, std::size_t index, const Samples& samples) {
+    pev_reader* opened = nullptr;
+    if (pev_reader_open(archive, index, &opened) != PEV_OK) {
+        return "no reader for sound clip " + std::to_string(index);
+    }
+    const std::unique_ptr<pev_reader, void (*)(pev_reader*)> reader(opened, pev_reader_close);
+    std::uint64_t length = 0;
+    if (pev_reader_length(reader.get(), &length) != PEV_OK || length != samples.size()) {
+        return "the reader's length differs from the decoded count";
+    }
+    Samples piece(1500 + kGuard);
+    const auto compare_from = [&](std::uint64_t at, std::size_t size) -> std::string {
+        std::size_t got = 0;
+        std::fill(piece.begin(), piece.end(), kFill);
+        if (pev_reader_read(reader.get(), piece.data(), size, &got) != PEV_OK ||
+            got != std::min<std::uint64_t>(size, length - at) ||
+            !std::equal(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(got),
+                        samples.begin() + static_cast<std::ptrdiff_t>(at)) ||
+            std::any_of(piece.begin() + static_cast<std::ptrdiff_t>(size), piece.end(),
+                        [](std::int16_t s) { return s != kFill; })) {
+            return "streamed samples from " + std::to_string(at) + " differ";
+        }
+        return {};
+    };
+    std::uint64_t at = 0;
+    for (std::size_t size = 1; at < length; size = size * 3 % 1499 + 1) {
+        if (std::string broken = compare_from(at, size); !broken.empty()) {
+            return broken;
+        }
+        at = std::min<std::uint64_t>(length, at + size);
+    }
+    for (const std::uint64_t to : {length, length / 2, length / 3 + 1}) {
+        if (to > length || pev_reader_seek(reader.get(), to) != PEV_OK) {
+            continue;
+        }
+        if (std::string broken = compare_from(to, 1500); !broken.empty()) {
+            return broken;
+        }
+    }
+    return pev_reader_seek(reader.get(), length + 1) == PEV_ERR_INVALID_ARGUMENT
+               ? ""
+               : "a seek past the end was taken";
+}
+
 std::string check_clip(const pev_archive* archive, std::size_t index, std::uint32_t rate,
                        Samples& samples) {
     pev_clip_info info{};
@@ -109,9 +155,11 @@ std::string check_clip(const pev_archive* archive, std::size_t index, std::uint3
     }
     if (info.problem != PEV_OK) {
         std::size_t size = 7;
+        pev_reader* reader = nullptr;
         if (!is_clip_problem(info.problem) || info.sample_count != 0 ||
             pev_decode_clip(archive, index, nullptr, 0, &size) != info.problem ||
-            pev_decode_clip_wav(archive, index, nullptr, 0, &size) != info.problem || size != 7) {
+            pev_decode_clip_wav(archive, index, nullptr, 0, &size) != info.problem || size != 7 ||
+            pev_reader_open(archive, index, &reader) != info.problem || reader != nullptr) {
             return "refused clip " + std::to_string(index) + " was not refused the same everywhere";
         }
         return {};
@@ -122,6 +170,9 @@ std::string check_clip(const pev_archive* archive, std::size_t index, std::uint3
     }
     if (std::string broken = check_samples(archive, index, info.sample_count, samples);
         !broken.empty()) {
+        return broken;
+    }
+    if (std::string broken = check_stream(archive, index, samples); !broken.empty()) {
         return broken;
     }
     return check_wav(archive, index, samples, rate);
@@ -187,12 +238,66 @@ std::string check_repack(const pev_archive* archive, std::span<const std::uint8_
     return {};
 }
 
+// Bytes in memory read through callbacks that bring at most 7 bytes a call.
+std::int64_t read_a_little(void* user, std::uint64_t offset, void* buffer, std::size_t size) {
+    const auto& bytes = *static_cast<std::span<const std::uint8_t>*>(user);
+    const std::size_t count = std::min<std::size_t>({size, 7, bytes.size() - offset});
+    std::memcpy(buffer, bytes.data() + offset, count);
+    return static_cast<std::int64_t>(count);
+}
+
+// The archive through callbacks opens alike and describes its clips alike.
+std::string check_callbacks(const pev_archive* archive, std::span<const std::uint8_t> bytes,
+                            pev_status memory_status, std::size_t count) {
+    pev_archive* opened = nullptr;
+    const pev_status status = pev_open_callbacks(read_a_little, bytes.size(), &bytes, &opened);
+    const Archive through(opened, pev_close);
+    if (status != memory_status) {
+        return "through callbacks, opening gave " + std::to_string(status);
+    }
+    for (std::size_t i = 0; i < std::min<std::size_t>(count, 4); ++i) {
+        pev_clip_info expected{};
+        pev_clip_details details{};
+        details.struct_size = sizeof details;
+        if (pev_get_clip_info(archive, i, &expected) != PEV_OK ||
+            pev_get_clip_details(through.get(), i, &details) != PEV_OK ||
+            details.sample_count != expected.sample_count || details.problem != expected.problem ||
+            details.stored_bytes != expected.stored_bytes) {
+            return "clip " + std::to_string(i) + " differs through callbacks";
+        }
+    }
+    return {};
+}
+
+// Any bytes given as a WAV file are read or refused with a reason.
+std::string check_wav_input(std::span<const std::uint8_t> bytes) {
+    pev_wav* wav = nullptr;
+    const pev_status status = pev_wav_read(bytes.data(), bytes.size(), &wav);
+    const std::unique_ptr<pev_wav, void (*)(pev_wav*)> owned(wav, pev_wav_free);
+    std::size_t count = 1;
+    const std::int16_t* samples = pev_wav_samples(wav, &count);
+    if (status == PEV_OK) {
+        return *pev_wav_refusal(wav) == '\0' && (count == 0 || samples != nullptr)
+                   ? ""
+                   : "an accepted WAV file has a refusal or no samples";
+    }
+    return status == PEV_ERR_WAV_REFUSED && *pev_wav_refusal(wav) != '\0' && count == 0
+               ? ""
+               : "a refused WAV file gave " + std::to_string(status) + " without a reason";
+}
+
 } // namespace
 
 std::string check_capi(std::span<const std::uint8_t> bytes) {
+    if (std::string broken = check_wav_input(bytes); !broken.empty()) {
+        return broken;
+    }
     pev_archive* opened = nullptr;
     const pev_status status = pev_open_memory(bytes.data(), bytes.size(), &opened);
     if (status != PEV_OK) {
+        if (std::string broken = check_callbacks(nullptr, bytes, status, 0); !broken.empty()) {
+            return broken;
+        }
         return is_open_error(status) && opened == nullptr
                    ? ""
                    : "opening gave " + std::to_string(status);
@@ -207,6 +312,10 @@ std::string check_capi(std::span<const std::uint8_t> bytes) {
     pev_clip_info info;
     if (pev_get_clip_info(archive.get(), count, &info) != PEV_ERR_CLIP_INDEX) {
         return "a clip past the last was described";
+    }
+    if (std::string broken = check_callbacks(archive.get(), bytes, PEV_OK, count);
+        !broken.empty()) {
+        return broken;
     }
     std::vector<Samples> clips;
     std::uint64_t spent = 0;

@@ -65,9 +65,11 @@ OpenResult ArchiveReader::open() {
     return OpenResult::ok;
 }
 
-void ArchiveReader::read_zero_filled(std::uint64_t offset, std::span<std::uint8_t> into) const {
-    const std::size_t got = source_.read_at(offset, into);
-    std::fill(into.begin() + static_cast<std::ptrdiff_t>(got), into.end(), std::uint8_t{0});
+ReadOutcome ArchiveReader::read_zero_filled(std::uint64_t offset,
+                                            std::span<std::uint8_t> into) const {
+    const ReadOutcome outcome = source_.read_some(offset, into);
+    std::fill(into.begin() + static_cast<std::ptrdiff_t>(outcome.got), into.end(), std::uint8_t{0});
+    return outcome;
 }
 
 // An entry is refused before any buffer for its bytes or samples is taken
@@ -104,7 +106,7 @@ ClipInfo ArchiveReader::inspect(std::size_t index, ClipBuffers& buffers) const {
         return clip;
     }
     const std::span<std::uint8_t> raw = buffers.size_bytes.take(table_bytes);
-    read_zero_filled(clip.row.data_offset, raw);
+    clip.table_read = read_zero_filled(clip.row.data_offset, raw);
     const std::span<std::int16_t> sizes = buffers.block_sizes.take(clip.row.block_count);
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const auto size = static_cast<std::int16_t>(load_u16le(raw, i * kBlockSizeFieldSize));

@@ -54,8 +54,16 @@ struct ClipInfo {
     // The stored sizes, in the ClipBuffers given to inspect(); empty when the
     // block-size table was refused before it was read.
     std::span<const std::int16_t> block_sizes;
+    // How reading the block-size table went: a source that held fewer bytes
+    // than it claimed (a file cut short after it was opened) reads as 0.
+    ReadOutcome table_read;
 
     bool ok() const { return problem == ClipProblem::none; }
+    bool table_read_whole() const { return table_read.got == block_sizes.size() * 2; }
+    // Where the compressed bytes begin in the archive.
+    std::uint64_t compressed_offset() const {
+        return row.data_offset + 2 * std::uint64_t{row.block_count};
+    }
     // The block-size table and the compressed bytes.
     std::uint64_t stored_bytes() const {
         return 2 * std::uint64_t{row.block_count} + measure.compressed_bytes;
@@ -74,6 +82,7 @@ class ArchiveReader {
     // The rate every clip is written at: nSamplesPerSec, 22050 when it is 0.
     std::uint32_t sample_rate() const;
     std::uint64_t archive_size() const { return source_.size(); }
+    const ByteSource& source() const { return source_; }
     // 0 unless the archive was opened.
     std::size_t clip_count() const { return rows_.empty() ? 0 : rows_.size() - 1; }
     const EntryRow& row(std::size_t index) const { return rows_[index]; }
@@ -98,7 +107,7 @@ class ArchiveReader {
     // Reads `into.size()` bytes at `offset`; what the source cannot supply
     // (a file cut short while it is read) reads as 0, so the output stays
     // deterministic.
-    void read_zero_filled(std::uint64_t offset, std::span<std::uint8_t> into) const;
+    ReadOutcome read_zero_filled(std::uint64_t offset, std::span<std::uint8_t> into) const;
     ClipProblem judge(const EntryRow& row, const EntryRow& next, const EntryMeasure& measure) const;
 
     const ByteSource& source_;

@@ -3,6 +3,7 @@
 #include "platform/files.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace pev::archive {
@@ -14,14 +15,24 @@ FileSource::FileSource(std::FILE* file) : file_(file) {
 }
 
 std::size_t FileSource::read_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    return read_some(offset, into).got;
+}
+
+ReadOutcome FileSource::read_some(std::uint64_t offset, std::span<std::uint8_t> into) const {
     if (file_ == nullptr || into.empty()) {
-        return 0;
+        return {};
     }
     const std::lock_guard<std::mutex> lock(mutex_);
+    errno = 0;
     if (!seek_to(file_, offset)) {
-        return 0;
+        return {0, errno};
     }
-    return std::fread(into.data(), 1, into.size(), file_);
+    const std::size_t got = std::fread(into.data(), 1, into.size(), file_);
+    // A short read at the end of the file is no error; a failed one keeps
+    // the system's reason, and the stream is made usable again.
+    const int error = got < into.size() && std::ferror(file_) != 0 ? errno : 0;
+    std::clearerr(file_);
+    return {got, error};
 }
 
 std::size_t MemorySource::read_at(std::uint64_t offset, std::span<std::uint8_t> into) const {

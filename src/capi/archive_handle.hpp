@@ -19,6 +19,8 @@ struct pev_archive {
     // One per clip, kUnknownCount until a decode has counted it. Threads
     // that race to count a clip store the same value.
     std::unique_ptr<std::atomic<std::uint64_t>[]> sample_counts;
+    // The system's reason for the last PEV_ERR_IO, for pev_last_os_error.
+    mutable std::atomic<int> last_os_error{0};
 
     static constexpr std::uint64_t kUnknownCount = ~std::uint64_t{0};
 

@@ -44,10 +44,12 @@ pev_status status_of(const Error& error) {
     case ErrorCode::out_of_memory:
         return PEV_ERR_NO_MEMORY;
     case ErrorCode::cannot_open:
-    case ErrorCode::not_a_regular_file:
-    case ErrorCode::cannot_read:
     case ErrorCode::cannot_list_folder:
         return PEV_ERR_CANNOT_OPEN;
+    case ErrorCode::not_a_regular_file:
+        return PEV_ERR_NOT_A_FILE;
+    case ErrorCode::cannot_read:
+        return PEV_ERR_IO;
     case ErrorCode::file_exists:
         return PEV_ERR_FILE_EXISTS;
     case ErrorCode::cannot_create:
@@ -60,8 +62,12 @@ pev_status status_of(const Error& error) {
     case ErrorCode::clip_refused:
         return status_of(error.problem);
     case ErrorCode::too_many_inputs:
-    case ErrorCode::too_many_numbered_inputs:
         return PEV_ERR_TOO_MANY_CLIPS;
+    case ErrorCode::wav_refused:
+        return PEV_ERR_WAV_REFUSED;
+    case ErrorCode::rate_zero:
+    case ErrorCode::rate_mismatch:
+        return PEV_ERR_INVALID_ARGUMENT;
     case ErrorCode::clip_too_long:
         return PEV_ERR_CLIP_TOO_LONG;
     case ErrorCode::like_count_mismatch:
@@ -70,14 +76,13 @@ pev_status status_of(const Error& error) {
         return PEV_ERR_LIKE_MISMATCH;
     case ErrorCode::archive_too_large:
         return PEV_ERR_ARCHIVE_TOO_LARGE;
+    // The packer's command-line inputs never reach the library.
     case ErrorCode::no_numbered_inputs:
+    case ErrorCode::too_many_numbered_inputs:
     case ErrorCode::folder_without_wavs:
-    case ErrorCode::wav_refused:
-    case ErrorCode::rate_zero:
-    case ErrorCode::rate_mismatch:
-        return PEV_ERR_INVALID_ARGUMENT;
+        return PEV_ERR_INTERNAL;
     }
-    return PEV_ERR_INVALID_ARGUMENT;
+    return PEV_ERR_INTERNAL;
 }
 
 } // namespace pev::capi
@@ -98,12 +103,18 @@ const char* pev_strerror(int status) {
         return "out of memory";
     case PEV_ERR_WRITER_FINISHED:
         return "the writer has already finished its archive";
+    case PEV_ERR_INTERNAL:
+        return "an internal error of the library";
     case PEV_ERR_CANNOT_OPEN:
         return "cannot open the file";
     case PEV_ERR_CANNOT_WRITE:
         return "cannot write the file";
     case PEV_ERR_FILE_EXISTS:
         return "the file already exists";
+    case PEV_ERR_NOT_A_FILE:
+        return "not a regular file";
+    case PEV_ERR_IO:
+        return "a read failed or came up short";
     case PEV_ERR_NOT_AN_ARCHIVE:
         return "not a voice archive";
     case PEV_ERR_TOO_MANY_CLIPS:
@@ -128,6 +139,8 @@ const char* pev_strerror(int status) {
         return "the archive would pass 4 GiB";
     case PEV_ERR_LIKE_MISMATCH:
         return "the clip count differs from the model archive's";
+    case PEV_ERR_WAV_REFUSED:
+        return "the WAV file cannot be packed";
     }
     return "unknown status";
 }

@@ -324,6 +324,109 @@ EntryMeasure measure_entry(std::span<const std::int16_t> block_sizes) {
     return measure;
 }
 
+namespace {
+
+void decode_one_block(const ByteSource& source, std::uint64_t position, std::int16_t size,
+                      SampleSink& sink) {
+    if (is_malformed_block_size(size)) {
+        return;
+    }
+    if (size == kSilentBlock) {
+        decode_silent_block(sink);
+    } else if (size == kRawBlock) {
+        decode_raw_block(source, position, sink);
+    } else {
+        decode_delta_block(source, position, static_cast<std::size_t>(size), sink);
+    }
+}
+
+// The low bit of every nibble of `word` that is an escape (all four bits set).
+constexpr std::uint64_t escape_nibbles(std::uint64_t word) {
+    const std::uint64_t pairs = word & (word >> 2); // bits 0 and 1 of each nibble: both pairs set
+    return pairs & (pairs >> 1) & 0x1111111111111111ULL;
+}
+static_assert(escape_nibbles(0xF0F0) == 0x1010 && escape_nibbles(0x7EEF) == 0x1);
+
+// Takes away the codes of escapes that start one, from `escapes` (the escape
+// nibbles of the word at nibble `first`), one by one; `next_code` is where
+// the next code starts. For the words the fast loop leaves.
+void take_escapes_one_by_one(std::uint64_t escapes, std::size_t first, std::size_t nibbles,
+                             std::size_t& next_code, std::size_t& codes) {
+    for (; escapes != 0; escapes &= escapes - 1) {
+        const std::size_t at = first + static_cast<std::size_t>(std::countr_zero(escapes)) / 4;
+        if (at >= next_code) {
+            next_code = at + 3;
+            codes -= std::min(next_code, nibbles) - (at + 1);
+        }
+    }
+}
+
+// Of the escape nibbles of a word (none of them inside the code of an escape
+// in the word before), those that start a code: every one not among the two
+// nibbles after an escape that starts one. That rule, applied to a guess,
+// gives a better one: each round settles at least one more nibble, from the
+// low end, so rounds from "all of them" reach the answer, in two for nearly
+// every word (no escape within two nibbles of another, or a pair of them).
+// The answer is the only guess the rule keeps, so the rounds stop there.
+constexpr std::uint64_t code_starting_escapes(std::uint64_t escapes) {
+    const auto round = [escapes](std::uint64_t guess) {
+        return escapes & ~((guess | (guess << 4)) << 4);
+    };
+    // Two rounds unconditionally, so that the usual word takes no branch
+    // that is hard to predict.
+    std::uint64_t guess = round(escapes);
+    std::uint64_t better = round(guess);
+    while (better != guess) {
+        guess = better;
+        better = round(guess);
+    }
+    return better;
+}
+static_assert(code_starting_escapes(0x1111) == 0x1001);
+static_assert(code_starting_escapes(0x10101) == 0x10001);
+
+// The codes of a delta block of `stored` bytes. Every nibble starts a code
+// but the two an escape takes its code from, so only the escapes that start
+// a code need finding, sixteen nibbles at a time: each takes two codes away,
+// and the last one's code may take the next word's first nibbles. Words near
+// the block's end, whose escapes may take fewer, go one escape at a time.
+// Missing bytes read as 0, which holds no escape.
+std::size_t count_delta_codes(std::span<const std::uint8_t> bytes, std::size_t stored) {
+    const std::size_t present = std::min(bytes.size(), stored);
+    const std::size_t nibbles = 2 * stored;
+    std::size_t codes = nibbles;
+    std::uint64_t last = 0; // the code-starting escapes of the word before
+    std::size_t i = 0;
+    for (; i + 8 <= present && 2 * i + 18 <= nibbles; i += 8) {
+        // Resolved as if no escape reached into the word, so that words do
+        // not wait for each other; redone in the few where one did: one in
+        // nibble 15 of the word before takes nibbles 0 and 1, one in nibble
+        // 14 takes nibble 0.
+        const std::uint64_t escapes = escape_nibbles(load_le64(bytes.data() + i));
+        std::uint64_t starts = code_starting_escapes(escapes);
+        const std::uint64_t reaching = last >> 56; // nibbles 14 and 15, as bits 0 and 4
+        if (const std::uint64_t taken = (reaching | (reaching >> 4)) & 0x11;
+            (escapes & taken) != 0) {
+            starts = code_starting_escapes(escapes & ~taken);
+        }
+        // Their number, summed into the top nibble: at most six, since they
+        // lie three nibbles apart (and no popcount instruction is assumed).
+        codes -= 2 * static_cast<std::size_t>((starts * 0x1111111111111111ULL) >> 60);
+        last = starts;
+    }
+    std::size_t next_code = 2 * i + 2 * ((last >> 60) & 1) + ((last >> 56) & 1);
+    for (; i < present; i += 8) {
+        std::uint64_t word = 0;
+        for (std::size_t k = std::min<std::size_t>(8, present - i); k-- > 0;) {
+            word = (word << 8) | bytes[i + k];
+        }
+        take_escapes_one_by_one(escape_nibbles(word), 2 * i, nibbles, next_code, codes);
+    }
+    return codes;
+}
+
+} // namespace
+
 std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
                          std::span<const std::uint8_t> compressed,
                          std::span<std::int16_t> samples) {
@@ -334,19 +437,46 @@ std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
         if (sink.room() == 0) {
             break;
         }
-        if (is_malformed_block_size(size)) {
-            continue;
+        decode_one_block(source, position, size, sink);
+        if (!is_malformed_block_size(size)) {
+            position += static_cast<std::uint64_t>(size);
         }
-        if (size == kSilentBlock) {
-            decode_silent_block(sink);
-        } else if (size == kRawBlock) {
-            decode_raw_block(source, position, sink);
-        } else {
-            decode_delta_block(source, position, static_cast<std::size_t>(size), sink);
-        }
-        position += static_cast<std::uint64_t>(size);
     }
     return sink.written;
+}
+
+std::size_t decode_block(std::int16_t stored_size, std::span<const std::uint8_t> bytes,
+                         std::span<std::int16_t> samples) {
+    const ByteSource source(bytes);
+    SampleSink sink{samples};
+    decode_one_block(source, 0, stored_size, sink);
+    return sink.written;
+}
+
+std::size_t count_block_samples(std::int16_t stored_size, std::span<const std::uint8_t> bytes) {
+    if (is_malformed_block_size(stored_size)) {
+        return 0;
+    }
+    if (stored_size == kSilentBlock || stored_size == kRawBlock) {
+        return kSamplesPerBlock;
+    }
+    return count_delta_codes(bytes, static_cast<std::size_t>(stored_size));
+}
+
+std::uint64_t count_entry_samples(std::span<const std::int16_t> block_sizes,
+                                  std::span<const std::uint8_t> compressed) {
+    std::uint64_t count = 0;
+    std::uint64_t position = 0;
+    for (const std::int16_t size : block_sizes) {
+        const std::span<const std::uint8_t> rest =
+            position < compressed.size() ? compressed.subspan(static_cast<std::size_t>(position))
+                                         : std::span<const std::uint8_t>();
+        count += count_block_samples(size, rest);
+        if (!is_malformed_block_size(size)) {
+            position += static_cast<std::uint64_t>(size);
+        }
+    }
+    return count;
 }
 
 } // namespace pev

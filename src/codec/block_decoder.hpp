@@ -23,6 +23,9 @@ namespace pev {
 inline constexpr std::int16_t kSilentBlock = 0;
 inline constexpr std::int16_t kRawBlock = 1024;
 inline constexpr std::size_t kSamplesPerBlock = 1024;
+// The most samples one block can hold: a delta block of 32767 bytes without
+// escapes, one sample per nibble.
+inline constexpr std::size_t kMaxSamplesPerBlock = 2 * 32767;
 
 // A stored size with bit 15 set lies outside the format: the decoder yields
 // nothing for such a block and does not move its read position, and callers
@@ -47,5 +50,24 @@ EntryMeasure measure_entry(std::span<const std::int16_t> block_sizes);
 // written (at most samples.size(), at most the entry's sample bound).
 std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
                          std::span<const std::uint8_t> compressed, std::span<std::int16_t> samples);
+
+// Decodes one block of stored size `stored_size` whose bytes begin `bytes`;
+// `bytes` should also hold the byte after the block when the entry has one,
+// since an escape in a block's last nibbles takes its code from it. Gives
+// exactly what decode_entry gives for that block; returns the samples
+// written (at most samples.size()).
+std::size_t decode_block(std::int16_t stored_size, std::span<const std::uint8_t> bytes,
+                         std::span<std::int16_t> samples);
+
+// How many samples decode_block would give for the block, from its stored
+// bytes alone, without writing any: a silent or raw block holds 1024, a
+// delta block one per code (a code is one nibble, or three for an escape).
+// Bytes missing from `bytes` count as 0, as the decoder reads them.
+std::size_t count_block_samples(std::int16_t stored_size, std::span<const std::uint8_t> bytes);
+
+// The same for a whole entry: exactly what decode_entry returns given room
+// for the entry's sample bound.
+std::uint64_t count_entry_samples(std::span<const std::int16_t> block_sizes,
+                                  std::span<const std::uint8_t> compressed);
 
 } // namespace pev

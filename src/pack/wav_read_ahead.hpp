@@ -70,7 +70,6 @@ class WavReadAhead {
     std::uint64_t held_ = 0;                       // bytes of files in ready_
     std::vector<std::vector<std::int16_t>> spare_; // samples given back, for reuse
     std::uint64_t spare_bytes_ = 0;
-    std::size_t taken_ = 0; // the index the caller takes next
     bool stopping_ = false;
     std::thread worker_; // last: it starts once everything it uses exists
 };

@@ -167,4 +167,53 @@ TEST(DecoderProperty, EscapeAtEveryOffsetOfShortBlocks) {
     }
 }
 
+// Random entries (escape-heavy or not, their bytes complete or cut short):
+// the scan counts exactly the samples decoding writes, and decoding block by
+// block, each with the byte after it, gives exactly the whole entry.
+TEST(DecoderProperty, ScanAndBlockByBlockAgreeWithTheWholeEntry) {
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> block_count(0, 8);
+    std::uniform_int_distribution<int> delta_size(1, 700);
+    std::uniform_int_distribution<int> kind(0, 5);
+    std::uniform_int_distribution<int> any_byte(0, 255);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    for (int round = 0; round < 3000; ++round) {
+        Sizes sizes;
+        for (int b = block_count(rng); b > 0; --b) {
+            const int k = kind(rng);
+            sizes.push_back(k == 0   ? pev::kSilentBlock
+                            : k == 1 ? pev::kRawBlock
+                                     : static_cast<std::int16_t>(delta_size(rng)));
+        }
+        const pev::EntryMeasure measure = pev::measure_entry(sizes);
+        const double escapes = fraction(rng);
+        Bytes bytes(measure.compressed_bytes);
+        for (std::uint8_t& b : bytes) {
+            b = static_cast<std::uint8_t>(any_byte(rng));
+            if (fraction(rng) < escapes) {
+                b |= fraction(rng) < 0.5 ? 0x0F : 0xF0;
+            }
+        }
+        if (round % 4 == 0) {
+            bytes.resize(static_cast<std::size_t>(fraction(rng) * bytes.size()));
+        }
+        const Samples whole = decode_checked(sizes, bytes, measure.sample_bound);
+        ASSERT_EQ(pev::count_entry_samples(sizes, bytes), whole.size()) << "round " << round;
+        Samples joined;
+        std::size_t position = 0;
+        for (const std::int16_t size : sizes) {
+            const std::size_t from = std::min(position, bytes.size());
+            const Bytes block(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(
+                                                  std::min(bytes.size(), position + size + 1)));
+            Samples out(pev::kMaxSamplesPerBlock);
+            out.resize(pev::decode_block(size, block, out));
+            EXPECT_EQ(out.size(), pev::count_block_samples(size, block));
+            joined.insert(joined.end(), out.begin(), out.end());
+            position += static_cast<std::size_t>(size);
+        }
+        ASSERT_EQ(joined, whole) << "round " << round;
+    }
+}
+
 } // namespace

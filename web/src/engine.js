@@ -24,7 +24,8 @@ const PEV_ERR_TOO_MANY_CLIPS = 21;
 const PEV_ERR_NEGATIVE_COUNT = 22;
 const PEV_ERR_TABLE_CUT_SHORT = 23;
 const PEV_ERR_BLOCK_TABLE_PAST_END = 30;
-const CLIP_INFO_SIZE = 40; // pev_clip_info on wasm32, checked in wav_input.cpp
+const PEV_ERR_WAV_REFUSED = 43;
+const CLIP_INFO_SIZE = 40; // pev_clip_info on wasm32, checked in clip_info_layout.cpp
 const HEADER_SIZE = 32; // then the entry table, 8 bytes a clip: id, block count, offset
 const BLOCK_SAMPLES = 1024;
 const NO_MEMORY = 'There is not enough memory in this browser tab for that.';
@@ -402,7 +403,7 @@ function wavProblem(request) {
     } catch (error) {
         return { value: error.message };
     }
-    lib.web_wav_free(read.wav);
+    lib.wav_free(read.wav);
     return { value: '' };
 }
 
@@ -410,22 +411,23 @@ function wavProblem(request) {
 // when the file cannot be packed into an archive at `rate`.
 function readWav(bytes, rate) {
     const pointer = copyIn(new Uint8Array(bytes));
-    const wav = lib.web_wav_parse(pointer, bytes.byteLength);
+    const status = lib.wav_read(pointer, bytes.byteLength, cells);
     M._free(pointer);
-    if (!wav) {
+    if (status !== PEV_OK && status !== PEV_ERR_WAV_REFUSED) {
         throw new Failure(NO_MEMORY);
     }
-    let reason = text(lib.web_wav_error(wav));
-    if (!reason && lib.web_wav_rate(wav) !== rate) {
-        reason = `its sample rate is ${lib.web_wav_rate(wav)} Hz, but the archive's clips are at ${rate} Hz`;
+    const wav = u32(cells);
+    let reason = status === PEV_ERR_WAV_REFUSED ? text(lib.wav_refusal(wav)) : '';
+    if (!reason && lib.wav_rate(wav) !== rate) {
+        reason = `its sample rate is ${lib.wav_rate(wav)} Hz, but the archive's clips are at ${rate} Hz`;
     }
     if (reason) {
-        lib.web_wav_free(wav);
+        lib.wav_free(wav);
         throw new Failure(reason);
     }
     const warnings = [];
-    for (let i = 0; i < lib.web_wav_warning_count(wav); ++i) {
-        warnings.push(text(lib.web_wav_warning(wav, i)));
+    for (let i = 0; i < lib.wav_warning_count(wav); ++i) {
+        warnings.push(text(lib.wav_warning(wav, i)));
     }
     return { wav, warnings };
 }
@@ -471,7 +473,8 @@ async function replace(request, progress) {
             }
             try {
                 const { wav, warnings } = readWav(item.bytes, rate);
-                incoming.set(item.index, { ...item, wav, pointer: lib.web_wav_samples(wav), length: lib.web_wav_sample_count(wav), warnings });
+                const samples = lib.wav_samples(wav, cells);
+                incoming.set(item.index, { ...item, wav, pointer: samples, length: u32(cells), warnings });
             } catch (error) {
                 if (!(error instanceof Failure) || error.message === NO_MEMORY) {
                     throw error;
@@ -519,7 +522,7 @@ async function replace(request, progress) {
         const value = { ...outline(), notes };
         return { value, transfer: [value.ids.buffer] };
     } finally {
-        incoming.forEach((item) => (item.wav ? lib.web_wav_free(item.wav) : M._free(item.pointer)));
+        incoming.forEach((item) => (item.wav ? lib.wav_free(item.wav) : M._free(item.pointer)));
     }
 }
 
@@ -546,8 +549,8 @@ const started = createPevModule().then((module) => {
     lib = {};
     const names = ['strerror', 'open_memory', 'close', 'clip_count', 'sample_rate', 'get_clip_info',
         'decode_clip', 'decode_clip_wav', 'writer_new_like', 'writer_add_clip', 'writer_copy_clip',
-        'writer_finish_memory', 'writer_free', 'free', 'web_wav_parse', 'web_wav_error', 'web_wav_rate',
-        'web_wav_samples', 'web_wav_sample_count', 'web_wav_warning_count', 'web_wav_warning', 'web_wav_free'];
+        'writer_finish_memory', 'writer_free', 'free', 'wav_read', 'wav_refusal', 'wav_rate', 'wav_samples',
+        'wav_warning_count', 'wav_warning', 'wav_free'];
     for (const name of names) {
         lib[name] = M[`_pev_${name}`]; // every argument and result is a number; absent when not built in
     }

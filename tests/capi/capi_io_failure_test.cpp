@@ -1,0 +1,57 @@
+// A real run in which the system refuses a read: the player-style example
+// streams a clip while strace makes read(2) fail from some call on. It must
+// stop with PEV_ERR_IO and the system's reason, and what it streamed before
+// must be the clip's true samples, never zeros standing in for what failed.
+
+#include "support/archive_builder.hpp"
+#include "support/temp_dir.hpp"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace pev::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const std::string kDemo = PEV_SOURCE_DIR "/examples/demo.pev";
+
+std::string stream_command(const std::string& out, const std::string& err) {
+    return std::string(PEV_STREAM_EXAMPLE) + " " + kDemo + " 3 1.5 >" + out + " 2>" + err;
+}
+
+TEST(CapiFiles, ReadRefusedMidwayStopsWithIoError) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const TempDir dir;
+    const std::string whole = dir.file("whole.raw");
+    ASSERT_EQ(std::system(stream_command(whole, dir.file("whole.err")).c_str()), 0);
+    const Bytes expected = read_file(whole);
+    ASSERT_EQ(expected.size(), 2u * (122202 - 33075));
+    // read(2) of the archive refused from its 2nd call on (while it is
+    // opened), its 10th (while the reader scans the clip) or its 30th (while
+    // the clip streams).
+    for (const int from : {2, 10, 30}) {
+        SCOPED_TRACE(from);
+        const std::string out = dir.file("part.raw");
+        const std::string command = "ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -P " +
+                                    kDemo +
+                                    " -e inject=read:error=EIO:when=" + std::to_string(from) +
+                                    "+ " + stream_command(out, dir.file("part.err"));
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        const Bytes err = read_file(dir.file("part.err"));
+        EXPECT_NE(std::string(err.begin(), err.end())
+                      .find("a read failed or came up short (Input/output error)"),
+                  std::string::npos)
+            << std::string(err.begin(), err.end());
+        const Bytes part = read_file(out);
+        EXPECT_EQ(part.empty(), from < 30);
+        EXPECT_LT(part.size(), expected.size());
+        EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin()));
+    }
+}
+
+} // namespace
+} // namespace pev::test

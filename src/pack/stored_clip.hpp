@@ -27,10 +27,11 @@ struct StoredClip {
 // count, only what reports it does, and counting means reading every byte.
 enum class CountSamples : bool { no, yes };
 
-// Reads clip `index` (below reader.clip_count(), of an opened archive) into
-// `buffers`, as it is stored, and measures its decoded length when asked. A
-// clip the reader refuses cannot be copied: clip_refused, with the clip and
-// the problem; the caller names the archive.
+// Reads clip `index` (below reader.clip_count(), of an opened archive) as it
+// is stored, into `buffers` (or in place, from an archive in memory), and
+// counts its samples when asked. A clip the reader refuses cannot be copied:
+// clip_refused, with the clip and the problem; a read that came up short is
+// cannot_read, with the clip. The caller names the archive.
 Error read_stored_clip(const archive::ArchiveReader& reader, std::size_t index,
                        archive::ClipBuffers& buffers, StoredClip& clip,
                        CountSamples count = CountSamples::yes);

@@ -8,8 +8,10 @@
 #include "pack/pack_session.hpp"
 #include "pack/stored_clip.hpp"
 #include "support/archive_builder.hpp"
+#include "support/temp_dir.hpp"
 #include "wav/wav_writer.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -169,6 +171,30 @@ TEST(StoredClip, RefusedClipsAreNotCopied) {
         EXPECT_EQ(session.add_stored_clip(lying).problem, c.problem);
         EXPECT_EQ(packer.clips_added() + session.clips_added(), 0u);
     }
+}
+
+// A file cut short after it was opened: the clip cannot be read, and is not
+// copied as zeros.
+TEST(StoredClip, ArchiveCutWhileReadIsAnError) {
+    const test::TempDir dir;
+    // Larger than what the file's stream reads ahead.
+    test::TestArchive eight_raw_blocks;
+    eight_raw_blocks.entries = {entry(4, Sizes(8, 1024), Bytes(8 * 1024, 0x81))};
+    test::write_file(dir.file("a.pev"), test::build_archive(eight_raw_blocks));
+    std::FILE* file = std::fopen(dir.file("a.pev").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    const archive::FileSource source(file);
+    const archive::ArchiveReader reader(source);
+    ASSERT_EQ(reader.open_result(), archive::OpenResult::ok);
+    // Halfway into the clip's bytes, after the header, the row and its sizes.
+    std::filesystem::resize_file(dir.path() / "a.pev", 32 + 8 + 16 + 4000);
+    archive::ClipBuffers buffers;
+    StoredClip clip;
+    const Error error = read_stored_clip(reader, 0, buffers, clip, CountSamples::no);
+    std::fclose(file);
+    EXPECT_EQ(error.code, ErrorCode::cannot_read);
+    ASSERT_TRUE(error.clip.has_value());
+    EXPECT_EQ(error.clip->id, 4);
 }
 
 } // namespace

@@ -70,6 +70,10 @@ int report(const Error& error, std::FILE* err) {
     std::string text;
     if (error.code == ErrorCode::clip_refused && error.clip) {
         text = uncopyable_text(error);
+    } else if (error.code == ErrorCode::cannot_read && error.clip) {
+        // The archive changed while it was read (cut short, say).
+        text = error.subject + ": " + clip_label(error.clip->index, error.clip->id) +
+               " cannot be read: " + (error.os ? error.os.message() : "the file ends before it");
     } else if (error.code == ErrorCode::rate_mismatch) {
         text = error.subject + ": its sample rate is " + std::to_string(error.value) +
                " Hz, but the archive's clips are at " + std::to_string(error.limit) +

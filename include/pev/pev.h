@@ -334,6 +334,20 @@ PEV_API pev_status pev_writer_new_like_file(uint32_t sample_rate, const char* pa
  * finished. */
 PEV_API pev_status pev_writer_add_clip(pev_writer* writer, const int16_t* samples, size_t count);
 
+/* Adds clip `index` of `archive` as the next clip, copied as the archive
+ * stores it: its block sizes and bytes, not decoded and encoded again, so it
+ * decodes exactly as it does in `archive`, whoever encoded it, and costs
+ * about as much as copying its bytes. It counts as one clip like any added
+ * one, also in a writer made like an archive. Fails with
+ * PEV_ERR_CLIP_INDEX, with the clip's problem (30..34) when the archive
+ * refuses it, with PEV_ERR_IO when a read of the archive comes up short
+ * (pev_last_os_error on `archive` tells why), and with
+ * PEV_ERR_INVALID_ARGUMENT when the archive's sample rate is not the
+ * writer's; the writer is then as it was. `archive` may be closed once the
+ * call returns (since 1.1). */
+PEV_API pev_status pev_writer_copy_clip(pev_writer* writer, const pev_archive* archive,
+                                        size_t index);
+
 /* Writes the archive to `path` (UTF-8), under a temporary name beside it
  * that is renamed into place once complete. An existing file is refused
  * (PEV_ERR_FILE_EXISTS) unless `flags` holds PEV_REPLACE. On failure the

@@ -1,5 +1,6 @@
 // The packing half of the C API, over the packing engine's session: clips
-// are encoded as they are added and laid out into an archive at the end.
+// are encoded as they are added (or copied as another archive stores them)
+// and laid out into an archive at the end.
 // The engine checks every clip and the archive; its errors become status
 // codes through the one table in status.cpp.
 
@@ -9,6 +10,7 @@
 #include "pack/archive_output.hpp"
 #include "pack/archive_packer.hpp"
 #include "pack/pack_session.hpp"
+#include "pack/stored_clip.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@
 struct pev_writer {
     std::uint32_t rate = 0;
     std::optional<pev::pack::PackSession> session;
+    pev::archive::ClipBuffers copy_buffers; // kept from copied clip to copied clip
     bool finished = false;
 };
 
@@ -82,6 +85,32 @@ pev_status pev_writer_add_clip(pev_writer* writer, const int16_t* samples, size_
     }
     return guarded([&] {
         return status_of(writer->session->add_clip({samples, count}, writer->rate));
+    });
+}
+
+pev_status pev_writer_copy_clip(pev_writer* writer, const pev_archive* archive, size_t index) {
+    if (writer == nullptr || archive == nullptr) {
+        return PEV_ERR_INVALID_ARGUMENT;
+    }
+    if (writer->finished) {
+        return PEV_ERR_WRITER_FINISHED;
+    }
+    if (index >= archive->reader->clip_count()) {
+        return PEV_ERR_CLIP_INDEX;
+    }
+    return guarded([&] {
+        // Copying needs no sample count: the clip's bytes are read once, or
+        // not at all from an archive in memory, and copied once.
+        pev::pack::StoredClip clip;
+        pev::Error error = pev::pack::read_stored_clip(
+            *archive->reader, index, writer->copy_buffers, clip, pev::pack::CountSamples::no);
+        if (error.ok()) {
+            error = writer->session->add_stored_clip(clip);
+        }
+        if (error.code == pev::ErrorCode::cannot_read) {
+            archive->last_os_error.store(error.os.value(), std::memory_order_relaxed);
+        }
+        return status_of(error);
     });
 }
 

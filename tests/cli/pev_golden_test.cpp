@@ -132,6 +132,11 @@ std::vector<GoldenCase> golden_cases() {
         {"unknown_option", {"list", "B", "--bogus"}, three()},
         {"missing_argument", {"cat", "B"}, three()},
         {"two_archives_without_command", {"B", "C"}, three()},
+        {"help_alone", {"help"}, nullptr},
+        {"unknown_option_without_command", {"--bogus"}, nullptr},
+        {"bare_unknown_option", {"B", "--bogus"}, three()},
+        {"bare_archive_with_options", {"B", "-o", "out", "--force", "-v"}, three()},
+        {"bare_option_before_command", {"-q", "list", "B"}, three()},
         // list
         {"list", {"list", "B"}, three()},
         {"list_json", {"list", "--json", "B"}, three()},

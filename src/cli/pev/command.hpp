@@ -51,9 +51,19 @@ std::unique_ptr<Command> make_cat_command();
 std::unique_ptr<Command> make_test_command();
 std::unique_ptr<Command> make_pack_command();
 
-// `pev ARCHIVE`: every clip extracted beside the archive, as `pev extract
-// ARCHIVE` does.
-int extract_beside(const std::string& archive, const Streams& io);
+// The options `pev ARCHIVE` shares with `pev extract`.
+struct BareOptions {
+    std::optional<std::string> folder; // -o
+    bool force = false;
+    std::size_t quiet = 0;
+    std::size_t verbose = 0;
+
+    bool any() const { return folder || force || quiet > 0 || verbose > 0; }
+};
+
+// `pev ARCHIVE`: every clip extracted beside the archive (or into -o DIR), as
+// `pev extract ARCHIVE` does.
+int extract_beside(const std::string& archive, const BareOptions& options, const Streams& io);
 
 // Declares a positional argument without the type name CLI11 would show.
 template <typename T>

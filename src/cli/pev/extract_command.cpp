@@ -233,6 +233,10 @@ int extract(const ExtractOptions& options, const Streams& io) {
     return files.all_written() ? kExitOk : kExitFailed;
 }
 
+Verbosity verbosity_of(std::size_t quiet, std::size_t verbose) {
+    return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
+}
+
 class ExtractCommand final : public Command {
   public:
     void define(CLI::App& command) override {
@@ -257,9 +261,7 @@ class ExtractCommand final : public Command {
         if (quiet_ > 0 && verbose_ > 0) {
             return usage_error("extract", "-q and -v exclude each other", io.err);
         }
-        options_.verbosity = quiet_ > 0     ? Verbosity::quiet
-                             : verbose_ > 0 ? Verbosity::verbose
-                                            : Verbosity::normal;
+        options_.verbosity = verbosity_of(quiet_, verbose_);
         return extract(options_, io);
     }
 
@@ -275,9 +277,15 @@ std::unique_ptr<Command> make_extract_command() {
     return std::make_unique<ExtractCommand>();
 }
 
-int extract_beside(const std::string& archive, const Streams& io) {
+int extract_beside(const std::string& archive, const BareOptions& bare, const Streams& io) {
+    if (bare.quiet > 0 && bare.verbose > 0) {
+        return usage_error("", "-q and -v exclude each other", io.err);
+    }
     ExtractOptions options;
     options.archive = archive;
+    options.folder = bare.folder;
+    options.force = bare.force;
+    options.verbosity = verbosity_of(bare.quiet, bare.verbose);
     return extract(options, io);
 }
 

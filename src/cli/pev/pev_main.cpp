@@ -43,6 +43,7 @@ struct Parsed {
 
     CLI::App app{kDescription, "pev"};
     std::string bare_archive; // `pev ARCHIVE`
+    BareOptions bare;         // and the options of `extract` it takes
     std::string help_topic;   // `pev help COMMAND`
     CLI::App* help = nullptr;
     std::vector<Entry> commands;
@@ -54,6 +55,13 @@ struct Parsed {
         app.set_version_flag("--version", std::string("pev version ") + kVersion,
                              "show the version");
         positional(app, "ARCHIVE", bare_archive, "extract this archive beside itself");
+        const std::string group = "Options of pev ARCHIVE (as pev extract has them)";
+        app.add_option("-o,--output", bare.folder, "write into DIR, made if missing")
+            ->type_name("DIR")
+            ->group(group);
+        app.add_flag("--force", bare.force, "replace existing files")->group(group);
+        app.add_flag("-q,--quiet", bare.quiet, "print no summary line")->group(group);
+        app.add_flag("-v,--verbose", bare.verbose, "print a line per file")->group(group);
         app.require_subcommand(0, 1);
 
         for (const CommandRow& row : command_table()) {
@@ -102,6 +110,12 @@ struct Parsed {
     }
 };
 
+// The overview. CLI11's App::help() shows the help of the command that was
+// given instead, which for `pev help` is the help command's own.
+std::string overview(const Parsed& parsed) {
+    return parsed.app.get_formatter()->make_help(&parsed.app, "pev", CLI::AppFormatMode::Normal);
+}
+
 int usage_error(const Parsed& parsed, const std::string& message, std::FILE* err) {
     const std::string name = parsed.current_name();
     return tool::usage_error(name == "help" ? "" : name, message, err);
@@ -109,7 +123,7 @@ int usage_error(const Parsed& parsed, const std::string& message, std::FILE* err
 
 int show_help(Parsed& parsed, std::FILE* out, std::FILE* err) {
     if (parsed.help_topic.empty()) {
-        std::fputs(parsed.app.help().c_str(), out);
+        std::fputs(overview(parsed).c_str(), out);
         return kExitOk;
     }
     CLI::App* command = parsed.command_named(parsed.help_topic);
@@ -121,6 +135,12 @@ int show_help(Parsed& parsed, std::FILE* out, std::FILE* err) {
 }
 
 int run_parsed(Parsed& parsed, const Streams& io) {
+    if ((parsed.current() != nullptr || parsed.help->parsed()) && parsed.bare.any()) {
+        return usage_error(parsed,
+                           "-o, --force, -q and -v go after the command (or after ARCHIVE when "
+                           "there is none)",
+                           io.err);
+    }
     if (const Parsed::Entry* entry = parsed.current()) {
         return entry->command->run(io);
     }
@@ -130,9 +150,11 @@ int run_parsed(Parsed& parsed, const Streams& io) {
     // No command: a double-click, or an archive dropped on the program.
     int status = kExitUsage;
     if (parsed.bare_archive.empty()) {
-        std::fputs(parsed.app.help().c_str(), io.out);
+        // Nothing to do is a wrong command line: the overview goes where
+        // usage errors go.
+        std::fputs(overview(parsed).c_str(), io.err);
     } else {
-        status = extract_beside(parsed.bare_archive, io);
+        status = extract_beside(parsed.bare_archive, parsed.bare, io);
     }
     hold_console_window_open();
     return status;
@@ -149,13 +171,21 @@ int parse_and_run(std::span<const std::string> args, const Streams& io) {
         parsed.app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         const CLI::App* command = parsed.current_app();
-        std::fputs((command != nullptr ? command->help("pev") : parsed.app.help()).c_str(), io.out);
+        std::fputs((command != nullptr ? command->help("pev") : overview(parsed)).c_str(), io.out);
         return kExitOk;
     } catch (const CLI::CallForVersion& version) {
         std::fprintf(io.out, "%s\n", version.what());
         return kExitOk;
     } catch (const CLI::ExtrasError& error) {
-        if (parsed.current() != nullptr || parsed.help->parsed()) {
+        const CLI::App* where = parsed.current_app();
+        const std::vector<std::string> extras =
+            (where != nullptr ? where : &parsed.app)->remaining();
+        for (const std::string& extra : extras) {
+            if (extra.size() > 1 && extra[0] == '-') {
+                return usage_error(parsed, "there is no option " + extra, io.err);
+            }
+        }
+        if (where != nullptr) {
             return usage_error(parsed, error.what(), io.err);
         }
         // Several files dropped on the program at once, most likely.

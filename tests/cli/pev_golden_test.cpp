@@ -152,6 +152,7 @@ std::vector<GoldenCase> golden_cases() {
          {"test", "L"},
          [](const TempDir& dir) { put_too_long_clip(dir, "L.pev"); }},
         {"test_missing_archive", {"test", "B"}, nullptr},
+        {"test_folder", {"test", "F"}, with_file(three(), "F", true)},
         {"test_not_an_archive", {"test", "B"}, archive_as("B.pev", bad_magic)},
         {"test_shorter_than_header", {"test", "B"}, archive_as("B.pev", with_header(3, 31))},
         {"test_too_many_clips", {"test", "B"}, archive_as("B.pev", with_header(10000))},

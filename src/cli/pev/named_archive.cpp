@@ -22,6 +22,20 @@ bool is_file_not_folder(const std::string& name) {
     return !error && fs::exists(status) && !fs::is_directory(status);
 }
 
+// Why `path` cannot be read as an archive before it is even opened: a folder,
+// or a pipe, device or socket, whose size cannot be known and whose bytes
+// cannot be read twice (opening a named pipe would also wait for a writer).
+// "" for a regular file or one that does not exist.
+std::string kind_refusal(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path_from_utf8(path), error);
+    if (error || !fs::exists(status) || fs::is_regular_file(status)) {
+        return "";
+    }
+    return fs::is_directory(status) ? "it is a folder, not an archive"
+                                    : "not a regular file (a pipe, device or socket)";
+}
+
 } // namespace
 
 bool has_pev_extension(const std::string& name) {
@@ -75,7 +89,15 @@ std::string clip_label(std::size_t index, std::uint16_t id) {
 }
 
 std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::FILE* err) {
-    const std::string path = resolve_archive_path(name);
+    std::string path = resolve_archive_path(name);
+    std::error_code ignored;
+    if (!kind_refusal(name).empty() && path != name && !fs::exists(path_from_utf8(path), ignored)) {
+        path = name; // a folder "voices" with no voices.pev beside it
+    }
+    if (const std::string refusal = kind_refusal(path); !refusal.empty()) {
+        std::fprintf(err, "pev: %s: %s\n", path.c_str(), refusal.c_str());
+        return nullptr;
+    }
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
         const int code = errno;

@@ -51,6 +51,12 @@ std::string target_paths(const NamedArchive& archive, const std::vector<std::siz
     for (const std::size_t index : indices) {
         const std::string name =
             names.expand(archive.base_name(), index + 1, archive.reader().row(index).id);
+        if (const std::string problem = host_name_problem(name); !problem.empty()) {
+            char position[16];
+            std::snprintf(position, sizeof position, "%04zu", index + 1);
+            return std::string("clip ") + position + " would be written to \"" + name +
+                   "\": " + problem + "; choose another --name";
+        }
         const auto [place, fresh] = taken.emplace(name, index);
         if (!fresh) {
             char positions[64];

@@ -177,6 +177,15 @@ std::vector<GoldenCase> golden_cases() {
         {"extract_name_template_control_character",
          {"extract", "B", "--name", "{n}\n.wav"},
          three()},
+        {"extract_over_the_archive_itself",
+         {"extract", "B", "-c", "1", "--name", "{base}.pev", "--force"},
+         three(),
+         0,
+         false,
+         0,
+         [](const TempDir& dir) {
+             EXPECT_EQ(read_file(dir.file("B.pev")), build_archive(three_clip_archive()));
+         }},
         {"extract_names_collide", {"extract", "B", "--name", "same.wav"}, three()},
         {"extract_existing_file_refused", {"extract", "B"}, with_file(three(), "B_0002.wav")},
         {"extract_existing_file_forced",

@@ -70,6 +70,23 @@ std::string target_paths(const NamedArchive& archive, const std::vector<std::siz
     return "";
 }
 
+// True when one of `paths` is the archive itself (by another name, a link or
+// a template such as {base}.pev): writing it would destroy what is being
+// read, whatever --force says.
+bool refuse_archive_itself(const std::vector<std::string>& paths, const std::string& archive,
+                           std::FILE* err) {
+    const fs::path read = path_from_utf8(archive);
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (fs::equivalent(path_from_utf8(path), read, error) && !error) {
+            std::fprintf(err, "pev: %s is the archive being read; nothing was written\n",
+                         path.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 // Names the first file that would be replaced, and how many more there are.
 bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
     std::size_t clashes = 0;
@@ -217,6 +234,9 @@ int extract(const ExtractOptions& options, const Streams& io) {
     if (const std::string error = target_paths(*archive, indices, names, folder, paths);
         !error.empty()) {
         std::fprintf(io.err, "pev: %s\n", error.c_str());
+        return kExitUsage;
+    }
+    if (refuse_archive_itself(paths, archive->path(), io.err)) {
         return kExitUsage;
     }
     if (!options.force && refuse_existing(paths, io.err)) {

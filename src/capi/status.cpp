@@ -72,6 +72,7 @@ pev_status status_of(const Error& error) {
         return PEV_ERR_ARCHIVE_TOO_LARGE;
     case ErrorCode::no_numbered_inputs:
     case ErrorCode::folder_without_wavs:
+    case ErrorCode::input_given_twice:
     case ErrorCode::wav_refused:
     case ErrorCode::rate_zero:
     case ErrorCode::rate_mismatch:

@@ -5,6 +5,10 @@
 #include "cli/pev/named_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
+#include "platform/utf8_path.hpp"
+
+#include <filesystem>
+#include <system_error>
 
 namespace pev::cli::tool {
 namespace {
@@ -26,7 +30,43 @@ std::string output_path(const std::string& name) {
     return has_pev_extension(name) ? name : name + ".pev";
 }
 
+bool has_wav_extension(const std::string& name) {
+    if (name.size() < 4) {
+        return false;
+    }
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) {
+        c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    return tail == ".wav";
+}
+
+// Makes OUT's folder when it is missing, as extract -o does; `made` is the
+// folder this run made, to be removed again when nothing was packed.
+bool make_folder_of(const std::string& archive, std::string& made, std::FILE* err) {
+    const std::string folder = folder_of(archive);
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(path_from_utf8(folder), error)) {
+        return true;
+    }
+    if (!std::filesystem::create_directories(path_from_utf8(folder), error) && error) {
+        std::fprintf(err, "pev: %s: cannot make the folder: %s\n", folder.c_str(),
+                     error.message().c_str());
+        return false;
+    }
+    made = folder;
+    return true;
+}
+
 int pack(const PackOptions& options, const Streams& io) {
+    if (has_wav_extension(options.output)) {
+        // `pev pack x.wav a.wav` would pack a.wav alone into x.wav.pev.
+        return usage_error("pack",
+                           "the archive to write comes first, and " + options.output +
+                               " is a WAV file; name the archive, as in pev pack OUT.pev " +
+                               options.output,
+                           io.err);
+    }
     pack::InputList inputs = pack::expand_inputs(options.inputs);
     if (!inputs.error.ok()) {
         return report(inputs.error, io.err);
@@ -46,8 +86,17 @@ int pack(const PackOptions& options, const Streams& io) {
     progress.packed = [&io](const std::string& file, const pack::ClipSummary& clip) {
         std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
     };
+    std::string made_folder;
+    if (!make_folder_of(request.archive, made_folder, io.err)) {
+        return kExitFailed;
+    }
     const pack::PackOutcome outcome = pack::pack_wav_files(request, progress);
     if (!outcome.ok()) {
+        if (!made_folder.empty()) {
+            // Nothing was packed into it: the run leaves no trace.
+            std::error_code ignored;
+            std::filesystem::remove(path_from_utf8(made_folder), ignored);
+        }
         return report(outcome.error, io.err);
     }
     std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
@@ -59,7 +108,8 @@ class PackCommand final : public Command {
     void define(CLI::App& command) override {
         positional(command, "OUT.pev", options_.output, "the archive to write")->required();
         positional(command, "INPUT", options_.inputs,
-                   "WAV files, and folders whose .wav files are taken in name order")
+                   "WAV files, and folders whose .wav files are taken in name order "
+                   "(clip2 before clip10)")
             ->required();
         command
             .add_option("--like", options_.like,

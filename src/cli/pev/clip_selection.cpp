@@ -66,9 +66,11 @@ ClipSelection select_clips(std::string_view list, std::size_t clip_count) {
             return selection;
         }
         const std::size_t dash = item.find('-');
-        const auto first = parse_position(trimmed(item.substr(0, dash)));
-        const auto last =
-            dash == std::string_view::npos ? first : parse_position(trimmed(item.substr(dash + 1)));
+        const std::string_view first_text = trimmed(item.substr(0, dash));
+        const std::string_view last_text =
+            dash == std::string_view::npos ? first_text : trimmed(item.substr(dash + 1));
+        const auto first = parse_position(first_text);
+        const auto last = parse_position(last_text);
         if (!first || !last) {
             selection.error = not_an_item(item);
             return selection;
@@ -82,10 +84,14 @@ ClipSelection select_clips(std::string_view list, std::size_t clip_count) {
             return selection;
         }
         if (*last > clip_count) {
-            selection.error = "there is no clip " +
-                              std::to_string(std::max(*first, clip_count + 1)) +
-                              ": the archive holds " + std::to_string(clip_count) + " clip" +
-                              (clip_count == 1 ? "" : "s");
+            // Named as written: a number too large for any archive was
+            // clamped, and the clamped value is not what the user wrote.
+            const std::string missing =
+                *first > clip_count
+                    ? std::string(first_text.substr(first_text.find_first_not_of('0')))
+                    : std::to_string(clip_count + 1);
+            selection.error = "there is no clip " + missing + ": the archive holds " +
+                              std::to_string(clip_count) + " clip" + (clip_count == 1 ? "" : "s");
             return selection;
         }
         std::fill(chosen.begin() + static_cast<std::ptrdiff_t>(*first - 1),

@@ -182,8 +182,9 @@ class ClipFiles {
             std::fprintf(io_.out, "Extracted %zu clip%s (%s) into %s\n", total,
                          total == 1 ? "" : "s", human_size(bytes_).c_str(), folder.c_str());
         } else {
-            std::fprintf(io_.out, "Extracted %zu of %zu clips (%s) into %s; %zu failed\n", written_,
-                         total, human_size(bytes_).c_str(), folder.c_str(), total - written_);
+            std::fprintf(io_.out, "Extracted %zu of %zu clip%s (%s) into %s; %zu failed\n",
+                         written_, total, total == 1 ? "" : "s", human_size(bytes_).c_str(),
+                         folder.c_str(), total - written_);
         }
     }
 

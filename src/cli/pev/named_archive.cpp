@@ -53,7 +53,13 @@ bool has_pev_extension(const std::string& name) {
 }
 
 std::string resolve_archive_path(const std::string& name) {
-    return is_file_not_folder(name) ? name : name + std::string(kExtension);
+    if (is_file_not_folder(name)) {
+        return name;
+    }
+    // "VOICES" finds VOICES.PEV on hosts whose names are case-sensitive.
+    const std::string lower = name + std::string(kExtension);
+    const std::string upper = name + ".PEV";
+    return !is_file_not_folder(lower) && is_file_not_folder(upper) ? upper : lower;
 }
 
 std::string base_name_of(const std::string& path) {
@@ -79,7 +85,17 @@ std::string join_path(const std::string& folder, const std::string& name) {
         return name;
     }
     const char last = folder.back();
-    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+    if (last == '/' || last == '\\') {
+        return folder + name;
+    }
+#ifdef _WIN32
+    // The separator the folder was written with ("o2\\sub"), so a path never
+    // mixes them; "/" when it holds none, which Windows takes too.
+    const std::size_t separator = folder.find_last_of("/\\");
+    return folder + (separator == std::string::npos ? '/' : folder[separator]) + name;
+#else
+    return folder + "/" + name;
+#endif
 }
 
 std::string clip_label(std::size_t index, std::uint16_t id) {

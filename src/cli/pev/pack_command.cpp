@@ -5,6 +5,7 @@
 #include "cli/pev/named_archive.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
+#include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <filesystem>
@@ -20,8 +21,35 @@ struct PackOptions {
     bool force = false;
 };
 
+// True for a file that begins with "RIFF" and ends before the 12 bytes a
+// RIFF header takes, which the WAV reader calls "not a RIFF file".
+bool is_cut_short_riff(const std::string& name) {
+    std::FILE* file = open_for_reading(name);
+    if (file == nullptr) {
+        return false;
+    }
+    char start[12];
+    const std::size_t got = std::fread(start, 1, sizeof start, file);
+    std::fclose(file);
+    return got >= 4 && got < sizeof start && std::string_view(start, 4) == "RIFF";
+}
+
+// Wav2pev's words ("NAME: REASON"), where pev words two cases better
+// without changing what Wav2pev prints.
+std::string pack_problem_text(const Error& error) {
+    if (error.code == ErrorCode::wav_refused && is_cut_short_riff(error.subject)) {
+        return error.subject + ": it is cut short inside its 12-byte RIFF header";
+    }
+    if (error.code == ErrorCode::like_count_mismatch) {
+        return error.subject + ": it holds " + std::to_string(error.value) + " clip" +
+               (error.value == 1 ? "" : "s") + ", but " + std::to_string(error.limit) +
+               (error.limit == 1 ? " is" : " are") + " being packed";
+    }
+    return pack_error_text(error);
+}
+
 int report(const Error& error, std::FILE* err) {
-    std::fprintf(err, "pev: %s\n", pack_error_text(error).c_str());
+    std::fprintf(err, "pev: %s\n", pack_problem_text(error).c_str());
     return kExitFailed;
 }
 

@@ -44,6 +44,10 @@ TEST(ClipSelection, ListsBecomeSortedIndicesOrErrors) {
 TEST(ClipSelection, OutOfRangeNamesTheFirstMissingClip) {
     EXPECT_EQ(select_clips("2-7", 3).error, "there is no clip 4: the archive holds 3 clips");
     EXPECT_EQ(select_clips("9", 1).error, "there is no clip 9: the archive holds 1 clip");
+    EXPECT_EQ(select_clips("2-0099999999999999999999", 3).error,
+              "there is no clip 4: the archive holds 3 clips");
+    EXPECT_EQ(select_clips("0099999999999999999999", 3).error,
+              "there is no clip 99999999999999999999: the archive holds 3 clips");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
+#include "cli/pev/json_path.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/sizes.hpp"
@@ -118,8 +119,11 @@ void print_json(const NamedArchive& archive, std::FILE* out) {
         });
         totals.add(clip);
     });
+    // Stands in for the path, which the JSON library cannot write when it is
+    // not UTF-8; nothing else in the document holds a control character.
+    constexpr const char* kPathMark = "\x01";
     const Json document = {
-        {"archive", archive.path()},
+        {"archive", kPathMark},
         {"clip_count", reader.clip_count()},
         {"refused_clips", totals.refused},
         {"sample_rate", rate},
@@ -129,8 +133,9 @@ void print_json(const NamedArchive& archive, std::FILE* out) {
         {"archive_bytes", reader.archive_size()},
         {"clips", std::move(clips)},
     };
-    // Names that are not valid UTF-8 are kept as far as they go, not refused.
-    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
+    std::string text = document.dump(2);
+    const std::string mark = "\"\\u0001\"";
+    text.replace(text.find(mark), mark.size(), json_path(archive.path()));
     std::fprintf(out, "%s\n", text.c_str());
 }
 

@@ -55,10 +55,11 @@ std::unique_ptr<Command> make_pack_command();
 struct BareOptions {
     std::optional<std::string> folder; // -o
     bool force = false;
+    bool skip_existing = false;
     std::size_t quiet = 0;
     std::size_t verbose = 0;
 
-    bool any() const { return folder || force || quiet > 0 || verbose > 0; }
+    bool any() const { return folder || force || skip_existing || quiet > 0 || verbose > 0; }
 };
 
 // `pev ARCHIVE`: every clip extracted beside the archive (or into -o DIR), as

@@ -29,6 +29,8 @@ struct ExtractOptions {
     std::optional<std::string> clips;  // -c LIST; default: every clip
     std::optional<std::string> name_template;
     bool force = false;
+    bool skip_existing = false; // -n: keep what is there, write the rest
+    bool dry_run = false;
     Verbosity verbosity = Verbosity::normal;
 };
 
@@ -104,8 +106,51 @@ bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
     if (clashes > 1) {
         std::fprintf(err, ", and %zu more of the files to be written", clashes - 1);
     }
-    std::fprintf(err, "; nothing was written (--force replaces %s)\n", clashes > 1 ? "them" : "it");
+    std::fprintf(err, "; nothing was written (--force replaces %s, -n keeps %s)\n",
+                 clashes > 1 ? "them" : "it", clashes > 1 ? "them" : "it");
     return true;
+}
+
+// -n: the clips whose files are already there are left out, and counted.
+std::size_t drop_existing(std::vector<std::size_t>& indices, std::vector<std::string>& paths) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!exists(paths[i])) {
+            if (kept != i) {
+                indices[kept] = indices[i];
+                paths[kept] = std::move(paths[i]);
+            }
+            ++kept;
+        }
+    }
+    const std::size_t skipped = paths.size() - kept;
+    indices.resize(kept);
+    paths.resize(kept);
+    return skipped;
+}
+
+// --dry-run: each name that would be written, and what becomes of the files
+// already there; nothing is written. Fails (status 1) when the run itself
+// would refuse.
+int show_dry_run(const std::vector<std::string>& paths, const ExtractOptions& options,
+                 std::FILE* out) {
+    std::size_t clashes = 0;
+    for (const std::string& path : paths) {
+        if (!exists(path)) {
+            std::fprintf(out, "would write: %s\n", path.c_str());
+            continue;
+        }
+        ++clashes;
+        const char* fate = options.force           ? "would replace"
+                           : options.skip_existing ? "would keep"
+                                                   : "exists:";
+        std::fprintf(out, "%s %s\n", fate, path.c_str());
+    }
+    const bool refused = clashes > 0 && !options.force && !options.skip_existing;
+    std::fprintf(out, "%zu file%s, %zu already there; nothing was written%s\n", paths.size(),
+                 paths.size() == 1 ? "" : "s", clashes,
+                 refused ? " (and without --dry-run nothing would be: use --force or -n)" : "");
+    return refused ? kExitFailed : kExitOk;
 }
 
 // Makes the output folder when it is missing; `made` says whether this run
@@ -172,19 +217,27 @@ class ClipFiles {
         return true;
     }
 
-    void finish(const std::string& folder) {
+    void finish(const std::string& folder, std::size_t skipped) {
         progress_.clear();
         if (verbosity_ == Verbosity::quiet) {
             return;
         }
         const std::size_t total = paths_.size();
         if (all_written()) {
-            std::fprintf(io_.out, "Extracted %zu clip%s (%s) into %s\n", total,
-                         total == 1 ? "" : "s", human_size(bytes_).c_str(), folder.c_str());
+            std::fprintf(io_.out, "Extracted %zu clip%s (%s) into %s", total, total == 1 ? "" : "s",
+                         human_size(bytes_).c_str(), folder.c_str());
+            if (skipped > 0) {
+                std::fprintf(io_.out, "; %zu skipped, already there", skipped);
+            }
+            std::fputc('\n', io_.out);
         } else {
-            std::fprintf(io_.out, "Extracted %zu of %zu clip%s (%s) into %s; %zu failed\n",
-                         written_, total, total == 1 ? "" : "s", human_size(bytes_).c_str(),
-                         folder.c_str(), total - written_);
+            std::fprintf(io_.out, "Extracted %zu of %zu clip%s (%s) into %s; %zu failed", written_,
+                         total, total == 1 ? "" : "s", human_size(bytes_).c_str(), folder.c_str(),
+                         total - written_);
+            if (skipped > 0) {
+                std::fprintf(io_.out, ", %zu skipped, already there", skipped);
+            }
+            std::fputc('\n', io_.out);
         }
     }
 
@@ -240,6 +293,10 @@ int extract(const ExtractOptions& options, const Streams& io) {
     if (refuse_archive_itself(paths, archive->path(), io.err)) {
         return kExitUsage;
     }
+    if (options.dry_run) {
+        return show_dry_run(paths, options, io.out);
+    }
+    const std::size_t skipped = options.skip_existing ? drop_existing(indices, paths) : 0;
     if (!options.force && refuse_existing(paths, io.err)) {
         return kExitFailed;
     }
@@ -251,7 +308,7 @@ int extract(const ExtractOptions& options, const Streams& io) {
     ClipFiles files(reader.sample_rate(), paths, options, io);
     extraction::stream_clips(reader, indices, extraction::StreamOptions{.stop_at_refusal = false},
                              [&files](extraction::ReadyClip& clip) { return files.take(clip); });
-    files.finish(folder.empty() ? "." : folder);
+    files.finish(folder.empty() ? "." : folder, skipped);
     if (made_folder && files.written() == 0) {
         // Nothing could be written into it: the run leaves no trace.
         std::error_code ignored;
@@ -279,6 +336,10 @@ class ExtractCommand final : public Command {
         command.add_option("--name", o.name_template, "name the files after TEMPLATE")
             ->type_name("TEMPLATE");
         command.add_flag("--force", o.force, "replace existing files");
+        command.add_flag("-n,--skip-existing", o.skip_existing,
+                         "keep existing files and write the rest");
+        command.add_flag("--dry-run", o.dry_run,
+                         "print the names that would be written, and the clashes; write nothing");
         command.add_flag("-q,--quiet", quiet_, "print no summary line");
         command.add_flag("-v,--verbose", verbose_, "print a line per file");
         command.footer(kExtractFooter);
@@ -287,6 +348,9 @@ class ExtractCommand final : public Command {
     int run(const Streams& io) override {
         if (quiet_ > 0 && verbose_ > 0) {
             return usage_error("extract", "-q and -v exclude each other", io.err);
+        }
+        if (options_.force && options_.skip_existing) {
+            return usage_error("extract", "--force and -n exclude each other", io.err);
         }
         options_.verbosity = verbosity_of(quiet_, verbose_);
         return extract(options_, io);
@@ -312,6 +376,10 @@ int extract_beside(const std::string& archive, const BareOptions& bare, const St
     options.archive = archive;
     options.folder = bare.folder;
     options.force = bare.force;
+    options.skip_existing = bare.skip_existing;
+    if (options.force && options.skip_existing) {
+        return usage_error("", "--force and -n exclude each other", io.err);
+    }
     options.verbosity = verbosity_of(bare.quiet, bare.verbose);
     return extract(options, io);
 }

@@ -60,6 +60,9 @@ struct Parsed {
             ->type_name("DIR")
             ->group(group);
         app.add_flag("--force", bare.force, "replace existing files")->group(group);
+        app.add_flag("-n,--skip-existing", bare.skip_existing,
+                     "keep existing files and write the rest")
+            ->group(group);
         app.add_flag("-q,--quiet", bare.quiet, "print no summary line")->group(group);
         app.add_flag("-v,--verbose", bare.verbose, "print a line per file")->group(group);
         app.require_subcommand(0, 1);
@@ -137,7 +140,7 @@ int show_help(Parsed& parsed, std::FILE* out, std::FILE* err) {
 int run_parsed(Parsed& parsed, const Streams& io) {
     if ((parsed.current() != nullptr || parsed.help->parsed()) && parsed.bare.any()) {
         return usage_error(parsed,
-                           "-o, --force, -q and -v go after the command (or after ARCHIVE when "
+                           "-o, --force, -n, -q and -v go after the command (or after ARCHIVE when "
                            "there is none)",
                            io.err);
     }

@@ -131,7 +131,18 @@ std::vector<GoldenCase> golden_cases() {
         {"version", {"--version"}, nullptr},
         {"unknown_option", {"list", "B", "--bogus"}, three()},
         {"missing_argument", {"cat", "B"}, three()},
-        {"two_archives_without_command", {"B", "C"}, three()},
+        {"two_archives_without_command",
+         {"B", "C", "sub/B"},
+         [](const TempDir& dir) {
+             three()(dir);
+             three("sub/B.pev")(dir);
+         }},
+        {"bare_two_archives_into_folder",
+         {"-o", "out", "B", "sub/C"},
+         [](const TempDir& dir) {
+             three()(dir);
+             three("sub/C.pev")(dir);
+         }},
         {"help_alone", {"help"}, nullptr},
         {"unknown_option_without_command", {"--bogus"}, nullptr},
         {"bare_unknown_option", {"B", "--bogus"}, three()},
@@ -146,6 +157,21 @@ std::vector<GoldenCase> golden_cases() {
         {"list_over_a_minute",
          {"list", "L"},
          archive_as("L.pev", single_clip_archive(silent_entry(7, 4000)))},
+        {"list_two_archives",
+         {"list", "B", "E"},
+         [](const TempDir& dir) {
+             three()(dir);
+             archive_as("E.pev", TestArchive{})(dir);
+         }},
+        {"list_json_two_archives_one_missing",
+         {"list", "--json", "E", "gone", "E"},
+         archive_as("E.pev", TestArchive{})},
+        {"test_two_archives_one_damaged",
+         {"test", "D", "B"},
+         [](const TempDir& dir) {
+             three()(dir);
+             damaged()(dir);
+         }},
         {"list_empty_archive", {"list", "E", "--json"}, archive_as("E.pev", TestArchive{})},
         // test, and each way a whole archive is refused
         {"test_sound", {"test", "B"}, three()},

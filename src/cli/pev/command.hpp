@@ -6,10 +6,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pev::cli::tool {
 
@@ -64,7 +66,14 @@ struct BareOptions {
 
 // `pev ARCHIVE`: every clip extracted beside the archive (or into -o DIR), as
 // `pev extract ARCHIVE` does.
-int extract_beside(const std::string& archive, const BareOptions& options, const Streams& io);
+int extract_beside(const std::vector<std::string>& archives, const BareOptions& options,
+                   const Streams& io);
+
+// Runs `one` on each of `archives` and returns the worst status. With more
+// than one, each archive's output follows a heading line "NAME:" on standard
+// output, with a blank line between archives, as ls does for folders.
+int for_each_archive(const std::vector<std::string>& archives, const Streams& io,
+                     const std::function<int(const std::string&)>& one);
 
 // Declares a positional argument without the type name CLI11 would show.
 template <typename T>

@@ -317,6 +317,20 @@ int extract(const ExtractOptions& options, const Streams& io) {
     return files.all_written() ? kExitOk : kExitFailed;
 }
 
+// Each archive in turn; with -o DIR and more than one, each into DIR/BASE/,
+// so that clips of archives with the same names stay apart.
+int extract_each(const std::vector<std::string>& archives, const ExtractOptions& options,
+                 const Streams& io) {
+    return for_each_archive(archives, io, [&](const std::string& name) {
+        ExtractOptions one = options;
+        one.archive = name;
+        if (options.folder && archives.size() > 1) {
+            one.folder = join_path(*options.folder, base_name_of(resolve_archive_path(name)));
+        }
+        return extract(one, io);
+    });
+}
+
 Verbosity verbosity_of(std::size_t quiet, std::size_t verbose) {
     return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
 }
@@ -325,7 +339,7 @@ class ExtractCommand final : public Command {
   public:
     void define(CLI::App& command) override {
         ExtractOptions& o = options_;
-        positional(command, "ARCHIVE", o.archive, "the archive")->required();
+        positional(command, "ARCHIVE", archives_, "the archives")->required();
         command
             .add_option("-o,--output", o.folder,
                         "write into DIR, made if missing "
@@ -353,10 +367,11 @@ class ExtractCommand final : public Command {
             return usage_error("extract", "--force and -n exclude each other", io.err);
         }
         options_.verbosity = verbosity_of(quiet_, verbose_);
-        return extract(options_, io);
+        return extract_each(archives_, options_, io);
     }
 
   private:
+    std::vector<std::string> archives_;
     ExtractOptions options_;
     std::size_t quiet_ = 0;
     std::size_t verbose_ = 0;
@@ -368,12 +383,12 @@ std::unique_ptr<Command> make_extract_command() {
     return std::make_unique<ExtractCommand>();
 }
 
-int extract_beside(const std::string& archive, const BareOptions& bare, const Streams& io) {
+int extract_beside(const std::vector<std::string>& archives, const BareOptions& bare,
+                   const Streams& io) {
     if (bare.quiet > 0 && bare.verbose > 0) {
         return usage_error("", "-q and -v exclude each other", io.err);
     }
     ExtractOptions options;
-    options.archive = archive;
     options.folder = bare.folder;
     options.force = bare.force;
     options.skip_existing = bare.skip_existing;
@@ -381,7 +396,7 @@ int extract_beside(const std::string& archive, const BareOptions& bare, const St
         return usage_error("", "--force and -n exclude each other", io.err);
     }
     options.verbosity = verbosity_of(bare.quiet, bare.verbose);
-    return extract(options, io);
+    return extract_each(archives, options, io);
 }
 
 } // namespace pev::cli::tool

@@ -16,7 +16,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 struct ListOptions {
-    std::string archive;
+    std::vector<std::string> archives;
     bool json = false;
 };
 
@@ -95,7 +95,7 @@ void print_table(const NamedArchive& archive, std::FILE* out) {
                  static_cast<unsigned long long>(reader.archive_size()));
 }
 
-void print_json(const NamedArchive& archive, std::FILE* out) {
+std::string json_document(const NamedArchive& archive) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     Json clips = Json::array();
@@ -136,30 +136,56 @@ void print_json(const NamedArchive& archive, std::FILE* out) {
     std::string text = document.dump(2);
     const std::string mark = "\"\\u0001\"";
     text.replace(text.find(mark), mark.size(), json_path(archive.path()));
-    std::fprintf(out, "%s\n", text.c_str());
+    return text;
 }
 
 class ListCommand final : public Command {
   public:
     void define(CLI::App& command) override {
-        positional(command, "ARCHIVE", options_.archive, "the archive")->required();
+        positional(command, "ARCHIVE", options_.archives, "the archives")->required();
         command.add_flag("--json", options_.json, "print one JSON document, for scripts");
     }
 
     int run(const Streams& io) override {
-        const auto archive = NamedArchive::open(options_.archive, io.err);
+        if (options_.json && options_.archives.size() > 1) {
+            return list_json_array(io);
+        }
+        return for_each_archive(options_.archives, io,
+                                [&](const std::string& name) { return list(name, io); });
+    }
+
+  private:
+    int list(const std::string& name, const Streams& io) const {
+        const auto archive = NamedArchive::open(name, io.err);
         if (!archive) {
             return kExitFailed;
         }
         if (options_.json) {
-            print_json(*archive, io.out);
+            std::fprintf(io.out, "%s\n", json_document(*archive).c_str());
         } else {
             print_table(*archive, io.out);
         }
         return kExitOk;
     }
 
-  private:
+    // Several archives: one JSON array of their documents, the archives that
+    // cannot be read left out (and named on standard error).
+    int list_json_array(const Streams& io) const {
+        int status = kExitOk;
+        std::string array = "[";
+        for (const std::string& name : options_.archives) {
+            const auto archive = NamedArchive::open(name, io.err);
+            if (!archive) {
+                status = kExitFailed;
+                continue;
+            }
+            array += array.size() > 1 ? ",\n" : "\n";
+            array += json_document(*archive);
+        }
+        std::fprintf(io.out, "%s\n]\n", array.c_str());
+        return status;
+    }
+
     ListOptions options_;
 };
 

@@ -28,7 +28,7 @@ class HelpFormatter : public CLI::Formatter {
     std::string make_usage(const CLI::App* app, std::string name) const override {
         if (app->get_parent() == nullptr) {
             return "\nUsage: pev COMMAND ARGUMENTS [OPTIONS]\n"
-                   "       pev ARCHIVE         extracts every clip beside the archive\n";
+                   "       pev ARCHIVE...      extracts every clip beside each archive\n";
         }
         return "\n" + CLI::Formatter::make_usage(app, std::move(name));
     }
@@ -42,9 +42,9 @@ struct Parsed {
     };
 
     CLI::App app{kDescription, "pev"};
-    std::string bare_archive; // `pev ARCHIVE`
-    BareOptions bare;         // and the options of `extract` it takes
-    std::string help_topic;   // `pev help COMMAND`
+    std::vector<std::string> bare_archives; // `pev ARCHIVE...`
+    BareOptions bare;                       // and the options of `extract` it takes
+    std::string help_topic;                 // `pev help COMMAND`
     CLI::App* help = nullptr;
     std::vector<Entry> commands;
 
@@ -54,7 +54,7 @@ struct Parsed {
         app.set_help_flag("-h,--help", "show this help");
         app.set_version_flag("--version", std::string("pev version ") + kVersion,
                              "show the version");
-        positional(app, "ARCHIVE", bare_archive, "extract this archive beside itself");
+        positional(app, "ARCHIVE", bare_archives, "extract these archives, each beside itself");
         const std::string group = "Options of pev ARCHIVE (as pev extract has them)";
         app.add_option("-o,--output", bare.folder, "write into DIR, made if missing")
             ->type_name("DIR")
@@ -152,12 +152,12 @@ int run_parsed(Parsed& parsed, const Streams& io) {
     }
     // No command: a double-click, or an archive dropped on the program.
     int status = kExitUsage;
-    if (parsed.bare_archive.empty()) {
+    if (parsed.bare_archives.empty()) {
         // Nothing to do is a wrong command line: the overview goes where
         // usage errors go.
         std::fputs(overview(parsed).c_str(), io.err);
     } else {
-        status = extract_beside(parsed.bare_archive, parsed.bare, io);
+        status = extract_beside(parsed.bare_archives, parsed.bare, io);
     }
     hold_console_window_open();
     return status;
@@ -188,14 +188,10 @@ int parse_and_run(std::span<const std::string> args, const Streams& io) {
                 return usage_error(parsed, "there is no option " + extra, io.err);
             }
         }
-        if (where != nullptr) {
-            return usage_error(parsed, error.what(), io.err);
+        const int status = usage_error(parsed, error.what(), io.err);
+        if (where == nullptr) {
+            hold_console_window_open();
         }
-        // Several files dropped on the program at once, most likely.
-        const int status = usage_error(
-            parsed, "one archive at a time: " + parsed.bare_archive + " and more were given",
-            io.err);
-        hold_console_window_open();
         return status;
     } catch (const CLI::ParseError& error) {
         return usage_error(parsed, error.what(), io.err);

@@ -2,12 +2,12 @@
 // The whole `pev` program as a function: parses the command line and runs
 // the command it names.
 //
-//   pev list ARCHIVE [--json]
+//   pev list ARCHIVE... [--json]
 //   pev extract ARCHIVE [-o DIR] [-c LIST] [--name TEMPLATE] [--force] [-q | -v]
 //   pev cat ARCHIVE N
 //   pev test ARCHIVE
 //   pev pack OUT.pev INPUT... [--like ARCHIVE] [--force]
-//   pev ARCHIVE                 (extract beside the archive)
+//   pev ARCHIVE...              (extract beside each archive)
 //   pev help [COMMAND], pev --help, pev COMMAND --help, pev --version
 
 #include <cstdio>

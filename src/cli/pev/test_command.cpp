@@ -36,12 +36,15 @@ int test_archive(const std::string& name, const Streams& io) {
 class TestCommand final : public Command {
   public:
     void define(CLI::App& command) override {
-        positional(command, "ARCHIVE", archive_, "the archive")->required();
+        positional(command, "ARCHIVE", archives_, "the archives")->required();
     }
-    int run(const Streams& io) override { return test_archive(archive_, io); }
+    int run(const Streams& io) override {
+        return for_each_archive(archives_, io,
+                                [&io](const std::string& name) { return test_archive(name, io); });
+    }
 
   private:
-    std::string archive_;
+    std::vector<std::string> archives_;
 };
 
 } // namespace

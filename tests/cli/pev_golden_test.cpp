@@ -198,6 +198,7 @@ std::vector<GoldenCase> golden_cases() {
          three(std::string(240, 'v') + ".pev")},
         {"extract_into_new_folder", {"extract", "B", "-o", "out/new"}, three()},
         {"extract_some_clips", {"extract", "B", "-c", "3, 1-1,3"}, three()},
+        {"extract_open_ranges", {"extract", "B", "-c", "3-, -1"}, three()},
         {"extract_one_clip_fails", {"extract", "D", "-c", "2"}, damaged()},
         {"extract_capital_extension", {"extract", "DEMO"}, three("DEMO.PEV")},
         {"pack_capital_extension", {"pack", "OUT.PEV", "a.wav"}, wav_files({"a.wav"})},

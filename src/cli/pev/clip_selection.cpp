@@ -37,8 +37,11 @@ std::optional<std::size_t> parse_position(std::string_view text) {
 }
 
 std::string not_an_item(std::string_view item) {
-    return "\"" + std::string(item) +
-           "\" is not a clip number or range (write them as in 1,5-9,12)";
+    // Appended rather than "literal" + std::string: g++ 12 warns falsely
+    // (-Wrestrict) about the insertion that form makes.
+    std::string text = "\"";
+    text.append(item);
+    return text.append("\" is not a clip number or range (write them as in 1,5-9,12,20-)");
 }
 
 } // namespace
@@ -62,25 +65,36 @@ ClipSelection select_clips(std::string_view list, std::size_t clip_count) {
         const std::string_view item = trimmed(list.substr(start, comma - start));
         start = comma + 1;
         if (item.empty()) {
-            selection.error = "an empty item in the clip list \"" + std::string(list) + "\"";
+            selection.error =
+                std::string("an empty item in the clip list \"").append(list).append("\"");
             return selection;
         }
         const std::size_t dash = item.find('-');
         const std::string_view first_text = trimmed(item.substr(0, dash));
         const std::string_view last_text =
             dash == std::string_view::npos ? first_text : trimmed(item.substr(dash + 1));
-        const auto first = parse_position(first_text);
-        const auto last = parse_position(last_text);
+        // Open ranges: "-10" starts at the first clip, "5-" runs to the last.
+        const bool open_start = dash != std::string_view::npos && first_text.empty();
+        const bool open_end = dash != std::string_view::npos && last_text.empty();
+        const auto first = open_start ? std::optional<std::size_t>(1) : parse_position(first_text);
+        const auto last = open_end && first
+                              ? std::optional<std::size_t>(std::max(*first, clip_count))
+                              : parse_position(last_text);
+        if (open_start && open_end) {
+            selection.error = not_an_item(item);
+            return selection;
+        }
         if (!first || !last) {
             selection.error = not_an_item(item);
             return selection;
         }
         if (*first == 0 || *last == 0) {
-            selection.error = "clips are numbered from 1 (\"" + std::string(item) + "\")";
+            selection.error =
+                std::string("clips are numbered from 1 (\"").append(item).append("\")");
             return selection;
         }
         if (*last < *first) {
-            selection.error = "the range " + std::string(item) + " runs backwards";
+            selection.error = std::string("the range ").append(item).append(" runs backwards");
             return selection;
         }
         if (*last > clip_count) {

@@ -17,7 +17,8 @@ struct ClipSelection {
 };
 
 // Reads a comma-separated list of positions (counted from 1, as the file
-// names number them) and ranges "A-B" of an archive of `clip_count` clips.
+// names number them) and ranges "A-B", "A-" (to the last) and "-B" (from the
+// first) of an archive of `clip_count` clips.
 // Blanks around items are allowed; overlaps are taken once.
 ClipSelection select_clips(std::string_view list, std::size_t clip_count);
 

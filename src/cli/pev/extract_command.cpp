@@ -345,7 +345,7 @@ class ExtractCommand final : public Command {
                         "write into DIR, made if missing "
                         "(default: the archive's folder)")
             ->type_name("DIR");
-        command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12")
+        command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12,20-")
             ->type_name("LIST");
         command.add_option("--name", o.name_template, "name the files after TEMPLATE")
             ->type_name("TEMPLATE");

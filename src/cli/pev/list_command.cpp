@@ -1,12 +1,14 @@
 // pev list: one row per clip and a summary, as a table for people or as one
 // JSON document for scripts.
 
+#include "archive/clip_file_name.hpp"
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/json_path.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/sizes.hpp"
+#include "wav/frame.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -48,9 +50,20 @@ struct Totals {
     }
 };
 
-constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s  %s\n";
+// The file extract gives the clip by default, and its size.
+std::string file_of(const NamedArchive& archive, const SurveyedClip& clip) {
+    return archive::clip_file_name(archive.base_name(), static_cast<int>(clip.index + 1));
+}
 
-void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
+std::uint64_t wav_bytes_of(const SurveyedClip& clip) {
+    return wav::kHeaderSize + 2 * clip.samples;
+}
+
+// The file column is as wide as its names, which share one length.
+constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s %11s  %-*s  %s\n";
+
+void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& clip,
+               std::uint32_t rate, int file_width) {
     char position[16];
     std::snprintf(position, sizeof position, "%04zu", clip.index + 1);
     const auto known = [](bool is_known, std::uint64_t value) {
@@ -66,19 +79,21 @@ void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
                  known(clip.table_read, clip.raw_blocks).c_str(),
                  known(clip.table_read, clip.delta_blocks).c_str(),
                  known(clip.table_read, clip.stored_bytes).c_str(),
-                 clip_problem_text(clip.problem));
+                 known(clip.ok(), wav_bytes_of(clip)).c_str(), file_width,
+                 file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
 }
 
 void print_table(const NamedArchive& archive, std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
+    const int file_width = static_cast<int>(archive::clip_file_name(archive.base_name(), 1).size());
     if (reader.clip_count() > 0) {
         std::fprintf(out, kRowFormat, "clip", "id", "samples", "seconds", "silent", "raw", "delta",
-                     "stored", "status");
+                     "stored", "wav bytes", file_width, "file", "status");
     }
     Totals totals;
     survey_clips(reader, [&](const SurveyedClip& clip) {
-        print_row(out, clip, rate);
+        print_row(out, archive, clip, rate, file_width);
         totals.add(clip);
     });
     const std::size_t count = reader.clip_count();
@@ -116,6 +131,8 @@ std::string json_document(const NamedArchive& archive) {
             {"raw_blocks", known(clip.table_read, clip.raw_blocks)},
             {"delta_blocks", known(clip.table_read, clip.delta_blocks)},
             {"stored_bytes", known(clip.table_read, clip.stored_bytes)},
+            {"wav_bytes", known(clip.ok(), wav_bytes_of(clip))},
+            {"file", file_of(archive, clip)},
         });
         totals.add(clip);
     });
@@ -123,6 +140,7 @@ std::string json_document(const NamedArchive& archive) {
     // not UTF-8; nothing else in the document holds a control character.
     constexpr const char* kPathMark = "\x01";
     const Json document = {
+        {"format", 1}, // raised when a field changes meaning or goes away
         {"archive", kPathMark},
         {"clip_count", reader.clip_count()},
         {"refused_clips", totals.refused},

@@ -289,6 +289,8 @@ std::vector<GoldenCase> golden_cases() {
         {"pack_missing_input", {"pack", "P", "a.wav", "gone.wav"}, wav_files({"a.wav"})},
         {"pack_not_a_wav_file", {"pack", "P", "B.pev"}, three()},
         {"pack_no_input", {"pack", "P"}, nullptr},
+        {"pack_quiet", {"pack", "-q", "P", "a.wav"}, wav_files({"a.wav"})},
+        {"pack_verbose", {"pack", "P", "a.wav", "b.wav", "-v"}, wav_files({"a.wav", "b.wav"})},
     };
 }
 

@@ -3,6 +3,7 @@
 #include "cli/pack_messages.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "cli/pev/progress_line.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 #include "platform/files.hpp"
@@ -19,6 +20,8 @@ struct PackOptions {
     std::vector<std::string> inputs;
     std::optional<std::string> like;
     bool force = false;
+    std::size_t quiet = 0;   // -q: nothing but errors and warnings
+    std::size_t verbose = 0; // -v: a line per packed file
 };
 
 // True for a file that begins with "RIFF" and ends before the 12 bytes a
@@ -111,14 +114,22 @@ int pack(const PackOptions& options, const Streams& io) {
     progress.warning = [&io](const std::string& file, const std::string& warning) {
         std::fprintf(io.err, "pev: warning: %s: %s\n", file.c_str(), warning.c_str());
     };
-    progress.packed = [&io](const std::string& file, const pack::ClipSummary& clip) {
-        std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
+    // As extract has it: a progress line on a terminal, a line per file
+    // with -v, the summary unless -q.
+    ProgressLine line(io.err, request.inputs.size(), options.quiet == 0);
+    progress.packed = [&](const std::string& file, const pack::ClipSummary& clip) {
+        if (options.verbose > 0) {
+            line.clear();
+            std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
+        }
+        line.advance(clip.stored_bytes);
     };
     std::string made_folder;
     if (!make_folder_of(request.archive, made_folder, io.err)) {
         return kExitFailed;
     }
     const pack::PackOutcome outcome = pack::pack_wav_files(request, progress);
+    line.clear();
     if (!outcome.ok()) {
         if (!made_folder.empty()) {
             // Nothing was packed into it: the run leaves no trace.
@@ -127,7 +138,9 @@ int pack(const PackOptions& options, const Streams& io) {
         }
         return report(outcome.error, io.err);
     }
-    std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
+    if (options.quiet == 0) {
+        std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
+    }
     return kExitOk;
 }
 
@@ -144,8 +157,15 @@ class PackCommand final : public Command {
                         "keep the entry ids and unused header bytes of ARCHIVE")
             ->type_name("ARCHIVE");
         command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
+        command.add_flag("-q,--quiet", options_.quiet, "print no summary line");
+        command.add_flag("-v,--verbose", options_.verbose, "print a line per packed file");
     }
-    int run(const Streams& io) override { return pack(options_, io); }
+    int run(const Streams& io) override {
+        if (options_.quiet > 0 && options_.verbose > 0) {
+            return usage_error("pack", "-q and -v exclude each other", io.err);
+        }
+        return pack(options_, io);
+    }
 
   private:
     PackOptions options_;

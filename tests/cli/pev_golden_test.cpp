@@ -154,6 +154,7 @@ std::vector<GoldenCase> golden_cases() {
         {"list_damaged", {"list", "D"}, damaged()},
         {"list_damaged_json", {"list", "D.pev", "--json"}, damaged()},
         {"list_stored_rate_zero", {"list", "B"}, archive_as("B.pev", rate_zero)},
+        {"list_stored_rate_zero_json", {"list", "B", "--json"}, archive_as("B.pev", rate_zero)},
         {"list_over_a_minute",
          {"list", "L"},
          archive_as("L.pev", single_clip_archive(silent_entry(7, 4000)))},

@@ -27,7 +27,7 @@ complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -l force
 complete -c pev -n "not __fish_seen_subcommand_from list cat test pack help" -s n -l skip-existing -d 'keep existing files, write the rest'
 complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -s q -l quiet -d 'print no summary line'
 complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -s v -l verbose -d 'print a line per file'
-complete -c pev -n "__fish_seen_subcommand_from extract" -s c -l clips -x -d 'only these clips: 1,5-9,12,20-'
+complete -c pev -n "__fish_seen_subcommand_from extract list test" -s c -l clips -x -d 'only these clips: 1,5-9,12,20-'
 complete -c pev -n "__fish_seen_subcommand_from extract" -l name -x -d 'name the files after TEMPLATE'
 complete -c pev -n "__fish_seen_subcommand_from extract" -l dry-run -d 'print what would be written'
 complete -c pev -n "__fish_seen_subcommand_from pack" -l like -r -a '(__pev_archives)' -d 'keep the entry ids of ARCHIVE'

@@ -46,6 +46,19 @@ std::string not_an_item(std::string_view item) {
 
 } // namespace
 
+std::optional<std::vector<std::size_t>> chosen_clips(const std::optional<std::string>& list,
+                                                     std::size_t clip_count, std::FILE* err) {
+    if (!list) {
+        return all_clips(clip_count);
+    }
+    ClipSelection selection = select_clips(*list, clip_count);
+    if (!selection.ok()) {
+        std::fprintf(err, "pev: %s\n", selection.error.c_str());
+        return std::nullopt;
+    }
+    return std::move(selection.indices);
+}
+
 std::vector<std::size_t> all_clips(std::size_t clip_count) {
     std::vector<std::size_t> indices(clip_count);
     std::iota(indices.begin(), indices.end(), std::size_t{0});

@@ -3,6 +3,8 @@
 // them: "1,5-9,12".
 
 #include <cstddef>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +23,12 @@ struct ClipSelection {
 // first) of an archive of `clip_count` clips.
 // Blanks around items are allowed; overlaps are taken once.
 ClipSelection select_clips(std::string_view list, std::size_t clip_count);
+
+// The clips -c LIST picks from an archive of `clip_count` clips, or every
+// clip when there is no list; on a wrong list, says why on `err` ("pev:
+// ...") and returns nullopt.
+std::optional<std::vector<std::size_t>> chosen_clips(const std::optional<std::string>& list,
+                                                     std::size_t clip_count, std::FILE* err);
 
 // Every clip of an archive of `clip_count` clips.
 std::vector<std::size_t> all_clips(std::size_t clip_count);

@@ -274,15 +274,11 @@ int extract(const ExtractOptions& options, const Streams& io) {
         return kExitFailed;
     }
     const archive::ArchiveReader& reader = archive->reader();
-    std::vector<std::size_t> indices = all_clips(reader.clip_count());
-    if (options.clips) {
-        ClipSelection selection = select_clips(*options.clips, reader.clip_count());
-        if (!selection.ok()) {
-            std::fprintf(io.err, "pev: %s\n", selection.error.c_str());
-            return kExitUsage;
-        }
-        indices = std::move(selection.indices);
+    auto chosen = chosen_clips(options.clips, reader.clip_count(), io.err);
+    if (!chosen) {
+        return kExitUsage;
     }
+    std::vector<std::size_t> indices = std::move(*chosen);
     const std::string folder = options.folder.value_or(archive->folder());
     std::vector<std::string> paths;
     if (const std::string error = target_paths(*archive, indices, names, folder, paths);

@@ -2,6 +2,7 @@
 // JSON document for scripts.
 
 #include "archive/clip_file_name.hpp"
+#include "cli/pev/clip_selection.hpp"
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/json_path.hpp"
@@ -20,6 +21,7 @@ using Json = nlohmann::ordered_json;
 struct ListOptions {
     std::vector<std::string> archives;
     bool json = false;
+    std::optional<std::string> clips; // -c LIST; default: every clip
 };
 
 const char* problem_code(archive::ClipProblem problem) {
@@ -83,7 +85,8 @@ void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& 
                  file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
 }
 
-void print_table(const NamedArchive& archive, std::FILE* out) {
+void print_table(const NamedArchive& archive, const std::vector<std::size_t>& indices,
+                 std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     const int file_width = static_cast<int>(archive::clip_file_name(archive.base_name(), 1).size());
@@ -92,11 +95,14 @@ void print_table(const NamedArchive& archive, std::FILE* out) {
                      "stored", "wav bytes", file_width, "file", "status");
     }
     Totals totals;
-    survey_clips(reader, [&](const SurveyedClip& clip) {
+    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
         print_row(out, archive, clip, rate, file_width);
         totals.add(clip);
     });
     const std::size_t count = reader.clip_count();
+    if (indices.size() != count) {
+        std::fprintf(out, "%zu of ", indices.size()); // only some were listed
+    }
     std::fprintf(out, "%zu clip%s", count, count == 1 ? "" : "s");
     if (totals.refused > 0) {
         std::fprintf(out, " (%zu cannot be extracted)", totals.refused);
@@ -110,12 +116,12 @@ void print_table(const NamedArchive& archive, std::FILE* out) {
                  static_cast<unsigned long long>(reader.archive_size()));
 }
 
-std::string json_document(const NamedArchive& archive) {
+std::string json_document(const NamedArchive& archive, const std::vector<std::size_t>& indices) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     Json clips = Json::array();
     Totals totals;
-    survey_clips(reader, [&](const SurveyedClip& clip) {
+    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
         const auto known = [](bool is_known, std::uint64_t value) {
             return is_known ? Json(value) : Json(nullptr);
         };
@@ -162,6 +168,9 @@ class ListCommand final : public Command {
     void define(CLI::App& command) override {
         positional(command, "ARCHIVE", options_.archives, "the archives")->required();
         command.add_flag("--json", options_.json, "print one JSON document, for scripts");
+        command
+            .add_option("-c,--clips", options_.clips, "only these clips, by position: 1,5-9,12,20-")
+            ->type_name("LIST");
     }
 
     int run(const Streams& io) override {
@@ -178,10 +187,14 @@ class ListCommand final : public Command {
         if (!archive) {
             return kExitFailed;
         }
+        const auto indices = chosen_clips(options_.clips, archive->reader().clip_count(), io.err);
+        if (!indices) {
+            return kExitUsage;
+        }
         if (options_.json) {
-            std::fprintf(io.out, "%s\n", json_document(*archive).c_str());
+            std::fprintf(io.out, "%s\n", json_document(*archive, *indices).c_str());
         } else {
-            print_table(*archive, io.out);
+            print_table(*archive, *indices, io.out);
         }
         return kExitOk;
     }
@@ -197,8 +210,14 @@ class ListCommand final : public Command {
                 status = kExitFailed;
                 continue;
             }
+            const auto indices =
+                chosen_clips(options_.clips, archive->reader().clip_count(), io.err);
+            if (!indices) {
+                status = kExitUsage;
+                continue;
+            }
             array += array.size() > 1 ? ",\n" : "\n";
-            array += json_document(*archive);
+            array += json_document(*archive, *indices);
         }
         std::fprintf(io.out, "%s\n]\n", array.c_str());
         return status;

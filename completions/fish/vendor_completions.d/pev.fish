@@ -31,3 +31,4 @@ complete -c pev -n "__fish_seen_subcommand_from extract list test" -s c -l clips
 complete -c pev -n "__fish_seen_subcommand_from extract" -l name -x -d 'name the files after TEMPLATE'
 complete -c pev -n "__fish_seen_subcommand_from extract" -l dry-run -d 'print what would be written'
 complete -c pev -n "__fish_seen_subcommand_from pack" -l like -r -a '(__pev_archives)' -d 'keep the entry ids of ARCHIVE'
+complete -c pev -n "__fish_seen_subcommand_from extract list test" -l id -x -d 'only these entry ids: 3,7-9'

@@ -46,12 +46,74 @@ std::string not_an_item(std::string_view item) {
 
 } // namespace
 
+ClipSelection select_ids(std::string_view list, std::span<const std::uint16_t> ids) {
+    ClipSelection selection;
+    std::vector<bool> chosen(ids.size(), false);
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view item = trimmed(list.substr(start, comma - start));
+        start = comma + 1;
+        const std::size_t dash = item.find('-');
+        const std::string_view first_text = trimmed(item.substr(0, dash));
+        const std::string_view last_text =
+            dash == std::string_view::npos ? first_text : trimmed(item.substr(dash + 1));
+        // Ids run from 0 to 65535; "-9" and "5-" are open at one end.
+        const auto first = dash != std::string_view::npos && first_text.empty()
+                               ? std::optional<std::size_t>(0)
+                               : parse_position(first_text);
+        const auto last = dash != std::string_view::npos && last_text.empty()
+                              ? std::optional<std::size_t>(65535)
+                              : parse_position(last_text);
+        if (item.empty() || item == "-" || !first || !last) {
+            selection.error = std::string("\"").append(item).append(
+                "\" is not an entry id or range (write them as in 3,7-9)");
+            return selection;
+        }
+        if (*last < *first) {
+            selection.error = std::string("the range ").append(item).append(" runs backwards");
+            return selection;
+        }
+        bool found = false;
+        for (std::size_t i = 0; i < ids.size(); ++i) {
+            if (ids[i] >= *first && ids[i] <= *last) {
+                chosen[i] = true;
+                found = true;
+            }
+        }
+        if (!found) {
+            selection.error =
+                std::string(dash == std::string_view::npos ? "no clip has the entry id "
+                                                           : "no clip has an entry id in ")
+                    .append(item);
+            return selection;
+        }
+    }
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (chosen[i]) {
+            selection.indices.push_back(i);
+        }
+    }
+    return selection;
+}
+
 std::optional<std::vector<std::size_t>> chosen_clips(const std::optional<std::string>& list,
-                                                     std::size_t clip_count, std::FILE* err) {
-    if (!list) {
+                                                     const std::optional<std::string>& id_list,
+                                                     const archive::ArchiveReader& reader,
+                                                     std::FILE* err) {
+    const std::size_t clip_count = reader.clip_count();
+    if (list && id_list) {
+        std::fputs("pev: -c and --id exclude each other\n", err);
+        return std::nullopt;
+    }
+    if (!list && !id_list) {
         return all_clips(clip_count);
     }
-    ClipSelection selection = select_clips(*list, clip_count);
+    std::vector<std::uint16_t> ids;
+    for (std::size_t i = 0; id_list && i < clip_count; ++i) {
+        ids.push_back(reader.row(i).id);
+    }
+    ClipSelection selection = list ? select_clips(*list, clip_count) : select_ids(*id_list, ids);
     if (!selection.ok()) {
         std::fprintf(err, "pev: %s\n", selection.error.c_str());
         return std::nullopt;

@@ -2,9 +2,13 @@
 // The clips a command is to work on, picked by position as the user writes
 // them: "1,5-9,12".
 
+#include "archive/archive_reader.hpp"
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,11 +28,18 @@ struct ClipSelection {
 // Blanks around items are allowed; overlaps are taken once.
 ClipSelection select_clips(std::string_view list, std::size_t clip_count);
 
-// The clips -c LIST picks from an archive of `clip_count` clips, or every
-// clip when there is no list; on a wrong list, says why on `err` ("pev:
-// ...") and returns nullopt.
+// Reads a comma-separated list of entry ids and ranges of them ("3,7-9",
+// "40-", "-9") and picks the clips whose ids it holds; each item must match
+// at least one clip. `ids` holds each clip's id in table order.
+ClipSelection select_ids(std::string_view list, std::span<const std::uint16_t> ids);
+
+// The clips -c LIST or --id LIST picks from the archive `reader` reads, or
+// every clip when there is neither; on a wrong list (or both), says why on
+// `err` ("pev: ...") and returns nullopt.
 std::optional<std::vector<std::size_t>> chosen_clips(const std::optional<std::string>& list,
-                                                     std::size_t clip_count, std::FILE* err);
+                                                     const std::optional<std::string>& id_list,
+                                                     const archive::ArchiveReader& reader,
+                                                     std::FILE* err);
 
 // Every clip of an archive of `clip_count` clips.
 std::vector<std::size_t> all_clips(std::size_t clip_count);

@@ -27,6 +27,7 @@ struct ExtractOptions {
     std::string archive;
     std::optional<std::string> folder; // -o; default: the archive's folder
     std::optional<std::string> clips;  // -c LIST; default: every clip
+    std::optional<std::string> ids;    // --id LIST, instead of -c
     std::optional<std::string> name_template;
     bool force = false;
     bool skip_existing = false; // -n: keep what is there, write the rest
@@ -274,7 +275,7 @@ int extract(const ExtractOptions& options, const Streams& io) {
         return kExitFailed;
     }
     const archive::ArchiveReader& reader = archive->reader();
-    auto chosen = chosen_clips(options.clips, reader.clip_count(), io.err);
+    auto chosen = chosen_clips(options.clips, options.ids, reader, io.err);
     if (!chosen) {
         return kExitUsage;
     }
@@ -342,6 +343,8 @@ class ExtractCommand final : public Command {
                         "(default: the archive's folder)")
             ->type_name("DIR");
         command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12,20-")
+            ->type_name("LIST");
+        command.add_option("--id", o.ids, "only the clips with these entry ids: 3,7-9")
             ->type_name("LIST");
         command.add_option("--name", o.name_template, "name the files after TEMPLATE")
             ->type_name("TEMPLATE");

@@ -22,6 +22,7 @@ struct ListOptions {
     std::vector<std::string> archives;
     bool json = false;
     std::optional<std::string> clips; // -c LIST; default: every clip
+    std::optional<std::string> ids;   // --id LIST, instead of -c
 };
 
 const char* problem_code(archive::ClipProblem problem) {
@@ -171,6 +172,8 @@ class ListCommand final : public Command {
         command
             .add_option("-c,--clips", options_.clips, "only these clips, by position: 1,5-9,12,20-")
             ->type_name("LIST");
+        command.add_option("--id", options_.ids, "only the clips with these entry ids: 3,7-9")
+            ->type_name("LIST");
     }
 
     int run(const Streams& io) override {
@@ -187,7 +190,7 @@ class ListCommand final : public Command {
         if (!archive) {
             return kExitFailed;
         }
-        const auto indices = chosen_clips(options_.clips, archive->reader().clip_count(), io.err);
+        const auto indices = chosen_clips(options_.clips, options_.ids, archive->reader(), io.err);
         if (!indices) {
             return kExitUsage;
         }
@@ -211,7 +214,7 @@ class ListCommand final : public Command {
                 continue;
             }
             const auto indices =
-                chosen_clips(options_.clips, archive->reader().clip_count(), io.err);
+                chosen_clips(options_.clips, options_.ids, archive->reader(), io.err);
             if (!indices) {
                 status = kExitUsage;
                 continue;

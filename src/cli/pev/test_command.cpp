@@ -11,12 +11,12 @@ namespace pev::cli::tool {
 namespace {
 
 int test_archive(const std::string& name, const std::optional<std::string>& clips,
-                 const Streams& io) {
+                 const std::optional<std::string>& ids, const Streams& io) {
     const auto archive = NamedArchive::open(name, io.err);
     if (!archive) {
         return kExitFailed;
     }
-    const auto indices = chosen_clips(clips, archive->reader().clip_count(), io.err);
+    const auto indices = chosen_clips(clips, ids, archive->reader(), io.err);
     if (!indices) {
         return kExitUsage;
     }
@@ -48,15 +48,19 @@ class TestCommand final : public Command {
         positional(command, "ARCHIVE", archives_, "the archives")->required();
         command.add_option("-c,--clips", clips_, "only these clips, by position: 1,5-9,12,20-")
             ->type_name("LIST");
+        command.add_option("--id", ids_, "only the clips with these entry ids: 3,7-9")
+            ->type_name("LIST");
     }
     int run(const Streams& io) override {
-        return for_each_archive(
-            archives_, io, [&](const std::string& name) { return test_archive(name, clips_, io); });
+        return for_each_archive(archives_, io, [&](const std::string& name) {
+            return test_archive(name, clips_, ids_, io);
+        });
     }
 
   private:
     std::vector<std::string> archives_;
     std::optional<std::string> clips_;
+    std::optional<std::string> ids_;
 };
 
 } // namespace

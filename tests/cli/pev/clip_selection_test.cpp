@@ -57,3 +57,26 @@ TEST(ClipSelection, OutOfRangeNamesTheFirstMissingClip) {
 
 } // namespace
 } // namespace pev::cli::tool
+
+namespace pev::cli::tool {
+namespace {
+
+TEST(IdSelection, PicksClipsByEntryIdInTableOrder) {
+    const std::uint16_t ids[] = {500, 7, 65535, 7, 0};
+    const struct {
+        const char* list;
+        std::vector<std::size_t> indices; // empty: refused
+    } cases[] = {
+        {"7", {1, 3}}, {"0, 65535", {2, 4}}, {"-7", {1, 3, 4}}, {"501-", {2}}, {"8-499", {}},
+        {"3", {}},     {"9-1", {}},          {"x", {}},         {"-", {}},     {"7,,0", {}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        const ClipSelection selection = select_ids(c.list, ids);
+        EXPECT_EQ(selection.indices, c.indices) << '"' << c.list << '"';
+        EXPECT_EQ(selection.ok(), !c.indices.empty()) << '"' << c.list << '"';
+    }
+}
+
+} // namespace
+} // namespace pev::cli::tool

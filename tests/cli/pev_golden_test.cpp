@@ -180,6 +180,16 @@ std::vector<GoldenCase> golden_cases() {
              three()(dir);
              damaged()(dir);
          }},
+        {"list_standard_input", {"list", "-"}, three(), 0, false, 0, nullptr, "B.pev"},
+        {"extract_standard_input",
+         {"extract", "-", "-c", "2"},
+         three(),
+         0,
+         false,
+         0,
+         nullptr,
+         "B.pev"},
+        {"test_standard_input_empty", {"test", "-"}, nullptr},
         {"list_empty_archive", {"list", "E", "--json"}, archive_as("E.pev", TestArchive{})},
         // test, and each way a whole archive is refused
         {"test_sound", {"test", "B"}, three()},

@@ -2,6 +2,7 @@
 
 #include "archive/archive_layout.hpp"
 #include "cli/pev/messages.hpp"
+#include "platform/console.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 
@@ -34,6 +35,31 @@ std::string kind_refusal(const std::string& path) {
     }
     return fs::is_directory(status) ? "it is a folder, not an archive"
                                     : "not a regular file (a pipe, device or socket)";
+}
+
+// Standard input copied into an unnamed temporary file, which the system
+// removes when it is closed: a pipe can be read only once and has no size,
+// and the reader seeks. nullptr, with errno set, when it cannot be copied.
+std::FILE* copy_of_standard_input() {
+    set_binary_mode(stdin);
+    std::FILE* copy = std::tmpfile();
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    char buffer[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        if (std::fwrite(buffer, 1, got, copy) != got) {
+            std::fclose(copy);
+            return nullptr;
+        }
+    }
+    if (std::ferror(stdin) != 0 || std::fflush(copy) != 0) {
+        std::fclose(copy);
+        return nullptr;
+    }
+    std::rewind(copy);
+    return copy;
 }
 
 } // namespace
@@ -105,6 +131,15 @@ std::string clip_label(std::size_t index, std::uint16_t id) {
 }
 
 std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::FILE* err) {
+    if (name == kStandardInput) {
+        std::FILE* copy = copy_of_standard_input();
+        if (copy == nullptr) {
+            std::fprintf(err, "pev: cannot read the archive from standard input: %s\n",
+                         std::generic_category().message(errno).c_str());
+            return nullptr;
+        }
+        return checked(std::unique_ptr<NamedArchive>(new NamedArchive(name, copy)), err);
+    }
     std::string path = resolve_archive_path(name);
     std::error_code ignored;
     if (!kind_refusal(name).empty() && path != name && !fs::exists(path_from_utf8(path), ignored)) {
@@ -125,7 +160,12 @@ std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::F
         }
         return nullptr;
     }
-    std::unique_ptr<NamedArchive> archive(new NamedArchive(path, file));
+    return checked(std::unique_ptr<NamedArchive>(new NamedArchive(path, file)), err);
+}
+
+std::unique_ptr<NamedArchive> NamedArchive::checked(std::unique_ptr<NamedArchive> archive,
+                                                    std::FILE* err) {
+    const std::string& path = archive->path_;
     const archive::OpenResult result = archive->reader_.open_result();
     if (result != archive::OpenResult::ok) {
         std::fprintf(err, "pev: %s: %s\n", path.c_str(),
@@ -136,7 +176,11 @@ std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::F
 }
 
 NamedArchive::NamedArchive(std::string path, std::FILE* file)
-    : path_(std::move(path)), base_name_(base_name_of(path_)), folder_(folder_of(path_)),
-      file_(file), source_(file_.get()), reader_(source_) {}
+    : path_(std::move(path)),
+      // An archive read from standard input has no name: its clips are
+      // named stdin_0001.wav and so on, in the current folder.
+      base_name_(path_ == kStandardInput ? "stdin" : base_name_of(path_)),
+      folder_(path_ == kStandardInput ? "" : folder_of(path_)), file_(file), source_(file_.get()),
+      reader_(source_) {}
 
 } // namespace pev::cli::tool

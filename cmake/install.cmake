@@ -53,9 +53,9 @@ if(WIN32)
             COMPONENT programs)
 endif()
 
-# Shell completions come from the programs' own issue: each file in
-# completions/ goes to the same path under share (for example
-# completions/bash-completion/completions/pev).
+# Shell completions for pev: each file in completions/ goes to the same path
+# under share, where each shell looks (bash-completion/completions/pev,
+# zsh/vendor-completions/_pev, fish/vendor_completions.d/pev.fish).
 if(EXISTS ${PROJECT_SOURCE_DIR}/completions)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/completions/ DESTINATION ${CMAKE_INSTALL_DATADIR}
             COMPONENT programs)

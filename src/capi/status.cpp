@@ -80,6 +80,7 @@ pev_status status_of(const Error& error) {
     case ErrorCode::no_numbered_inputs:
     case ErrorCode::too_many_numbered_inputs:
     case ErrorCode::folder_without_wavs:
+    case ErrorCode::input_given_twice:
         return PEV_ERR_INTERNAL;
     }
     return PEV_ERR_INTERNAL;

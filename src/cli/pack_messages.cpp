@@ -63,6 +63,8 @@ std::string reason(const Error& error) {
         return "an archive holds at most 9999 clips";
     case ErrorCode::folder_without_wavs:
         return "it holds no .wav files";
+    case ErrorCode::input_given_twice:
+        return "it is given twice; each file is packed once";
     case ErrorCode::wav_refused:
         return error.detail;
     case ErrorCode::rate_zero:

@@ -38,6 +38,7 @@ enum class ErrorCode : std::uint8_t {
     no_numbered_inputs,       // `subject` (BASE_0001.wav) is missing
     too_many_numbered_inputs, // `subject` (BASE_10000.wav) exists
     folder_without_wavs,      // `subject` is a folder holding no .wav file
+    input_given_twice,        // `subject` is among the inputs twice (named or in a folder)
     wav_refused,              // `detail` is the WAV reader's reason
     rate_zero,                // a clip at 0 samples per second
     rate_mismatch,            // a clip at `value` Hz after clips at `limit` Hz

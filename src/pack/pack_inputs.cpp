@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 namespace pev::pack {
@@ -31,6 +32,65 @@ bool has_wav_extension(const fs::path& name) {
     return extension == ".wav";
 }
 
+char folded(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The order people expect: letters without regard to case, and runs of
+// digits by their value, so clip2 comes before clip10 and B.wav after a.wav.
+// Names equal in that order fall back to their bytes, so the order is total
+// and the same on every host.
+bool before_as_people_sort(const std::string& a, const std::string& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (is_digit(a[i]) && is_digit(b[j])) {
+            std::size_t a_end = i;
+            std::size_t b_end = j;
+            while (a_end < a.size() && is_digit(a[a_end])) {
+                ++a_end;
+            }
+            while (b_end < b.size() && is_digit(b[b_end])) {
+                ++b_end;
+            }
+            // Leading zeros do not count; then the longer run is the larger.
+            std::size_t a_start = i;
+            std::size_t b_start = j;
+            while (a_start + 1 < a_end && a[a_start] == '0') {
+                ++a_start;
+            }
+            while (b_start + 1 < b_end && b[b_start] == '0') {
+                ++b_start;
+            }
+            const std::string_view a_run(a.data() + a_start, a_end - a_start);
+            const std::string_view b_run(b.data() + b_start, b_end - b_start);
+            if (a_run.size() != b_run.size()) {
+                return a_run.size() < b_run.size();
+            }
+            if (a_run != b_run) {
+                return a_run < b_run;
+            }
+            i = a_end;
+            j = b_end;
+            continue;
+        }
+        if (folded(a[i]) != folded(b[j])) {
+            return static_cast<unsigned char>(folded(a[i])) <
+                   static_cast<unsigned char>(folded(b[j]));
+        }
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size()) {
+        return j < b.size();
+    }
+    return a < b;
+}
+
 // Appends the folder's .wav files in name order; an error when the folder
 // cannot be listed or holds none.
 Error append_folder(const std::string& folder, std::vector<std::string>& files) {
@@ -39,8 +99,12 @@ Error append_folder(const std::string& folder, std::vector<std::string>& files) 
     for (fs::directory_iterator item(path_from_utf8(folder), error), end; !error && item != end;
          item.increment(error)) {
         std::error_code ignored;
-        if (item->is_regular_file(ignored) && has_wav_extension(item->path().filename())) {
-            names.push_back(item->path().filename());
+        const fs::path name = item->path().filename();
+        // Hidden files (editors' and systems' own, such as ._clip.wav) are
+        // not clips.
+        const bool hidden = utf8_of(name).starts_with('.');
+        if (!hidden && item->is_regular_file(ignored) && has_wav_extension(name)) {
+            names.push_back(name);
         }
     }
     if (error) {
@@ -49,9 +113,10 @@ Error append_folder(const std::string& folder, std::vector<std::string>& files) 
     if (names.empty()) {
         return error_about(ErrorCode::folder_without_wavs, folder);
     }
-    // By the bytes of the UTF-8 names, so the order is the same on every host.
-    std::sort(names.begin(), names.end(),
-              [](const fs::path& a, const fs::path& b) { return a.u8string() < b.u8string(); });
+    // Compared as UTF-8, so the order is the same on every host.
+    std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) {
+        return before_as_people_sort(utf8_of(a), utf8_of(b));
+    });
     // Joined with '/', which every host takes, so the names (and the lines
     // that show them) are the same on every host too.
     const bool ends_in_separator = folder.back() == '/' || folder.back() == '\\';
@@ -91,6 +156,17 @@ InputList expand_inputs(std::span<const std::string> inputs) {
             list.files.push_back(input);
         } else if (Error error = append_folder(input, list.files); !error.ok()) {
             list.error = std::move(error);
+            return list;
+        }
+    }
+    // The same file twice, by the same name, another spelling of its path,
+    // or named and in a folder given too.
+    std::set<fs::path> seen;
+    for (const std::string& file : list.files) {
+        std::error_code ignored;
+        const fs::path absolute = fs::absolute(path_from_utf8(file), ignored).lexically_normal();
+        if (!seen.insert(absolute).second) {
+            list.error = error_about(ErrorCode::input_given_twice, file);
             return list;
         }
     }

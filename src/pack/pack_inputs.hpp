@@ -20,8 +20,10 @@ struct InputList {
 InputList numbered_inputs(const std::string& base);
 
 // The files `inputs` name, in order: a file stands for itself, a folder for
-// the .wav files in it (any letter case), in name order. A name that is
-// neither is kept, for the reader to say what is wrong with it.
+// the .wav files in it (any letter case, hidden ones left out), in the order
+// people sort names (clip2 before clip10, letter case aside). A name that is
+// neither is kept, for the reader to say what is wrong with it. A file given
+// twice is an error.
 InputList expand_inputs(std::span<const std::string> inputs);
 
 } // namespace pev::pack

@@ -5,6 +5,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +15,15 @@ namespace pev {
 
 bool is_terminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+int terminal_width(std::FILE* stream) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (handle == INVALID_HANDLE_VALUE || GetConsoleScreenBufferInfo(handle, &info) == 0) {
+        return 0;
+    }
+    return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
 void set_binary_mode(std::FILE* stream) {
@@ -43,6 +53,14 @@ void hold_console_window_open() {
 
 bool is_terminal(std::FILE* stream) {
     return isatty(fileno(stream)) != 0;
+}
+
+int terminal_width(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0) {
+        return 0;
+    }
+    return size.ws_col;
 }
 
 void set_binary_mode(std::FILE*) {}

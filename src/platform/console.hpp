@@ -10,6 +10,10 @@ namespace pev {
 // True when `stream` is a terminal (a console window), not a file or a pipe.
 bool is_terminal(std::FILE* stream);
 
+// The width of the terminal `stream` shows in, in columns; 0 when it is not
+// a terminal or the width cannot be told.
+int terminal_width(std::FILE* stream);
+
 // Makes `stream` pass bytes through untouched. Windows otherwise turns every
 // "\n" byte into "\r\n"; other hosts never change bytes, so it does nothing
 // there.

@@ -234,7 +234,8 @@ std::error_code OutputFile::append(std::span<const std::uint8_t> bytes) {
         }
     }
     if (!buffer_) {
-        buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
+        // Not value-initialised: every byte is written before it is read.
+        buffer_.reset(new std::uint8_t[kBufferSize]);
     }
     std::memcpy(buffer_.get() + buffered_, bytes.data(), bytes.size());
     buffered_ += bytes.size();

@@ -130,7 +130,8 @@ TEST(PackInputs, FolderGivesItsWavFilesInNameOrder) {
     const TempDir dir;
     std::filesystem::create_directories(dir.path() / "voices" / "sub.wav");
     std::filesystem::create_directory(dir.path() / "empty");
-    for (const char* name : {"b.wav", "A.WAV", "a.wav", "notes.txt"}) {
+    for (const char* name : {"b.wav", "A.WAV", "a.wav", "notes.txt", ".hidden.wav", "10.wav",
+                             "9.wav", "clip10.wav", "clip2.wav", "Clip2.wav", "clip02.wav"}) {
         write_file(dir.file("voices/") + name, {});
     }
     const std::vector<std::string> inputs = {dir.file("x.wav"), dir.file("voices"), "missing"};
@@ -138,8 +139,14 @@ TEST(PackInputs, FolderGivesItsWavFilesInNameOrder) {
     ASSERT_TRUE(list.error.ok()) << cli::pack_error_text(list.error);
     const std::string voices = dir.file("voices") + "/";
     EXPECT_EQ(list.files,
-              (std::vector<std::string>{dir.file("x.wav"), voices + "A.WAV", voices + "a.wav",
-                                        voices + "b.wav", "missing"}));
+              (std::vector<std::string>{dir.file("x.wav"), voices + "9.wav", voices + "10.wav",
+                                        voices + "A.WAV", voices + "a.wav", voices + "b.wav",
+                                        voices + "Clip2.wav", voices + "clip02.wav",
+                                        voices + "clip2.wav", voices + "clip10.wav", "missing"}));
+
+    const std::vector<std::string> twice = {dir.file("voices"), dir.file("voices/./b.wav")};
+    EXPECT_EQ(cli::pack_error_text(expand_inputs(twice).error),
+              dir.file("voices/./b.wav") + ": it is given twice; each file is packed once");
 
     const std::vector<std::string> empty = {dir.file("empty")};
     EXPECT_EQ(cli::pack_error_text(expand_inputs(empty).error),

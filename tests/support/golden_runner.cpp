@@ -48,7 +48,7 @@ void run_golden_case(const GoldenCase& golden, const std::string& program,
     const auto inputs = list_regular_files(dir.path());
     const ProcessResult result =
         run_process(program, golden.args, dir.path().string(), golden.memory_limit_kb,
-                    golden.file_size_limit_kb);
+                    golden.file_size_limit_kb, golden.stdin_file);
 
     const std::filesystem::path expected = golden_root / golden.name;
     check_golden(expected, "stdout",

@@ -28,6 +28,8 @@ struct GoldenCase {
     unsigned long file_size_limit_kb = 0; // caps every file it writes, as a full disk would
     // Checks what the golden files cannot: inputs left as they were.
     std::function<void(const TempDir&)> after = nullptr;
+    // A file of the case's folder to give as standard input (default: none).
+    std::string stdin_file = "/dev/null";
 };
 
 // Named by the case, so test names stay the same from build to build.

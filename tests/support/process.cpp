@@ -36,7 +36,7 @@ bool runs_through_emulator() {
 
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const std::string& directory, unsigned long memory_limit_kb,
-                          unsigned long file_size_limit_kb) {
+                          unsigned long file_size_limit_kb, const std::string& input) {
     TempDir captures;
     const char* runner = std::getenv("PEV_TEST_RUNNER");
     std::string command = "cd ";
@@ -63,7 +63,9 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
         command += shell_quote(arg);
     }
     // Appended piece by piece: g++ 12 warns falsely on "literal" + string&&.
-    command += " </dev/null >";
+    command += " <";
+    command += shell_quote(input);
+    command += " >";
     command += shell_quote(captures.file("out"));
     command += " 2>";
     command += shell_quote(captures.file("err"));

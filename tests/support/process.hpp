@@ -18,9 +18,11 @@ struct ProcessResult {
 // A non-zero `memory_limit_kb` caps the process's address space; a non-zero
 // `file_size_limit_kb` caps the size of every file it writes, a write past
 // it failing with EFBIG (the signal that would end the process is ignored).
+// Standard input is `input` (a path, relative to `directory`).
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const std::string& directory, unsigned long memory_limit_kb = 0,
-                          unsigned long file_size_limit_kb = 0);
+                          unsigned long file_size_limit_kb = 0,
+                          const std::string& input = "/dev/null");
 
 // True when the tests run the program through an emulator.
 bool runs_through_emulator();

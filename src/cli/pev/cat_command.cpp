@@ -1,6 +1,7 @@
 // pev cat: one clip as a WAV file on standard output, for a player at the
 // other end of a pipe.
 
+#include "cli/pev/clip_selection.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
@@ -15,18 +16,8 @@ namespace {
 
 struct CatOptions {
     std::string archive;
-    std::size_t position = 0; // counted from 1, as the file names number clips
+    std::string position; // counted from 1, as the file names number clips
 };
-
-// Checked before CLI11 converts it, which would say no more than "Could not
-// convert".
-const CLI::Validator kClipNumber(
-    [](const std::string& text) {
-        const bool digits =
-            !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-        return digits ? std::string() : "\"" + text + "\" is not a clip number";
-    },
-    "");
 
 int cat_clip(const CatOptions& options, const Streams& io) {
     if (is_terminal(io.out)) {
@@ -40,14 +31,16 @@ int cat_clip(const CatOptions& options, const Streams& io) {
         return kExitFailed;
     }
     const archive::ArchiveReader& reader = archive->reader();
-    const std::size_t count = reader.clip_count();
-    if (options.position == 0 || options.position > count) {
-        std::fprintf(io.err, "pev: there is no clip %zu: the archive holds %zu clip%s\n",
-                     options.position, count, count == 1 ? "" : "s");
+    // One position, read as -c reads its list, so both say the same about it.
+    const ClipSelection selection = select_clips(options.position, reader.clip_count());
+    if (!selection.ok() || selection.indices.size() != 1) {
+        std::fprintf(io.err, "pev: %s\n",
+                     selection.ok() ? ("\"" + options.position + "\" is not one clip").c_str()
+                                    : selection.error.c_str());
         return kExitUsage;
     }
     archive::ClipBuffers buffers;
-    const archive::ClipInfo clip = reader.inspect(options.position - 1, buffers);
+    const archive::ClipInfo clip = reader.inspect(selection.indices.front(), buffers);
     if (!clip.ok()) {
         std::fprintf(io.err, "pev: %s cannot be extracted: %s\n",
                      clip_label(clip.index, clip.row.id).c_str(), clip_problem_text(clip.problem));
@@ -71,8 +64,7 @@ class CatCommand final : public Command {
     void define(CLI::App& command) override {
         positional(command, "ARCHIVE", options_.archive, "the archive")->required();
         positional(command, "N", options_.position, "the clip's position, counted from 1")
-            ->required()
-            ->check(kClipNumber);
+            ->required();
     }
     int run(const Streams& io) override { return cat_clip(options_, io); }
 

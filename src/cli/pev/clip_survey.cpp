@@ -4,10 +4,10 @@
 
 namespace pev::cli::tool {
 
-void survey_clips(const archive::ArchiveReader& reader,
+void survey_clips(const archive::ArchiveReader& reader, const std::vector<std::size_t>& indices,
                   const std::function<void(const SurveyedClip&)>& each) {
     archive::ClipBuffers buffers;
-    for (std::size_t index = 0; index < reader.clip_count(); ++index) {
+    for (const std::size_t index : indices) {
         const archive::ClipInfo info = reader.inspect(index, buffers);
         SurveyedClip clip;
         clip.index = index;

@@ -28,8 +28,9 @@ struct SurveyedClip {
     bool ok() const { return problem == archive::ClipProblem::none; }
 };
 
-// Surveys every clip in table order, handing each to `each` as it is done.
-void survey_clips(const archive::ArchiveReader& reader,
+// Surveys the clips at `indices` (0-based, ascending) in table order,
+// handing each to `each` as it is done.
+void survey_clips(const archive::ArchiveReader& reader, const std::vector<std::size_t>& indices,
                   const std::function<void(const SurveyedClip&)>& each);
 
 } // namespace pev::cli::tool

@@ -6,10 +6,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace pev::cli::tool {
 
@@ -52,9 +54,27 @@ std::unique_ptr<Command> make_test_command();
 std::unique_ptr<Command> make_pack_command();
 std::unique_ptr<Command> make_replace_command();
 
-// `pev ARCHIVE`: every clip extracted beside the archive, as `pev extract
-// ARCHIVE` does.
-int extract_beside(const std::string& archive, const Streams& io);
+// The options `pev ARCHIVE` shares with `pev extract`.
+struct BareOptions {
+    std::optional<std::string> folder; // -o
+    bool force = false;
+    bool skip_existing = false;
+    std::size_t quiet = 0;
+    std::size_t verbose = 0;
+
+    bool any() const { return folder || force || skip_existing || quiet > 0 || verbose > 0; }
+};
+
+// `pev ARCHIVE`: every clip extracted beside the archive (or into -o DIR), as
+// `pev extract ARCHIVE` does.
+int extract_beside(const std::vector<std::string>& archives, const BareOptions& options,
+                   const Streams& io);
+
+// Runs `one` on each of `archives` and returns the worst status. With more
+// than one, each archive's output follows a heading line "NAME:" on standard
+// output, with a blank line between archives, as ls does for folders.
+int for_each_archive(const std::vector<std::string>& archives, const Streams& io,
+                     const std::function<int(const std::string&)>& one);
 
 // Declares a positional argument without the type name CLI11 would show.
 template <typename T>

@@ -1,5 +1,6 @@
 #include "cli/pev/command.hpp"
 
+#include <algorithm>
 #include <array>
 
 namespace pev::cli::tool {
@@ -14,6 +15,20 @@ std::span<const CommandRow> command_table() {
         {"replace", "replace clips of an archive with WAV files", make_replace_command},
     }};
     return kCommands;
+}
+
+int for_each_archive(const std::vector<std::string>& archives, const Streams& io,
+                     const std::function<int(const std::string&)>& one) {
+    int worst = kExitOk;
+    for (std::size_t i = 0; i < archives.size(); ++i) {
+        if (archives.size() > 1) {
+            std::fprintf(io.out, "%s%s:\n", i == 0 ? "" : "\n", archives[i].c_str());
+            // Before any message the archive brings on standard error.
+            std::fflush(io.out);
+        }
+        worst = std::max(worst, one(archives[i]));
+    }
+    return worst;
 }
 
 int usage_error(const std::string& command, const std::string& message, std::FILE* err) {

@@ -27,8 +27,11 @@ struct ExtractOptions {
     std::string archive;
     std::optional<std::string> folder; // -o; default: the archive's folder
     std::optional<std::string> clips;  // -c LIST; default: every clip
+    std::optional<std::string> ids;    // --id LIST, instead of -c
     std::optional<std::string> name_template;
     bool force = false;
+    bool skip_existing = false; // -n: keep what is there, write the rest
+    bool dry_run = false;
     Verbosity verbosity = Verbosity::normal;
 };
 
@@ -51,6 +54,12 @@ std::string target_paths(const NamedArchive& archive, const std::vector<std::siz
     for (const std::size_t index : indices) {
         const std::string name =
             names.expand(archive.base_name(), index + 1, archive.reader().row(index).id);
+        if (const std::string problem = host_name_problem(name); !problem.empty()) {
+            char position[16];
+            std::snprintf(position, sizeof position, "%04zu", index + 1);
+            return std::string("clip ") + position + " would be written to \"" + name +
+                   "\": " + problem + "; choose another --name";
+        }
         const auto [place, fresh] = taken.emplace(name, index);
         if (!fresh) {
             char positions[64];
@@ -62,6 +71,23 @@ std::string target_paths(const NamedArchive& archive, const std::vector<std::siz
         paths.push_back(join_path(folder, name));
     }
     return "";
+}
+
+// True when one of `paths` is the archive itself (by another name, a link or
+// a template such as {base}.pev): writing it would destroy what is being
+// read, whatever --force says.
+bool refuse_archive_itself(const std::vector<std::string>& paths, const std::string& archive,
+                           std::FILE* err) {
+    const fs::path read = path_from_utf8(archive);
+    for (const std::string& path : paths) {
+        std::error_code error;
+        if (fs::equivalent(path_from_utf8(path), read, error) && !error) {
+            std::fprintf(err, "pev: %s is the archive being read; nothing was written\n",
+                         path.c_str());
+            return true;
+        }
+    }
+    return false;
 }
 
 // Names the first file that would be replaced, and how many more there are.
@@ -81,8 +107,51 @@ bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
     if (clashes > 1) {
         std::fprintf(err, ", and %zu more of the files to be written", clashes - 1);
     }
-    std::fprintf(err, "; nothing was written (--force replaces %s)\n", clashes > 1 ? "them" : "it");
+    std::fprintf(err, "; nothing was written (--force replaces %s, -n keeps %s)\n",
+                 clashes > 1 ? "them" : "it", clashes > 1 ? "them" : "it");
     return true;
+}
+
+// -n: the clips whose files are already there are left out, and counted.
+std::size_t drop_existing(std::vector<std::size_t>& indices, std::vector<std::string>& paths) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!exists(paths[i])) {
+            if (kept != i) {
+                indices[kept] = indices[i];
+                paths[kept] = std::move(paths[i]);
+            }
+            ++kept;
+        }
+    }
+    const std::size_t skipped = paths.size() - kept;
+    indices.resize(kept);
+    paths.resize(kept);
+    return skipped;
+}
+
+// --dry-run: each name that would be written, and what becomes of the files
+// already there; nothing is written. Fails (status 1) when the run itself
+// would refuse.
+int show_dry_run(const std::vector<std::string>& paths, const ExtractOptions& options,
+                 std::FILE* out) {
+    std::size_t clashes = 0;
+    for (const std::string& path : paths) {
+        if (!exists(path)) {
+            std::fprintf(out, "would write: %s\n", path.c_str());
+            continue;
+        }
+        ++clashes;
+        const char* fate = options.force           ? "would replace"
+                           : options.skip_existing ? "would keep"
+                                                   : "exists:";
+        std::fprintf(out, "%s %s\n", fate, path.c_str());
+    }
+    const bool refused = clashes > 0 && !options.force && !options.skip_existing;
+    std::fprintf(out, "%zu file%s, %zu already there; nothing was written%s\n", paths.size(),
+                 paths.size() == 1 ? "" : "s", clashes,
+                 refused ? " (and without --dry-run nothing would be: use --force or -n)" : "");
+    return refused ? kExitFailed : kExitOk;
 }
 
 // Makes the output folder when it is missing; `made` says whether this run
@@ -149,18 +218,27 @@ class ClipFiles {
         return true;
     }
 
-    void finish(const std::string& folder) {
+    void finish(const std::string& folder, std::size_t skipped) {
         progress_.clear();
         if (verbosity_ == Verbosity::quiet) {
             return;
         }
         const std::size_t total = paths_.size();
         if (all_written()) {
-            std::fprintf(io_.out, "Extracted %zu clip%s (%s) into %s\n", total,
-                         total == 1 ? "" : "s", human_size(bytes_).c_str(), folder.c_str());
+            std::fprintf(io_.out, "Extracted %zu clip%s (%s) into %s", total, total == 1 ? "" : "s",
+                         human_size(bytes_).c_str(), folder.c_str());
+            if (skipped > 0) {
+                std::fprintf(io_.out, "; %zu skipped, already there", skipped);
+            }
+            std::fputc('\n', io_.out);
         } else {
-            std::fprintf(io_.out, "Extracted %zu of %zu clips (%s) into %s; %zu failed\n", written_,
-                         total, human_size(bytes_).c_str(), folder.c_str(), total - written_);
+            std::fprintf(io_.out, "Extracted %zu of %zu clip%s (%s) into %s; %zu failed", written_,
+                         total, total == 1 ? "" : "s", human_size(bytes_).c_str(), folder.c_str(),
+                         total - written_);
+            if (skipped > 0) {
+                std::fprintf(io_.out, ", %zu skipped, already there", skipped);
+            }
+            std::fputc('\n', io_.out);
         }
     }
 
@@ -197,15 +275,11 @@ int extract(const ExtractOptions& options, const Streams& io) {
         return kExitFailed;
     }
     const archive::ArchiveReader& reader = archive->reader();
-    std::vector<std::size_t> indices = all_clips(reader.clip_count());
-    if (options.clips) {
-        ClipSelection selection = select_clips(*options.clips, reader.clip_count());
-        if (!selection.ok()) {
-            std::fprintf(io.err, "pev: %s\n", selection.error.c_str());
-            return kExitUsage;
-        }
-        indices = std::move(selection.indices);
+    auto chosen = chosen_clips(options.clips, options.ids, reader, io.err);
+    if (!chosen) {
+        return kExitUsage;
     }
+    std::vector<std::size_t> indices = std::move(*chosen);
     const std::string folder = options.folder.value_or(archive->folder());
     std::vector<std::string> paths;
     if (const std::string error = target_paths(*archive, indices, names, folder, paths);
@@ -213,6 +287,13 @@ int extract(const ExtractOptions& options, const Streams& io) {
         std::fprintf(io.err, "pev: %s\n", error.c_str());
         return kExitUsage;
     }
+    if (refuse_archive_itself(paths, archive->path(), io.err)) {
+        return kExitUsage;
+    }
+    if (options.dry_run) {
+        return show_dry_run(paths, options, io.out);
+    }
+    const std::size_t skipped = options.skip_existing ? drop_existing(indices, paths) : 0;
     if (!options.force && refuse_existing(paths, io.err)) {
         return kExitFailed;
     }
@@ -224,7 +305,7 @@ int extract(const ExtractOptions& options, const Streams& io) {
     ClipFiles files(reader.sample_rate(), paths, options, io);
     extraction::stream_clips(reader, indices, extraction::StreamOptions{.stop_at_refusal = false},
                              [&files](extraction::ReadyClip& clip) { return files.take(clip); });
-    files.finish(folder.empty() ? "." : folder);
+    files.finish(folder.empty() ? "." : folder, skipped);
     if (made_folder && files.written() == 0) {
         // Nothing could be written into it: the run leaves no trace.
         std::error_code ignored;
@@ -233,21 +314,45 @@ int extract(const ExtractOptions& options, const Streams& io) {
     return files.all_written() ? kExitOk : kExitFailed;
 }
 
+// Each archive in turn; with -o DIR and more than one, each into DIR/BASE/,
+// so that clips of archives with the same names stay apart.
+int extract_each(const std::vector<std::string>& archives, const ExtractOptions& options,
+                 const Streams& io) {
+    return for_each_archive(archives, io, [&](const std::string& name) {
+        ExtractOptions one = options;
+        one.archive = name;
+        if (options.folder && archives.size() > 1) {
+            one.folder = join_path(*options.folder, base_name_of(resolve_archive_path(name)));
+        }
+        return extract(one, io);
+    });
+}
+
+Verbosity verbosity_of(std::size_t quiet, std::size_t verbose) {
+    return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
+}
+
 class ExtractCommand final : public Command {
   public:
     void define(CLI::App& command) override {
         ExtractOptions& o = options_;
-        positional(command, "ARCHIVE", o.archive, "the archive")->required();
+        positional(command, "ARCHIVE", archives_, "the archives")->required();
         command
             .add_option("-o,--output", o.folder,
                         "write into DIR, made if missing "
                         "(default: the archive's folder)")
             ->type_name("DIR");
-        command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12")
+        command.add_option("-c,--clips", o.clips, "only these clips, by position: 1,5-9,12,20-")
+            ->type_name("LIST");
+        command.add_option("--id", o.ids, "only the clips with these entry ids: 3,7-9")
             ->type_name("LIST");
         command.add_option("--name", o.name_template, "name the files after TEMPLATE")
             ->type_name("TEMPLATE");
         command.add_flag("--force", o.force, "replace existing files");
+        command.add_flag("-n,--skip-existing", o.skip_existing,
+                         "keep existing files and write the rest");
+        command.add_flag("--dry-run", o.dry_run,
+                         "print the names that would be written, and the clashes; write nothing");
         command.add_flag("-q,--quiet", quiet_, "print no summary line");
         command.add_flag("-v,--verbose", verbose_, "print a line per file");
         command.footer(kExtractFooter);
@@ -257,13 +362,15 @@ class ExtractCommand final : public Command {
         if (quiet_ > 0 && verbose_ > 0) {
             return usage_error("extract", "-q and -v exclude each other", io.err);
         }
-        options_.verbosity = quiet_ > 0     ? Verbosity::quiet
-                             : verbose_ > 0 ? Verbosity::verbose
-                                            : Verbosity::normal;
-        return extract(options_, io);
+        if (options_.force && options_.skip_existing) {
+            return usage_error("extract", "--force and -n exclude each other", io.err);
+        }
+        options_.verbosity = verbosity_of(quiet_, verbose_);
+        return extract_each(archives_, options_, io);
     }
 
   private:
+    std::vector<std::string> archives_;
     ExtractOptions options_;
     std::size_t quiet_ = 0;
     std::size_t verbose_ = 0;
@@ -275,10 +382,20 @@ std::unique_ptr<Command> make_extract_command() {
     return std::make_unique<ExtractCommand>();
 }
 
-int extract_beside(const std::string& archive, const Streams& io) {
+int extract_beside(const std::vector<std::string>& archives, const BareOptions& bare,
+                   const Streams& io) {
+    if (bare.quiet > 0 && bare.verbose > 0) {
+        return usage_error("", "-q and -v exclude each other", io.err);
+    }
     ExtractOptions options;
-    options.archive = archive;
-    return extract(options, io);
+    options.folder = bare.folder;
+    options.force = bare.force;
+    options.skip_existing = bare.skip_existing;
+    if (options.force && options.skip_existing) {
+        return usage_error("", "--force and -n exclude each other", io.err);
+    }
+    options.verbosity = verbosity_of(bare.quiet, bare.verbose);
+    return extract_each(archives, options, io);
 }
 
 } // namespace pev::cli::tool

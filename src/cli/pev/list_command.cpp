@@ -1,11 +1,15 @@
 // pev list: one row per clip and a summary, as a table for people or as one
 // JSON document for scripts.
 
+#include "archive/clip_file_name.hpp"
+#include "cli/pev/clip_selection.hpp"
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
+#include "cli/pev/json_path.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/sizes.hpp"
+#include "wav/frame.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -15,8 +19,10 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 struct ListOptions {
-    std::string archive;
+    std::vector<std::string> archives;
     bool json = false;
+    std::optional<std::string> clips; // -c LIST; default: every clip
+    std::optional<std::string> ids;   // --id LIST, instead of -c
 };
 
 const char* problem_code(archive::ClipProblem problem) {
@@ -47,9 +53,20 @@ struct Totals {
     }
 };
 
-constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s  %s\n";
+// The file extract gives the clip by default, and its size.
+std::string file_of(const NamedArchive& archive, const SurveyedClip& clip) {
+    return archive::clip_file_name(archive.base_name(), static_cast<int>(clip.index + 1));
+}
 
-void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
+std::uint64_t wav_bytes_of(const SurveyedClip& clip) {
+    return wav::kHeaderSize + 2 * clip.samples;
+}
+
+// The file column is as wide as its names, which share one length.
+constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s %11s  %-*s  %s\n";
+
+void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& clip,
+               std::uint32_t rate, int file_width) {
     char position[16];
     std::snprintf(position, sizeof position, "%04zu", clip.index + 1);
     const auto known = [](bool is_known, std::uint64_t value) {
@@ -65,22 +82,28 @@ void print_row(std::FILE* out, const SurveyedClip& clip, std::uint32_t rate) {
                  known(clip.table_read, clip.raw_blocks).c_str(),
                  known(clip.table_read, clip.delta_blocks).c_str(),
                  known(clip.table_read, clip.stored_bytes).c_str(),
-                 clip_problem_text(clip.problem));
+                 known(clip.ok(), wav_bytes_of(clip)).c_str(), file_width,
+                 file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
 }
 
-void print_table(const NamedArchive& archive, std::FILE* out) {
+void print_table(const NamedArchive& archive, const std::vector<std::size_t>& indices,
+                 std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
+    const int file_width = static_cast<int>(archive::clip_file_name(archive.base_name(), 1).size());
     if (reader.clip_count() > 0) {
         std::fprintf(out, kRowFormat, "clip", "id", "samples", "seconds", "silent", "raw", "delta",
-                     "stored", "status");
+                     "stored", "wav bytes", file_width, "file", "status");
     }
     Totals totals;
-    survey_clips(reader, [&](const SurveyedClip& clip) {
-        print_row(out, clip, rate);
+    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
+        print_row(out, archive, clip, rate, file_width);
         totals.add(clip);
     });
     const std::size_t count = reader.clip_count();
+    if (indices.size() != count) {
+        std::fprintf(out, "%zu of ", indices.size()); // only some were listed
+    }
     std::fprintf(out, "%zu clip%s", count, count == 1 ? "" : "s");
     if (totals.refused > 0) {
         std::fprintf(out, " (%zu cannot be extracted)", totals.refused);
@@ -94,12 +117,12 @@ void print_table(const NamedArchive& archive, std::FILE* out) {
                  static_cast<unsigned long long>(reader.archive_size()));
 }
 
-void print_json(const NamedArchive& archive, std::FILE* out) {
+std::string json_document(const NamedArchive& archive, const std::vector<std::size_t>& indices) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     Json clips = Json::array();
     Totals totals;
-    survey_clips(reader, [&](const SurveyedClip& clip) {
+    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
         const auto known = [](bool is_known, std::uint64_t value) {
             return is_known ? Json(value) : Json(nullptr);
         };
@@ -115,11 +138,17 @@ void print_json(const NamedArchive& archive, std::FILE* out) {
             {"raw_blocks", known(clip.table_read, clip.raw_blocks)},
             {"delta_blocks", known(clip.table_read, clip.delta_blocks)},
             {"stored_bytes", known(clip.table_read, clip.stored_bytes)},
+            {"wav_bytes", known(clip.ok(), wav_bytes_of(clip))},
+            {"file", file_of(archive, clip)},
         });
         totals.add(clip);
     });
+    // Stands in for the path, which the JSON library cannot write when it is
+    // not UTF-8; nothing else in the document holds a control character.
+    constexpr const char* kPathMark = "\x01";
     const Json document = {
-        {"archive", archive.path()},
+        {"format", 1}, // raised when a field changes meaning or goes away
+        {"archive", kPathMark},
         {"clip_count", reader.clip_count()},
         {"refused_clips", totals.refused},
         {"sample_rate", rate},
@@ -129,32 +158,74 @@ void print_json(const NamedArchive& archive, std::FILE* out) {
         {"archive_bytes", reader.archive_size()},
         {"clips", std::move(clips)},
     };
-    // Names that are not valid UTF-8 are kept as far as they go, not refused.
-    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
-    std::fprintf(out, "%s\n", text.c_str());
+    std::string text = document.dump(2);
+    const std::string mark = "\"\\u0001\"";
+    text.replace(text.find(mark), mark.size(), json_path(archive.path()));
+    return text;
 }
 
 class ListCommand final : public Command {
   public:
     void define(CLI::App& command) override {
-        positional(command, "ARCHIVE", options_.archive, "the archive")->required();
+        positional(command, "ARCHIVE", options_.archives, "the archives")->required();
         command.add_flag("--json", options_.json, "print one JSON document, for scripts");
+        command
+            .add_option("-c,--clips", options_.clips, "only these clips, by position: 1,5-9,12,20-")
+            ->type_name("LIST");
+        command.add_option("--id", options_.ids, "only the clips with these entry ids: 3,7-9")
+            ->type_name("LIST");
     }
 
     int run(const Streams& io) override {
-        const auto archive = NamedArchive::open(options_.archive, io.err);
+        if (options_.json && options_.archives.size() > 1) {
+            return list_json_array(io);
+        }
+        return for_each_archive(options_.archives, io,
+                                [&](const std::string& name) { return list(name, io); });
+    }
+
+  private:
+    int list(const std::string& name, const Streams& io) const {
+        const auto archive = NamedArchive::open(name, io.err);
         if (!archive) {
             return kExitFailed;
         }
+        const auto indices = chosen_clips(options_.clips, options_.ids, archive->reader(), io.err);
+        if (!indices) {
+            return kExitUsage;
+        }
         if (options_.json) {
-            print_json(*archive, io.out);
+            std::fprintf(io.out, "%s\n", json_document(*archive, *indices).c_str());
         } else {
-            print_table(*archive, io.out);
+            print_table(*archive, *indices, io.out);
         }
         return kExitOk;
     }
 
-  private:
+    // Several archives: one JSON array of their documents, the archives that
+    // cannot be read left out (and named on standard error).
+    int list_json_array(const Streams& io) const {
+        int status = kExitOk;
+        std::string array = "[";
+        for (const std::string& name : options_.archives) {
+            const auto archive = NamedArchive::open(name, io.err);
+            if (!archive) {
+                status = kExitFailed;
+                continue;
+            }
+            const auto indices =
+                chosen_clips(options_.clips, options_.ids, archive->reader(), io.err);
+            if (!indices) {
+                status = kExitUsage;
+                continue;
+            }
+            array += array.size() > 1 ? ",\n" : "\n";
+            array += json_document(*archive, *indices);
+        }
+        std::fprintf(io.out, "%s\n]\n", array.c_str());
+        return status;
+    }
+
     ListOptions options_;
 };
 

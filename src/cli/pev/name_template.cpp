@@ -7,6 +7,68 @@
 
 namespace pev::cli::tool {
 
+namespace {
+
+char lower(char c) {
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with or
+// without an extension ("nul.wav" is the null device too).
+bool is_device_name(std::string_view name) {
+    const std::string_view stem = name.substr(0, name.find('.'));
+    for (const char* device : {"con", "prn", "aux", "nul"}) {
+        if (equal_ignoring_case(stem, device)) {
+            return true;
+        }
+    }
+    return stem.size() == 4 &&
+           (equal_ignoring_case(stem.substr(0, 3), "com") ||
+            equal_ignoring_case(stem.substr(0, 3), "lpt")) &&
+           stem[3] >= '1' && stem[3] <= '9';
+}
+
+std::string control_character_problem(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char shown[8];
+            std::snprintf(shown, sizeof shown, "0x%02X", byte);
+            return std::string("it holds a control character (") + shown + ")";
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+std::string windows_name_problem(std::string_view name) {
+    if (const std::size_t bad = name.find_first_of("<>:\"|?*"); bad != std::string_view::npos) {
+        return std::string("Windows does not allow ") + name[bad] + " in file names";
+    }
+    if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
+        return "Windows drops a dot or blank at the end of a file name";
+    }
+    if (is_device_name(name)) {
+        return "Windows keeps the name " + std::string(name.substr(0, name.find('.'))) +
+               " for a device";
+    }
+    return "";
+}
+
+std::string host_name_problem([[maybe_unused]] std::string_view name) {
+#ifdef _WIN32
+    return windows_name_problem(name);
+#else
+    return "";
+#endif
+}
+
 NameTemplate::NameTemplate() = default;
 
 std::string NameTemplate::parse(std::string_view text) {
@@ -16,6 +78,9 @@ std::string NameTemplate::parse(std::string_view text) {
     if (text.find_first_of("/\\") != std::string_view::npos) {
         return "the name template \"" + std::string(text) +
                "\" holds a folder; choose the folder with -o";
+    }
+    if (const std::string problem = control_character_problem(text); !problem.empty()) {
+        return "the name template cannot be a file name: " + problem;
     }
     std::vector<Piece> pieces;
     std::size_t start = 0;

@@ -17,7 +17,8 @@ class NameTemplate {
     NameTemplate();
 
     // Reads `text`; returns why it cannot serve as a template (an unknown
-    // placeholder, an unclosed brace, a folder part), or "" when it can.
+    // placeholder, an unclosed brace, a folder part, a control character, and
+    // on Windows a character Windows refuses in names), or "" when it can.
     std::string parse(std::string_view text);
 
     std::string expand(const std::string& base, std::size_t position, std::uint16_t id) const;
@@ -34,5 +35,14 @@ class NameTemplate {
     std::vector<Piece> pieces_;
     bool is_default_ = true; // the names Pev2wav gives, made where it makes them
 };
+
+// Why Windows would refuse `name` as a file name: a character it reserves
+// (<>:"|?*), a trailing dot or blank, or a device name such as CON or
+// com1.wav; "" when it takes it. Checked on every host so that it can be
+// tested anywhere; applied on Windows only.
+std::string windows_name_problem(std::string_view name);
+
+// windows_name_problem() on Windows, "" elsewhere.
+std::string host_name_problem(std::string_view name);
 
 } // namespace pev::cli::tool

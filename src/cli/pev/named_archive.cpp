@@ -2,6 +2,7 @@
 
 #include "archive/archive_layout.hpp"
 #include "cli/pev/messages.hpp"
+#include "platform/console.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 
@@ -22,6 +23,45 @@ bool is_file_not_folder(const std::string& name) {
     return !error && fs::exists(status) && !fs::is_directory(status);
 }
 
+// Why `path` cannot be read as an archive before it is even opened: a folder,
+// or a pipe, device or socket, whose size cannot be known and whose bytes
+// cannot be read twice (opening a named pipe would also wait for a writer).
+// "" for a regular file or one that does not exist.
+std::string kind_refusal(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path_from_utf8(path), error);
+    if (error || !fs::exists(status) || fs::is_regular_file(status)) {
+        return "";
+    }
+    return fs::is_directory(status) ? "it is a folder, not an archive"
+                                    : "not a regular file (a pipe, device or socket)";
+}
+
+// Standard input copied into an unnamed temporary file, which the system
+// removes when it is closed: a pipe can be read only once and has no size,
+// and the reader seeks. nullptr, with errno set, when it cannot be copied.
+std::FILE* copy_of_standard_input() {
+    set_binary_mode(stdin);
+    std::FILE* copy = std::tmpfile();
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    char buffer[1 << 16];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+        if (std::fwrite(buffer, 1, got, copy) != got) {
+            std::fclose(copy);
+            return nullptr;
+        }
+    }
+    if (std::ferror(stdin) != 0 || std::fflush(copy) != 0) {
+        std::fclose(copy);
+        return nullptr;
+    }
+    std::rewind(copy);
+    return copy;
+}
+
 } // namespace
 
 bool has_pev_extension(const std::string& name) {
@@ -39,7 +79,13 @@ bool has_pev_extension(const std::string& name) {
 }
 
 std::string resolve_archive_path(const std::string& name) {
-    return is_file_not_folder(name) ? name : name + std::string(kExtension);
+    if (is_file_not_folder(name)) {
+        return name;
+    }
+    // "VOICES" finds VOICES.PEV on hosts whose names are case-sensitive.
+    const std::string lower = name + std::string(kExtension);
+    const std::string upper = name + ".PEV";
+    return !is_file_not_folder(lower) && is_file_not_folder(upper) ? upper : lower;
 }
 
 std::string base_name_of(const std::string& path) {
@@ -65,7 +111,17 @@ std::string join_path(const std::string& folder, const std::string& name) {
         return name;
     }
     const char last = folder.back();
-    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+    if (last == '/' || last == '\\') {
+        return folder + name;
+    }
+#ifdef _WIN32
+    // The separator the folder was written with ("o2\\sub"), so a path never
+    // mixes them; "/" when it holds none, which Windows takes too.
+    const std::size_t separator = folder.find_last_of("/\\");
+    return folder + (separator == std::string::npos ? '/' : folder[separator]) + name;
+#else
+    return folder + "/" + name;
+#endif
 }
 
 std::string clip_label(std::size_t index, std::uint16_t id) {
@@ -75,7 +131,24 @@ std::string clip_label(std::size_t index, std::uint16_t id) {
 }
 
 std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::FILE* err) {
-    const std::string path = resolve_archive_path(name);
+    if (name == kStandardInput) {
+        std::FILE* copy = copy_of_standard_input();
+        if (copy == nullptr) {
+            std::fprintf(err, "pev: cannot read the archive from standard input: %s\n",
+                         std::generic_category().message(errno).c_str());
+            return nullptr;
+        }
+        return checked(std::unique_ptr<NamedArchive>(new NamedArchive(name, copy)), err);
+    }
+    std::string path = resolve_archive_path(name);
+    std::error_code ignored;
+    if (!kind_refusal(name).empty() && path != name && !fs::exists(path_from_utf8(path), ignored)) {
+        path = name; // a folder "voices" with no voices.pev beside it
+    }
+    if (const std::string refusal = kind_refusal(path); !refusal.empty()) {
+        std::fprintf(err, "pev: %s: %s\n", path.c_str(), refusal.c_str());
+        return nullptr;
+    }
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
         const int code = errno;
@@ -87,7 +160,12 @@ std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::F
         }
         return nullptr;
     }
-    std::unique_ptr<NamedArchive> archive(new NamedArchive(path, file));
+    return checked(std::unique_ptr<NamedArchive>(new NamedArchive(path, file)), err);
+}
+
+std::unique_ptr<NamedArchive> NamedArchive::checked(std::unique_ptr<NamedArchive> archive,
+                                                    std::FILE* err) {
+    const std::string& path = archive->path_;
     const archive::OpenResult result = archive->reader_.open_result();
     if (result != archive::OpenResult::ok) {
         std::fprintf(err, "pev: %s: %s\n", path.c_str(),
@@ -98,7 +176,11 @@ std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::F
 }
 
 NamedArchive::NamedArchive(std::string path, std::FILE* file)
-    : path_(std::move(path)), base_name_(base_name_of(path_)), folder_(folder_of(path_)),
-      file_(file), source_(file_.get()), reader_(source_) {}
+    : path_(std::move(path)),
+      // An archive read from standard input has no name: its clips are
+      // named stdin_0001.wav and so on, in the current folder.
+      base_name_(path_ == kStandardInput ? "stdin" : base_name_of(path_)),
+      folder_(path_ == kStandardInput ? "" : folder_of(path_)), file_(file), source_(file_.get()),
+      reader_(source_) {}
 
 } // namespace pev::cli::tool

@@ -33,9 +33,13 @@ std::string join_path(const std::string& folder, const std::string& name);
 // numbered with and the id the archive gives it.
 std::string clip_label(std::size_t index, std::uint16_t id);
 
+// The ARCHIVE that means standard input.
+inline constexpr const char* kStandardInput = "-";
+
 class NamedArchive {
   public:
-    // Finds and opens the archive `name` names and reads its entry table.
+    // Finds and opens the archive `name` names ("-": standard input, copied
+    // into a temporary file first) and reads its entry table.
     // When it cannot be opened or is not an archive whose clips can be read,
     // says why on `err` ("pev: ...") and returns nullptr.
     static std::unique_ptr<NamedArchive> open(const std::string& name, std::FILE* err);
@@ -50,6 +54,10 @@ class NamedArchive {
 
   private:
     NamedArchive(std::string path, std::FILE* file);
+
+    // `archive`, or nullptr after saying on `err` why it is refused.
+    static std::unique_ptr<NamedArchive> checked(std::unique_ptr<NamedArchive> archive,
+                                                 std::FILE* err);
 
     std::string path_;
     std::string base_name_;

@@ -3,8 +3,14 @@
 #include "cli/pack_messages.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "cli/pev/progress_line.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
+#include "platform/files.hpp"
+#include "platform/utf8_path.hpp"
+
+#include <filesystem>
+#include <system_error>
 
 namespace pev::cli::tool {
 namespace {
@@ -14,10 +20,39 @@ struct PackOptions {
     std::vector<std::string> inputs;
     std::optional<std::string> like;
     bool force = false;
+    std::size_t quiet = 0;   // -q: nothing but errors and warnings
+    std::size_t verbose = 0; // -v: a line per packed file
 };
 
+// True for a file that begins with "RIFF" and ends before the 12 bytes a
+// RIFF header takes, which the WAV reader calls "not a RIFF file".
+bool is_cut_short_riff(const std::string& name) {
+    std::FILE* file = open_for_reading(name);
+    if (file == nullptr) {
+        return false;
+    }
+    char start[12];
+    const std::size_t got = std::fread(start, 1, sizeof start, file);
+    std::fclose(file);
+    return got >= 4 && got < sizeof start && std::string_view(start, 4) == "RIFF";
+}
+
+// Wav2pev's words ("NAME: REASON"), where pev words two cases better
+// without changing what Wav2pev prints.
+std::string pack_problem_text(const Error& error) {
+    if (error.code == ErrorCode::wav_refused && is_cut_short_riff(error.subject)) {
+        return error.subject + ": it is cut short inside its 12-byte RIFF header";
+    }
+    if (error.code == ErrorCode::like_count_mismatch) {
+        return error.subject + ": it holds " + std::to_string(error.value) + " clip" +
+               (error.value == 1 ? "" : "s") + ", but " + std::to_string(error.limit) +
+               (error.limit == 1 ? " is" : " are") + " being packed";
+    }
+    return pack_error_text(error);
+}
+
 int report(const Error& error, std::FILE* err) {
-    std::fprintf(err, "pev: %s\n", pack_error_text(error).c_str());
+    std::fprintf(err, "pev: %s\n", pack_problem_text(error).c_str());
     return kExitFailed;
 }
 
@@ -26,7 +61,43 @@ std::string output_path(const std::string& name) {
     return has_pev_extension(name) ? name : name + ".pev";
 }
 
+bool has_wav_extension(const std::string& name) {
+    if (name.size() < 4) {
+        return false;
+    }
+    std::string tail = name.substr(name.size() - 4);
+    for (char& c : tail) {
+        c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    }
+    return tail == ".wav";
+}
+
+// Makes OUT's folder when it is missing, as extract -o does; `made` is the
+// folder this run made, to be removed again when nothing was packed.
+bool make_folder_of(const std::string& archive, std::string& made, std::FILE* err) {
+    const std::string folder = folder_of(archive);
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(path_from_utf8(folder), error)) {
+        return true;
+    }
+    if (!std::filesystem::create_directories(path_from_utf8(folder), error) && error) {
+        std::fprintf(err, "pev: %s: cannot make the folder: %s\n", folder.c_str(),
+                     error.message().c_str());
+        return false;
+    }
+    made = folder;
+    return true;
+}
+
 int pack(const PackOptions& options, const Streams& io) {
+    if (has_wav_extension(options.output)) {
+        // `pev pack x.wav a.wav` would pack a.wav alone into x.wav.pev.
+        return usage_error("pack",
+                           "the archive to write comes first, and " + options.output +
+                               " is a WAV file; name the archive, as in pev pack OUT.pev " +
+                               options.output,
+                           io.err);
+    }
     pack::InputList inputs = pack::expand_inputs(options.inputs);
     if (!inputs.error.ok()) {
         return report(inputs.error, io.err);
@@ -43,14 +114,33 @@ int pack(const PackOptions& options, const Streams& io) {
     progress.warning = [&io](const std::string& file, const std::string& warning) {
         std::fprintf(io.err, "pev: warning: %s: %s\n", file.c_str(), warning.c_str());
     };
-    progress.packed = [&io](const std::string& file, const pack::ClipSummary& clip) {
-        std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
+    // As extract has it: a progress line on a terminal, a line per file
+    // with -v, the summary unless -q.
+    ProgressLine line(io.err, request.inputs.size(), options.quiet == 0);
+    progress.packed = [&](const std::string& file, const pack::ClipSummary& clip) {
+        if (options.verbose > 0) {
+            line.clear();
+            std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
+        }
+        line.advance(clip.stored_bytes);
     };
+    std::string made_folder;
+    if (!make_folder_of(request.archive, made_folder, io.err)) {
+        return kExitFailed;
+    }
     const pack::PackOutcome outcome = pack::pack_wav_files(request, progress);
+    line.clear();
     if (!outcome.ok()) {
+        if (!made_folder.empty()) {
+            // Nothing was packed into it: the run leaves no trace.
+            std::error_code ignored;
+            std::filesystem::remove(path_from_utf8(made_folder), ignored);
+        }
         return report(outcome.error, io.err);
     }
-    std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
+    if (options.quiet == 0) {
+        std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
+    }
     return kExitOk;
 }
 
@@ -59,15 +149,23 @@ class PackCommand final : public Command {
     void define(CLI::App& command) override {
         positional(command, "OUT.pev", options_.output, "the archive to write")->required();
         positional(command, "INPUT", options_.inputs,
-                   "WAV files, and folders whose .wav files are taken in name order")
+                   "WAV files, and folders whose .wav files are taken in name order "
+                   "(clip2 before clip10)")
             ->required();
         command
             .add_option("--like", options_.like,
                         "keep the entry ids and unused header bytes of ARCHIVE")
             ->type_name("ARCHIVE");
         command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
+        command.add_flag("-q,--quiet", options_.quiet, "print no summary line");
+        command.add_flag("-v,--verbose", options_.verbose, "print a line per packed file");
     }
-    int run(const Streams& io) override { return pack(options_, io); }
+    int run(const Streams& io) override {
+        if (options_.quiet > 0 && options_.verbose > 0) {
+            return usage_error("pack", "-q and -v exclude each other", io.err);
+        }
+        return pack(options_, io);
+    }
 
   private:
     PackOptions options_;

@@ -28,7 +28,7 @@ class HelpFormatter : public CLI::Formatter {
     std::string make_usage(const CLI::App* app, std::string name) const override {
         if (app->get_parent() == nullptr) {
             return "\nUsage: pev COMMAND ARGUMENTS [OPTIONS]\n"
-                   "       pev ARCHIVE         extracts every clip beside the archive\n";
+                   "       pev ARCHIVE...      extracts every clip beside each archive\n";
         }
         return "\n" + CLI::Formatter::make_usage(app, std::move(name));
     }
@@ -42,8 +42,9 @@ struct Parsed {
     };
 
     CLI::App app{kDescription, "pev"};
-    std::string bare_archive; // `pev ARCHIVE`
-    std::string help_topic;   // `pev help COMMAND`
+    std::vector<std::string> bare_archives; // `pev ARCHIVE...`
+    BareOptions bare;                       // and the options of `extract` it takes
+    std::string help_topic;                 // `pev help COMMAND`
     CLI::App* help = nullptr;
     std::vector<Entry> commands;
 
@@ -53,7 +54,17 @@ struct Parsed {
         app.set_help_flag("-h,--help", "show this help");
         app.set_version_flag("--version", std::string("pev version ") + kVersion,
                              "show the version");
-        positional(app, "ARCHIVE", bare_archive, "extract this archive beside itself");
+        positional(app, "ARCHIVE", bare_archives, "extract these archives, each beside itself");
+        const std::string group = "Options of pev ARCHIVE (as pev extract has them)";
+        app.add_option("-o,--output", bare.folder, "write into DIR, made if missing")
+            ->type_name("DIR")
+            ->group(group);
+        app.add_flag("--force", bare.force, "replace existing files")->group(group);
+        app.add_flag("-n,--skip-existing", bare.skip_existing,
+                     "keep existing files and write the rest")
+            ->group(group);
+        app.add_flag("-q,--quiet", bare.quiet, "print no summary line")->group(group);
+        app.add_flag("-v,--verbose", bare.verbose, "print a line per file")->group(group);
         app.require_subcommand(0, 1);
 
         for (const CommandRow& row : command_table()) {
@@ -102,6 +113,12 @@ struct Parsed {
     }
 };
 
+// The overview. CLI11's App::help() shows the help of the command that was
+// given instead, which for `pev help` is the help command's own.
+std::string overview(const Parsed& parsed) {
+    return parsed.app.get_formatter()->make_help(&parsed.app, "pev", CLI::AppFormatMode::Normal);
+}
+
 int usage_error(const Parsed& parsed, const std::string& message, std::FILE* err) {
     const std::string name = parsed.current_name();
     return tool::usage_error(name == "help" ? "" : name, message, err);
@@ -109,7 +126,7 @@ int usage_error(const Parsed& parsed, const std::string& message, std::FILE* err
 
 int show_help(Parsed& parsed, std::FILE* out, std::FILE* err) {
     if (parsed.help_topic.empty()) {
-        std::fputs(parsed.app.help().c_str(), out);
+        std::fputs(overview(parsed).c_str(), out);
         return kExitOk;
     }
     CLI::App* command = parsed.command_named(parsed.help_topic);
@@ -121,6 +138,12 @@ int show_help(Parsed& parsed, std::FILE* out, std::FILE* err) {
 }
 
 int run_parsed(Parsed& parsed, const Streams& io) {
+    if ((parsed.current() != nullptr || parsed.help->parsed()) && parsed.bare.any()) {
+        return usage_error(parsed,
+                           "-o, --force, -n, -q and -v go after the command (or after ARCHIVE when "
+                           "there is none)",
+                           io.err);
+    }
     if (const Parsed::Entry* entry = parsed.current()) {
         return entry->command->run(io);
     }
@@ -129,10 +152,12 @@ int run_parsed(Parsed& parsed, const Streams& io) {
     }
     // No command: a double-click, or an archive dropped on the program.
     int status = kExitUsage;
-    if (parsed.bare_archive.empty()) {
-        std::fputs(parsed.app.help().c_str(), io.out);
+    if (parsed.bare_archives.empty()) {
+        // Nothing to do is a wrong command line: the overview goes where
+        // usage errors go.
+        std::fputs(overview(parsed).c_str(), io.err);
     } else {
-        status = extract_beside(parsed.bare_archive, io);
+        status = extract_beside(parsed.bare_archives, parsed.bare, io);
     }
     hold_console_window_open();
     return status;
@@ -149,20 +174,24 @@ int parse_and_run(std::span<const std::string> args, const Streams& io) {
         parsed.app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
         const CLI::App* command = parsed.current_app();
-        std::fputs((command != nullptr ? command->help("pev") : parsed.app.help()).c_str(), io.out);
+        std::fputs((command != nullptr ? command->help("pev") : overview(parsed)).c_str(), io.out);
         return kExitOk;
     } catch (const CLI::CallForVersion& version) {
         std::fprintf(io.out, "%s\n", version.what());
         return kExitOk;
     } catch (const CLI::ExtrasError& error) {
-        if (parsed.current() != nullptr || parsed.help->parsed()) {
-            return usage_error(parsed, error.what(), io.err);
+        const CLI::App* where = parsed.current_app();
+        const std::vector<std::string> extras =
+            (where != nullptr ? where : &parsed.app)->remaining();
+        for (const std::string& extra : extras) {
+            if (extra.size() > 1 && extra[0] == '-') {
+                return usage_error(parsed, "there is no option " + extra, io.err);
+            }
         }
-        // Several files dropped on the program at once, most likely.
-        const int status = usage_error(
-            parsed, "one archive at a time: " + parsed.bare_archive + " and more were given",
-            io.err);
-        hold_console_window_open();
+        const int status = usage_error(parsed, error.what(), io.err);
+        if (where == nullptr) {
+            hold_console_window_open();
+        }
         return status;
     } catch (const CLI::ParseError& error) {
         return usage_error(parsed, error.what(), io.err);

@@ -2,12 +2,14 @@
 // The whole `pev` program as a function: parses the command line and runs
 // the command it names.
 //
-//   pev list ARCHIVE [--json]
-//   pev extract ARCHIVE [-o DIR] [-c LIST] [--name TEMPLATE] [--force] [-q | -v]
+//   pev list ARCHIVE... [--json] [-c LIST | --id IDS]
+//   pev extract ARCHIVE... [-o DIR] [-c LIST | --id IDS] [--name TEMPLATE]
+//               [--force | -n] [--dry-run] [-q | -v]
 //   pev cat ARCHIVE N
-//   pev test ARCHIVE
-//   pev pack OUT.pev INPUT... [--like ARCHIVE] [--force]
-//   pev ARCHIVE                 (extract beside the archive)
+//   pev test ARCHIVE... [-c LIST | --id IDS]
+//   pev pack OUT.pev INPUT... [--like ARCHIVE] [--force] [-q | -v]
+//   pev ARCHIVE... [-o DIR] [--force | -n] [-q | -v]   (extract beside each)
+//   ARCHIVE "-" is standard input.
 //   pev help [COMMAND], pev --help, pev COMMAND --help, pev --version
 
 #include <cstdio>

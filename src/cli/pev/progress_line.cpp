@@ -3,6 +3,7 @@
 #include "platform/console.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace pev::cli::tool {
 namespace {
@@ -28,9 +29,20 @@ void ProgressLine::advance(std::uint64_t bytes) {
     }
     next_draw_ = now + kRedrawEvery;
     const double seconds = std::chrono::duration<double>(now - start_).count();
+    char line[96];
+    std::snprintf(line, sizeof line, "%zu of %zu clips, %.1f MB, %.1f s", done_, total_,
+                  double(bytes_) / 1e6, seconds);
+    // A line as wide as the terminal would wrap, and the carriage return
+    // would then go back to the start of its second row only: each draw
+    // would stack a row. One column less never wraps. The width is asked
+    // each time, as the window may be resized.
+    const int width = terminal_width(stream_);
+    const int room = width > 1 ? width - 1 : int(sizeof line);
+    const int length = std::min(static_cast<int>(std::strlen(line)), room);
+    // Blanking a longer earlier line must not wrap either.
+    shown_length_ = std::min(shown_length_, room);
     // Carriage return, no line feed: the next draw writes over this one.
-    const int length = std::fprintf(stream_, "\r%zu of %zu clips, %.1f MB, %.1f s", done_, total_,
-                                    double(bytes_) / 1e6, seconds);
+    std::fprintf(stream_, "\r%.*s", length, line);
     // A shorter line than the last leaves no tail of it behind.
     if (length < shown_length_) {
         std::fprintf(stream_, "%*s", shown_length_ - length, "");

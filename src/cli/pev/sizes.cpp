@@ -25,20 +25,22 @@ double seconds_of(std::uint64_t samples, std::uint32_t rate) {
 }
 
 std::string human_duration(double seconds) {
-    char text[48];
+    char text[80];
+    char counted[32];
+    // Always in seconds, as the rows are; past a minute also as a clock.
+    std::snprintf(counted, sizeof counted, "%.3f s", seconds);
     if (seconds < 60) {
-        std::snprintf(text, sizeof text, "%.3f s", seconds);
-        return text;
+        return counted;
     }
     // Rounded to tenths first, so 59.96 s reads 1:00.0 and not 0:60.0.
     const auto tenths = static_cast<std::uint64_t>(seconds * 10 + 0.5);
     const std::uint64_t minutes = tenths / 600;
     const double rest = double(tenths % 600) / 10;
     if (minutes < 60) {
-        std::snprintf(text, sizeof text, "%llu:%04.1f", static_cast<unsigned long long>(minutes),
-                      rest);
+        std::snprintf(text, sizeof text, "%s (%llu:%04.1f)", counted,
+                      static_cast<unsigned long long>(minutes), rest);
     } else {
-        std::snprintf(text, sizeof text, "%llu:%02llu:%04.1f",
+        std::snprintf(text, sizeof text, "%s (%llu:%02llu:%04.1f)", counted,
                       static_cast<unsigned long long>(minutes / 60),
                       static_cast<unsigned long long>(minutes % 60), rest);
     }

@@ -1,6 +1,7 @@
 // pev test: reads and decodes every clip, writes nothing, and names each one
 // that cannot be extracted. The exit status says whether all are sound.
 
+#include "cli/pev/clip_selection.hpp"
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
@@ -9,23 +10,31 @@
 namespace pev::cli::tool {
 namespace {
 
-int test_archive(const std::string& name, const Streams& io) {
+int test_archive(const std::string& name, const std::optional<std::string>& clips,
+                 const std::optional<std::string>& ids, const Streams& io) {
     const auto archive = NamedArchive::open(name, io.err);
     if (!archive) {
         return kExitFailed;
     }
+    const auto indices = chosen_clips(clips, ids, archive->reader(), io.err);
+    if (!indices) {
+        return kExitUsage;
+    }
     std::size_t refused = 0;
-    survey_clips(archive->reader(), [&](const SurveyedClip& clip) {
+    survey_clips(archive->reader(), *indices, [&](const SurveyedClip& clip) {
         if (!clip.ok()) {
             ++refused;
             std::fprintf(io.err, "pev: %s cannot be extracted: %s\n",
                          clip_label(clip.index, clip.id).c_str(), clip_problem_text(clip.problem));
         }
     });
-    const std::size_t count = archive->reader().clip_count();
+    const std::size_t count = indices->size();
+    const std::size_t all = archive->reader().clip_count();
+    // "2 of 9 clips" when only some were tested.
+    const std::string of = count == all ? "" : " of " + std::to_string(all);
     if (refused == 0) {
-        std::fprintf(io.out, "%s: %zu clip%s, all sound\n", archive->path().c_str(), count,
-                     count == 1 ? "" : "s");
+        std::fprintf(io.out, "%s: %zu%s clip%s, all sound\n", archive->path().c_str(), count,
+                     of.c_str(), (count == all ? count : all) == 1 ? "" : "s");
         return kExitOk;
     }
     std::fprintf(io.out, "%s: %zu of %zu clip%s cannot be extracted\n", archive->path().c_str(),
@@ -36,12 +45,22 @@ int test_archive(const std::string& name, const Streams& io) {
 class TestCommand final : public Command {
   public:
     void define(CLI::App& command) override {
-        positional(command, "ARCHIVE", archive_, "the archive")->required();
+        positional(command, "ARCHIVE", archives_, "the archives")->required();
+        command.add_option("-c,--clips", clips_, "only these clips, by position: 1,5-9,12,20-")
+            ->type_name("LIST");
+        command.add_option("--id", ids_, "only the clips with these entry ids: 3,7-9")
+            ->type_name("LIST");
     }
-    int run(const Streams& io) override { return test_archive(archive_, io); }
+    int run(const Streams& io) override {
+        return for_each_archive(archives_, io, [&](const std::string& name) {
+            return test_archive(name, clips_, ids_, io);
+        });
+    }
 
   private:
-    std::string archive_;
+    std::vector<std::string> archives_;
+    std::optional<std::string> clips_;
+    std::optional<std::string> ids_;
 };
 
 } // namespace

@@ -33,12 +33,23 @@ TEST(NameTemplate, PlaceholdersExpandAnywhere) {
 }
 
 TEST(NameTemplate, RefusesWhatCannotBeAFileName) {
-    for (const char* text :
-         {"", "{", "}", "{n", "n}", "{}", "{N}", "{name}", "{n}}", "a/{n}", "a\\{n}", ".", ".."}) {
+    for (const char* text : {"", "{", "}", "{n", "n}", "{}", "{N}", "{name}", "{n}}", "a/{n}",
+                             "a\\{n}", ".", "..", "{n}\n.wav", "\t{n}", "{n}\x7F"}) {
         NameTemplate names;
         EXPECT_NE(names.parse(text), "") << text;
         // A refused template leaves the one in use as it was.
         EXPECT_EQ(names.expand("b", 1, 2), "b_0001.wav") << text;
+    }
+}
+
+TEST(WindowsNames, RefusesWhatWindowsCannotName) {
+    for (const char* name : {"a?.wav", "*", "a|b", "<a>", "c:x", "a\"b", "clip.", "clip ", "CON",
+                             "con.wav", "Nul.txt", "COM1.wav", "lpt9", "aux"}) {
+        EXPECT_NE(windows_name_problem(name), "") << name;
+    }
+    for (const char* name :
+         {"a.wav", "console.wav", "com10.wav", "com0", "lpt.wav", ".wav", "x.con", "声_0001.wav"}) {
+        EXPECT_EQ(windows_name_problem(name), "") << name;
     }
 }
 

@@ -16,8 +16,15 @@ bool Error::concerns_whole_folder() const {
         return false;
     }
     // Compared as conditions, so a Windows error code counts too.
-    if (os == std::errc::no_space_on_device || os == std::errc::read_only_file_system ||
-        os == std::errc::permission_denied || os == std::errc::operation_not_permitted) {
+    if (os == std::errc::no_space_on_device || os == std::errc::read_only_file_system) {
+        return true;
+    }
+    // Refused permission to create or write says the folder is closed to
+    // us; refused at the last step, the name is (a folder or a read-only
+    // file in the way: Windows says "access denied" for both), since the
+    // file could be made in that folder.
+    if (code != ErrorCode::cannot_put_in_place &&
+        (os == std::errc::permission_denied || os == std::errc::operation_not_permitted)) {
         return true;
     }
 #ifdef EDQUOT

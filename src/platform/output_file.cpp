@@ -372,6 +372,13 @@ std::error_code OutputFile::take_final_name() {
     if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
         return std::make_error_code(std::errc::file_exists);
     }
+    // Windows says "access denied" for a folder in the way; say what it is,
+    // as other hosts do.
+    const DWORD target = GetFileAttributesW(wide(path_).c_str());
+    if (code == ERROR_ACCESS_DENIED && target != INVALID_FILE_ATTRIBUTES &&
+        (target & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return std::make_error_code(std::errc::is_a_directory);
+    }
     return system_error(code);
 }
 

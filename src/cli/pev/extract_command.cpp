@@ -332,6 +332,21 @@ Verbosity verbosity_of(std::size_t quiet, std::size_t verbose) {
     return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
 }
 
+// The options that exclude each other refused, for `pev extract` and for
+// `pev ARCHIVE` alike (`command` names the help to point at, "" for pev's).
+int checked_extract(const std::string& command, const std::vector<std::string>& archives,
+                    ExtractOptions options, std::size_t quiet, std::size_t verbose,
+                    const Streams& io) {
+    if (quiet > 0 && verbose > 0) {
+        return usage_error(command, "-q and -v exclude each other", io.err);
+    }
+    if (options.force && options.skip_existing) {
+        return usage_error(command, "--force and -n exclude each other", io.err);
+    }
+    options.verbosity = verbosity_of(quiet, verbose);
+    return extract_each(archives, options, io);
+}
+
 class ExtractCommand final : public Command {
   public:
     void define(CLI::App& command) override {
@@ -359,14 +374,7 @@ class ExtractCommand final : public Command {
     }
 
     int run(const Streams& io) override {
-        if (quiet_ > 0 && verbose_ > 0) {
-            return usage_error("extract", "-q and -v exclude each other", io.err);
-        }
-        if (options_.force && options_.skip_existing) {
-            return usage_error("extract", "--force and -n exclude each other", io.err);
-        }
-        options_.verbosity = verbosity_of(quiet_, verbose_);
-        return extract_each(archives_, options_, io);
+        return checked_extract("extract", archives_, options_, quiet_, verbose_, io);
     }
 
   private:
@@ -384,18 +392,11 @@ std::unique_ptr<Command> make_extract_command() {
 
 int extract_beside(const std::vector<std::string>& archives, const BareOptions& bare,
                    const Streams& io) {
-    if (bare.quiet > 0 && bare.verbose > 0) {
-        return usage_error("", "-q and -v exclude each other", io.err);
-    }
     ExtractOptions options;
     options.folder = bare.folder;
     options.force = bare.force;
     options.skip_existing = bare.skip_existing;
-    if (options.force && options.skip_existing) {
-        return usage_error("", "--force and -n exclude each other", io.err);
-    }
-    options.verbosity = verbosity_of(bare.quiet, bare.verbose);
-    return extract_each(archives, options, io);
+    return checked_extract("", archives, options, bare.quiet, bare.verbose, io);
 }
 
 } // namespace pev::cli::tool

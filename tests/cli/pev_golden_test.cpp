@@ -208,6 +208,19 @@ std::vector<GoldenCase> golden_cases() {
          0,
          nullptr,
          "B.pev"},
+        // Past what standard input may take in memory: it goes on into a
+        // temporary file, and the clips come out the same.
+        {"extract_standard_input_long",
+         {"extract", "-"},
+         [](const TempDir& dir) {
+             three()(dir);
+             fs::resize_file(dir.path() / "B.pev", 65 << 20);
+         },
+         0,
+         false,
+         0,
+         nullptr,
+         "B.pev"},
         {"test_standard_input_empty", {"test", "-"}, nullptr},
         {"list_empty_archive", {"list", "E", "--json"}, archive_as("E.pev", TestArchive{})},
         // test, and each way a whole archive is refused

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace pev::cli::tool {
 namespace {
@@ -37,28 +38,52 @@ std::string kind_refusal(const std::string& path) {
                                     : "not a regular file (a pipe, device or socket)";
 }
 
-// Standard input copied into an unnamed temporary file, which the system
-// removes when it is closed: a pipe can be read only once and has no size,
-// and the reader seeks. nullptr, with errno set, when it cannot be copied.
-std::FILE* copy_of_standard_input() {
+// Standard input, read to its end: a pipe can be read only once and has no
+// size, and the reader seeks. Up to kInMemoryBound bytes stay in memory; a
+// longer archive goes on into an unnamed temporary file, which the system
+// removes when it is closed, so memory stays bounded whatever comes in.
+struct StandardInputCopy {
+    std::vector<std::uint8_t> bytes; // the whole archive when `spill` is null
+    std::FILE* spill = nullptr;      // else the whole archive is here
+    int os_error = 0;                // when it could not be copied
+};
+
+constexpr std::size_t kInMemoryBound = std::size_t{64} << 20;
+
+StandardInputCopy copy_of_standard_input() {
     set_binary_mode(stdin);
-    std::FILE* copy = std::tmpfile();
-    if (copy == nullptr) {
-        return nullptr;
-    }
-    char buffer[1 << 16];
+    StandardInputCopy copy;
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
     std::size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
-        if (std::fwrite(buffer, 1, got, copy) != got) {
-            std::fclose(copy);
-            return nullptr;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), stdin)) > 0) {
+        if (copy.spill == nullptr && copy.bytes.size() + got > kInMemoryBound) {
+            errno = 0;
+            copy.spill = std::tmpfile();
+            if (copy.spill == nullptr || std::fwrite(copy.bytes.data(), 1, copy.bytes.size(),
+                                                     copy.spill) != copy.bytes.size()) {
+                break;
+            }
+            std::vector<std::uint8_t>().swap(copy.bytes);
+        }
+        if (copy.spill == nullptr) {
+            copy.bytes.insert(copy.bytes.end(), buffer.begin(), buffer.begin() + got);
+        } else if (std::fwrite(buffer.data(), 1, got, copy.spill) != got) {
+            break;
         }
     }
-    if (std::ferror(stdin) != 0 || std::fflush(copy) != 0) {
-        std::fclose(copy);
-        return nullptr;
+    const bool complete = std::feof(stdin) != 0 && std::ferror(stdin) == 0 &&
+                          (copy.spill == nullptr || std::fflush(copy.spill) == 0);
+    if (!complete) {
+        copy.os_error = errno != 0 ? errno : EIO;
+        if (copy.spill != nullptr) {
+            std::fclose(copy.spill);
+            copy.spill = nullptr;
+        }
+        return copy;
     }
-    std::rewind(copy);
+    if (copy.spill != nullptr) {
+        std::rewind(copy.spill);
+    }
     return copy;
 }
 
@@ -132,13 +157,15 @@ std::string clip_label(std::size_t index, std::uint16_t id) {
 
 std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::FILE* err) {
     if (name == kStandardInput) {
-        std::FILE* copy = copy_of_standard_input();
-        if (copy == nullptr) {
+        StandardInputCopy copy = copy_of_standard_input();
+        if (copy.os_error != 0) {
             std::fprintf(err, "pev: cannot read the archive from standard input: %s\n",
-                         std::generic_category().message(errno).c_str());
+                         std::generic_category().message(copy.os_error).c_str());
             return nullptr;
         }
-        return checked(std::unique_ptr<NamedArchive>(new NamedArchive(name, copy)), err);
+        return checked(std::unique_ptr<NamedArchive>(
+                           new NamedArchive(name, copy.spill, std::move(copy.bytes))),
+                       err);
     }
     std::string path = resolve_archive_path(name);
     std::error_code ignored;
@@ -175,12 +202,16 @@ std::unique_ptr<NamedArchive> NamedArchive::checked(std::unique_ptr<NamedArchive
     return archive;
 }
 
-NamedArchive::NamedArchive(std::string path, std::FILE* file)
+NamedArchive::NamedArchive(std::string path, std::FILE* file, std::vector<std::uint8_t> bytes)
     : path_(std::move(path)),
       // An archive read from standard input has no name: its clips are
       // named stdin_0001.wav and so on, in the current folder.
       base_name_(path_ == kStandardInput ? "stdin" : base_name_of(path_)),
-      folder_(path_ == kStandardInput ? "" : folder_of(path_)), file_(file), source_(file_.get()),
-      reader_(source_) {}
+      folder_(path_ == kStandardInput ? "" : folder_of(path_)), file_(file),
+      bytes_(std::move(bytes)),
+      source_(file_ != nullptr
+                  ? std::unique_ptr<archive::ByteSource>(new archive::FileSource(file_.get()))
+                  : std::unique_ptr<archive::ByteSource>(new archive::MemorySource(bytes_))),
+      reader_(*source_) {}
 
 } // namespace pev::cli::tool

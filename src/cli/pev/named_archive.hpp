@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pev::cli::tool {
 
@@ -38,8 +39,9 @@ inline constexpr const char* kStandardInput = "-";
 
 class NamedArchive {
   public:
-    // Finds and opens the archive `name` names ("-": standard input, copied
-    // into a temporary file first) and reads its entry table.
+    // Finds and opens the archive `name` names ("-": standard input, read
+    // into memory, or into a temporary file when it is long) and reads its
+    // entry table.
     // When it cannot be opened or is not an archive whose clips can be read,
     // says why on `err` ("pev: ...") and returns nullptr.
     static std::unique_ptr<NamedArchive> open(const std::string& name, std::FILE* err);
@@ -53,7 +55,8 @@ class NamedArchive {
     const std::string& folder() const { return folder_; }
 
   private:
-    NamedArchive(std::string path, std::FILE* file);
+    // Reads from `file` when it is not null, else from `bytes`.
+    NamedArchive(std::string path, std::FILE* file, std::vector<std::uint8_t> bytes = {});
 
     // `archive`, or nullptr after saying on `err` why it is refused.
     static std::unique_ptr<NamedArchive> checked(std::unique_ptr<NamedArchive> archive,
@@ -66,7 +69,8 @@ class NamedArchive {
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, Closer> file_;
-    archive::FileSource source_;
+    std::vector<std::uint8_t> bytes_;
+    std::unique_ptr<archive::ByteSource> source_;
     archive::ArchiveReader reader_;
 };
 

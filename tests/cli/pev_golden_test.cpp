@@ -226,6 +226,12 @@ std::vector<GoldenCase> golden_cases() {
         // test, and each way a whole archive is refused
         {"test_sound", {"test", "B"}, three()},
         {"test_damaged", {"test", "D"}, damaged()},
+        {"test_json_damaged_and_sound",
+         {"test", "--json", "D", "B"},
+         [](const TempDir& dir) {
+             three()(dir);
+             damaged()(dir);
+         }},
         {"test_last_clip_cut_short", {"test", "B"}, archive_as("B.pev", with_header(3, 1094))},
         {"test_too_long_for_wav",
          {"test", "L"},

@@ -22,7 +22,7 @@ complete -c pev -n "__fish_seen_subcommand_from help" -a "list extract cat test 
 
 complete -c pev -s h -l help -d 'show the help'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -l version -d 'show the version'
-complete -c pev -n "__fish_seen_subcommand_from list" -l json -d 'print one JSON document'
+complete -c pev -n "__fish_seen_subcommand_from list test" -l json -d 'print one JSON document'
 complete -c pev -n "not __fish_seen_subcommand_from list cat test pack replace help" -s o -l output -r -a '(__fish_complete_directories)' -d 'write into DIR'
 complete -c pev -n "__fish_seen_subcommand_from replace" -s o -l output -r -a '(__pev_archives)' -d 'write OUT instead of replacing ARCHIVE'
 complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -l force -d 'replace existing files'

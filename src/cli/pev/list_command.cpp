@@ -2,21 +2,13 @@
 // JSON document for scripts.
 
 #include "archive/clip_file_name.hpp"
+#include "cli/pev/archive_report.hpp"
 #include "cli/pev/clip_selection.hpp"
-#include "cli/pev/clip_survey.hpp"
-#include "cli/pev/command.hpp"
-#include "cli/pev/json_path.hpp"
 #include "cli/pev/messages.hpp"
-#include "cli/pev/named_archive.hpp"
 #include "cli/pev/sizes.hpp"
-#include "wav/frame.hpp"
-
-#include <nlohmann/json.hpp>
 
 namespace pev::cli::tool {
 namespace {
-
-using Json = nlohmann::ordered_json;
 
 struct ListOptions {
     std::vector<std::string> archives;
@@ -24,24 +16,6 @@ struct ListOptions {
     std::optional<std::string> clips; // -c LIST; default: every clip
     std::optional<std::string> ids;   // --id LIST, instead of -c
 };
-
-const char* problem_code(archive::ClipProblem problem) {
-    switch (problem) {
-    case archive::ClipProblem::none:
-        return "none";
-    case archive::ClipProblem::block_table_past_end:
-        return "block_table_past_end";
-    case archive::ClipProblem::malformed_block_size:
-        return "malformed_block_size";
-    case archive::ClipProblem::bytes_past_room:
-        return "bytes_past_room";
-    case archive::ClipProblem::bytes_past_end:
-        return "bytes_past_end";
-    case archive::ClipProblem::too_long_for_wav:
-        return "too_long_for_wav";
-    }
-    return "unknown";
-}
 
 struct Totals {
     std::size_t refused = 0;
@@ -52,15 +26,6 @@ struct Totals {
         samples += clip.samples;
     }
 };
-
-// The file extract gives the clip by default, and its size.
-std::string file_of(const NamedArchive& archive, const SurveyedClip& clip) {
-    return archive::clip_file_name(archive.base_name(), static_cast<int>(clip.index + 1));
-}
-
-std::uint64_t wav_bytes_of(const SurveyedClip& clip) {
-    return wav::kHeaderSize + 2 * clip.samples;
-}
 
 // The file column is as wide as its names, which share one length.
 constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s %11s  %-*s  %s\n";
@@ -83,7 +48,7 @@ void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& 
                  known(clip.table_read, clip.delta_blocks).c_str(),
                  known(clip.table_read, clip.stored_bytes).c_str(),
                  known(clip.ok(), wav_bytes_of(clip)).c_str(), file_width,
-                 file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
+                 default_file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
 }
 
 void print_table(const NamedArchive& archive, const std::vector<std::size_t>& indices,
@@ -117,53 +82,6 @@ void print_table(const NamedArchive& archive, const std::vector<std::size_t>& in
                  static_cast<unsigned long long>(reader.archive_size()));
 }
 
-std::string json_document(const NamedArchive& archive, const std::vector<std::size_t>& indices) {
-    const archive::ArchiveReader& reader = archive.reader();
-    const std::uint32_t rate = reader.sample_rate();
-    Json clips = Json::array();
-    Totals totals;
-    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
-        const auto known = [](bool is_known, std::uint64_t value) {
-            return is_known ? Json(value) : Json(nullptr);
-        };
-        clips.push_back({
-            {"position", clip.index + 1},
-            {"id", clip.id},
-            {"ok", clip.ok()},
-            {"problem", clip.ok() ? Json(nullptr) : Json(problem_code(clip.problem))},
-            {"reason", clip.ok() ? Json(nullptr) : Json(clip_problem_text(clip.problem))},
-            {"samples", known(clip.ok(), clip.samples)},
-            {"seconds", clip.ok() ? Json(seconds_of(clip.samples, rate)) : Json(nullptr)},
-            {"silent_blocks", known(clip.table_read, clip.silent_blocks)},
-            {"raw_blocks", known(clip.table_read, clip.raw_blocks)},
-            {"delta_blocks", known(clip.table_read, clip.delta_blocks)},
-            {"stored_bytes", known(clip.table_read, clip.stored_bytes)},
-            {"wav_bytes", known(clip.ok(), wav_bytes_of(clip))},
-            {"file", file_of(archive, clip)},
-        });
-        totals.add(clip);
-    });
-    // Stands in for the path, which the JSON library cannot write when it is
-    // not UTF-8; nothing else in the document holds a control character.
-    constexpr const char* kPathMark = "\x01";
-    const Json document = {
-        {"format", 1}, // raised when a field changes meaning or goes away
-        {"archive", kPathMark},
-        {"clip_count", reader.clip_count()},
-        {"refused_clips", totals.refused},
-        {"sample_rate", rate},
-        {"stored_sample_rate", reader.header().samples_per_sec},
-        {"total_samples", totals.samples},
-        {"total_seconds", seconds_of(totals.samples, rate)},
-        {"archive_bytes", reader.archive_size()},
-        {"clips", std::move(clips)},
-    };
-    std::string text = document.dump(2);
-    const std::string mark = "\"\\u0001\"";
-    text.replace(text.find(mark), mark.size(), json_path(archive.path()));
-    return text;
-}
-
 class ListCommand final : public Command {
   public:
     void define(CLI::App& command) override {
@@ -177,8 +95,8 @@ class ListCommand final : public Command {
     }
 
     int run(const Streams& io) override {
-        if (options_.json && options_.archives.size() > 1) {
-            return list_json_array(io);
+        if (options_.json) {
+            return print_reports(options_.archives, options_.clips, options_.ids, false, io);
         }
         return for_each_archive(options_.archives, io,
                                 [&](const std::string& name) { return list(name, io); });
@@ -194,36 +112,8 @@ class ListCommand final : public Command {
         if (!indices) {
             return kExitUsage;
         }
-        if (options_.json) {
-            std::fprintf(io.out, "%s\n", json_document(*archive, *indices).c_str());
-        } else {
-            print_table(*archive, *indices, io.out);
-        }
+        print_table(*archive, *indices, io.out);
         return kExitOk;
-    }
-
-    // Several archives: one JSON array of their documents, the archives that
-    // cannot be read left out (and named on standard error).
-    int list_json_array(const Streams& io) const {
-        int status = kExitOk;
-        std::string array = "[";
-        for (const std::string& name : options_.archives) {
-            const auto archive = NamedArchive::open(name, io.err);
-            if (!archive) {
-                status = kExitFailed;
-                continue;
-            }
-            const auto indices =
-                chosen_clips(options_.clips, options_.ids, archive->reader(), io.err);
-            if (!indices) {
-                status = kExitUsage;
-                continue;
-            }
-            array += array.size() > 1 ? ",\n" : "\n";
-            array += json_document(*archive, *indices);
-        }
-        std::fprintf(io.out, "%s\n]\n", array.c_str());
-        return status;
     }
 
     ListOptions options_;

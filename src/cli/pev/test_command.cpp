@@ -1,6 +1,8 @@
 // pev test: reads and decodes every clip, writes nothing, and names each one
-// that cannot be extracted. The exit status says whether all are sound.
+// that cannot be extracted, or with --json describes every clip as list
+// --json does. The exit status says whether all are sound.
 
+#include "cli/pev/archive_report.hpp"
 #include "cli/pev/clip_selection.hpp"
 #include "cli/pev/clip_survey.hpp"
 #include "cli/pev/command.hpp"
@@ -50,8 +52,12 @@ class TestCommand final : public Command {
             ->type_name("LIST");
         command.add_option("--id", ids_, "only the clips with these entry ids: 3,7-9")
             ->type_name("LIST");
+        command.add_flag("--json", json_, "describe every clip in one JSON document, as list does");
     }
     int run(const Streams& io) override {
+        if (json_) {
+            return print_reports(archives_, clips_, ids_, true, io);
+        }
         return for_each_archive(archives_, io, [&](const std::string& name) {
             return test_archive(name, clips_, ids_, io);
         });
@@ -61,6 +67,7 @@ class TestCommand final : public Command {
     std::vector<std::string> archives_;
     std::optional<std::string> clips_;
     std::optional<std::string> ids_;
+    bool json_ = false;
 };
 
 } // namespace

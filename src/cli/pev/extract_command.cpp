@@ -11,6 +11,7 @@
 #include "extraction/clip_stream.hpp"
 #include "extraction/wav_output.hpp"
 #include "platform/utf8_path.hpp"
+#include "platform/wildcards.hpp"
 
 #include <filesystem>
 #include <map>
@@ -344,7 +345,7 @@ int checked_extract(const std::string& command, const std::vector<std::string>& 
         return usage_error(command, "--force and -n exclude each other", io.err);
     }
     options.verbosity = verbosity_of(quiet, verbose);
-    return extract_each(archives, options, io);
+    return extract_each(with_wildcards_expanded(archives), options, io);
 }
 
 class ExtractCommand final : public Command {

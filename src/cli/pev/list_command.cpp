@@ -6,6 +6,7 @@
 #include "cli/pev/clip_selection.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/sizes.hpp"
+#include "platform/wildcards.hpp"
 
 namespace pev::cli::tool {
 namespace {
@@ -95,10 +96,11 @@ class ListCommand final : public Command {
     }
 
     int run(const Streams& io) override {
+        const std::vector<std::string> archives = with_wildcards_expanded(options_.archives);
         if (options_.json) {
-            return print_reports(options_.archives, options_.clips, options_.ids, false, io);
+            return print_reports(archives, options_.clips, options_.ids, false, io);
         }
-        return for_each_archive(options_.archives, io,
+        return for_each_archive(archives, io,
                                 [&](const std::string& name) { return list(name, io); });
     }
 

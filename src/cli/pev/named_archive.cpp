@@ -5,6 +5,7 @@
 #include "platform/console.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
+#include "platform/wildcards.hpp"
 
 #include <cerrno>
 #include <filesystem>
@@ -178,7 +179,12 @@ std::unique_ptr<NamedArchive> NamedArchive::open(const std::string& name, std::F
     }
     std::FILE* file = open_for_reading(path);
     if (file == nullptr) {
-        const int code = errno;
+        int code = errno;
+        // Windows calls a name with * or ? invalid: a pattern nothing fitted
+        // names no file there, as it does elsewhere.
+        if (code == EINVAL && !kShellExpandsWildcards && name.find_first_of("*?") != name.npos) {
+            code = ENOENT;
+        }
         if (code == ENOENT && path != name) {
             std::fprintf(err, "pev: %s: no such file (nor %s)\n", name.c_str(), path.c_str());
         } else {

@@ -8,6 +8,7 @@
 #include "pack/wav_packer.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
+#include "platform/wildcards.hpp"
 
 #include <filesystem>
 #include <system_error>
@@ -98,7 +99,7 @@ int pack(const PackOptions& options, const Streams& io) {
                                options.output,
                            io.err);
     }
-    pack::InputList inputs = pack::expand_inputs(options.inputs);
+    pack::InputList inputs = pack::expand_inputs(with_wildcards_expanded(options.inputs));
     if (!inputs.error.ok()) {
         return report(inputs.error, io.err);
     }

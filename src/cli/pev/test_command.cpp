@@ -8,6 +8,7 @@
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "platform/wildcards.hpp"
 
 namespace pev::cli::tool {
 namespace {
@@ -55,10 +56,11 @@ class TestCommand final : public Command {
         command.add_flag("--json", json_, "describe every clip in one JSON document, as list does");
     }
     int run(const Streams& io) override {
+        const std::vector<std::string> archives = with_wildcards_expanded(archives_);
         if (json_) {
-            return print_reports(archives_, clips_, ids_, true, io);
+            return print_reports(archives, clips_, ids_, true, io);
         }
-        return for_each_archive(archives_, io, [&](const std::string& name) {
+        return for_each_archive(archives, io, [&](const std::string& name) {
             return test_archive(name, clips_, ids_, io);
         });
     }

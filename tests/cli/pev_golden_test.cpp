@@ -398,6 +398,9 @@ std::vector<GoldenCase> golden_cases() {
 class PevGolden : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(PevGolden, OutputMatches) {
+    // Every case would show the progress line from its first clip if it were
+    // ever drawn on anything but a terminal: here standard error is a file.
+    setenv("PEV_PROGRESS_DELAY", "0", 1);
     run_golden_case(GetParam(), program_under_test(),
                     fs::path(PEV_SOURCE_DIR) / "tests/cli/pev_golden");
 }
@@ -427,6 +430,24 @@ TEST(PevReplace, ReplacedArchiveDecodesAsItsParts) {
     EXPECT_EQ(read_file(dir.file("R-wav/R_0001.wav")), read_file(dir.file("B-wav/B_0001.wav")));
     EXPECT_EQ(read_file(dir.file("R-wav/R_0002.wav")), read_file(dir.file("N-wav/N_0001.wav")));
     EXPECT_EQ(read_file(dir.file("R-wav/R_0003.wav")), read_file(dir.file("B-wav/B_0003.wav")));
+}
+
+// The other side of the golden cases: on a terminal (script(1) gives the
+// program one) the line is drawn, and taken off before the summary.
+TEST(PevProgress, DrawnOnATerminal) {
+    if (runs_through_emulator() || std::system("script --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "needs script(1) and a native build";
+    }
+    const TempDir dir;
+    three()(dir);
+    const std::string command = "cd '" + dir.path().string() +
+                                "' && PEV_PROGRESS_DELAY=0 script -qec '" + program_under_test() +
+                                " extract B' /dev/null >screen";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const auto bytes = read_file(dir.file("screen"));
+    const std::string screen(bytes.begin(), bytes.end());
+    EXPECT_TRUE(screen.starts_with("\r1 of 3 clips, 0.0 MB, ")) << screen;
+    EXPECT_TRUE(screen.ends_with(" \rExtracted 3 clips (4.3 kB) into .\r\n")) << screen;
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "platform/console.hpp"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace pev::cli::tool {
@@ -11,11 +12,25 @@ namespace {
 constexpr auto kFirstDrawAfter = std::chrono::milliseconds(500);
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
+// How long a run lasts before the line appears: PEV_PROGRESS_DELAY, in
+// milliseconds, when it holds one (0 shows it from the first clip, for
+// scripts that drive a terminal and for tests), else half a second.
+std::chrono::milliseconds first_draw_after() {
+    const char* text = std::getenv("PEV_PROGRESS_DELAY");
+    if (text == nullptr || *text == '\0') {
+        return kFirstDrawAfter;
+    }
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    const bool valid = *end == '\0' && text[0] != '-' && value <= 86'400'000;
+    return valid ? std::chrono::milliseconds(value) : kFirstDrawAfter;
+}
+
 } // namespace
 
 ProgressLine::ProgressLine(std::FILE* stream, std::size_t total, bool enabled)
     : stream_(stream), enabled_(enabled && is_terminal(stream)), total_(total),
-      next_draw_(start_ + kFirstDrawAfter) {}
+      next_draw_(start_ + first_draw_after()) {}
 
 void ProgressLine::advance(std::uint64_t bytes) {
     ++done_;

@@ -31,6 +31,7 @@ template <class T> class ScratchBuffer {
     }
 
     std::size_t capacity() const { return capacity_; }
+    const T* data() const { return data_.get(); }
 
   private:
     std::unique_ptr<T[]> data_;

@@ -100,6 +100,19 @@ Error ArchivePacker::add_clip(std::span<const std::int16_t> samples, std::uint32
                        summary);
 }
 
+Error ArchivePacker::add_encoded_clip(std::span<const std::int16_t> block_sizes,
+                                      std::span<const std::uint8_t> bytes,
+                                      const EncodedCounts& counts, std::uint64_t sample_count,
+                                      std::uint32_t rate, ClipSummary* summary) {
+    if (added_ >= layout_.entry_ids.size()) {
+        return error_about(ErrorCode::more_clips_than_laid_out, "");
+    }
+    if (Error error = check_clip(sample_count, rate, rate_); !error.ok()) {
+        return error;
+    }
+    return write_entry(block_sizes, bytes, summarise(counts, sample_count), rate, summary);
+}
+
 Error ArchivePacker::add_stored_clip(const StoredClip& clip, ClipSummary* summary) {
     if (added_ >= layout_.entry_ids.size()) {
         return error_about(ErrorCode::more_clips_than_laid_out, "");

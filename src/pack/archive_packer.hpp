@@ -68,6 +68,13 @@ class ArchivePacker {
     Error add_clip(std::span<const std::int16_t> samples, std::uint32_t rate,
                    ClipSummary* summary = nullptr);
 
+    // Writes the next clip, encoded elsewhere from `sample_count` samples at
+    // `rate` (see encode_levels_into), after the same checks.
+    Error add_encoded_clip(std::span<const std::int16_t> block_sizes,
+                           std::span<const std::uint8_t> bytes, const EncodedCounts& counts,
+                           std::uint64_t sample_count, std::uint32_t rate,
+                           ClipSummary* summary = nullptr);
+
     // Writes the next clip as it is stored elsewhere (see stored_clip.hpp),
     // after the same checks and check_stored_clip.
     Error add_stored_clip(const StoredClip& clip, ClipSummary* summary = nullptr);

@@ -2,10 +2,11 @@
 
 #include "archive/archive_layout.hpp"
 #include "pack/archive_output.hpp"
+#include "pack/encode_ahead.hpp"
 #include "pack/like_archive.hpp"
-#include "pack/wav_read_ahead.hpp"
 #include "wav/wav_reader.hpp"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <optional>
@@ -33,12 +34,79 @@ LayoutResult read_layout(const PackRequest& request, Error& error) {
     return layout;
 }
 
-bool reads_ahead(const PackRequest& request) {
+// Worker threads that read and encode ahead of the writing: none for one
+// thread or one file.
+unsigned workers_for(const PackRequest& request) {
+    constexpr unsigned kMostWorkers = 8;
     if (request.threads == 1 || request.inputs.size() < 2) {
-        return false;
+        return 0;
     }
-    return request.threads >= 2 || std::thread::hardware_concurrency() > 1;
+    if (request.threads >= 2) {
+        return std::min(request.threads, kMostWorkers);
+    }
+    return std::thread::hardware_concurrency() > 1 ? 2 : 0;
 }
+
+// Adds one clip to `packer` and tells `progress`; the error names the file
+// unless it concerns the archive.
+class ClipAdder {
+  public:
+    ClipAdder(ArchivePacker& packer, const PackProgress& progress)
+        : packer_(packer), progress_(progress) {}
+
+    // A file read and encoded ahead.
+    Error add(const std::string& name, const EncodedFile& file) {
+        if (!file.error.empty()) {
+            return refused(name, file.error);
+        }
+        warn(name, file.warnings);
+        ClipSummary clip;
+        return added(name,
+                     packer_.add_encoded_clip(file.sizes(), file.stored(), file.counts,
+                                              file.sample_count, file.sample_rate, &clip),
+                     clip);
+    }
+
+    // A file read here, to be encoded here.
+    Error add(const std::string& name, const wav::WavReadResult& read) {
+        if (!read.ok()) {
+            return refused(name, read.error);
+        }
+        warn(name, read.clip.warnings);
+        ClipSummary clip;
+        return added(name, packer_.add_clip(read.clip.samples, read.clip.sample_rate, &clip), clip);
+    }
+
+  private:
+    static Error refused(const std::string& name, const std::string& why) {
+        Error error = error_about(ErrorCode::wav_refused, name);
+        error.detail = why;
+        return error;
+    }
+
+    void warn(const std::string& name, const std::vector<std::string>& warnings) const {
+        if (progress_.warning) {
+            for (const std::string& warning : warnings) {
+                progress_.warning(name, warning);
+            }
+        }
+    }
+
+    Error added(const std::string& name, Error error, const ClipSummary& clip) const {
+        if (!error.ok()) {
+            // A failed write concerns the archive, whichever clip was going in.
+            error.subject = error.code == ErrorCode::cannot_write ? "" : name;
+            return error;
+        }
+        if (progress_.packed) {
+            progress_.packed(name, clip);
+        }
+        return error;
+    }
+
+    ArchivePacker& packer_;
+    const PackProgress& progress_;
+};
 
 } // namespace
 
@@ -57,48 +125,38 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             return error;
         }
         ArchivePacker packer(sink, std::move(layout.layout));
-        std::optional<WavReadAhead> ahead;
-        if (reads_ahead(request)) {
-            ahead.emplace(request.inputs);
+        ClipAdder adder(packer, progress);
+        std::optional<EncodeAhead> ahead;
+        if (const unsigned workers = workers_for(request); workers > 0) {
+            ahead.emplace(request.inputs, workers);
+            if (!ahead->running()) {
+                ahead.reset();
+            }
         }
         for (const std::string& name : request.inputs) {
-            std::optional<wav::WavReadResult> ready;
             if (ahead) {
-                ready = ahead->take();
-            }
-            if (!ready) {
-                // A large file is read alone, and the buffers the clips before
-                // it were encoded in are let go first: its bytes, its samples
-                // and its encoding never meet them, so peak memory is set by
-                // the largest clip alone.
-                if (file_size_or_max(name) > kReadAheadMaxFileBytes) {
-                    packer.release_buffers();
+                EncodedFile file = ahead->take();
+                const bool done = !file.left_to_caller;
+                if (done) {
+                    error = adder.add(name, file);
                 }
-                ready = wav::read_wav_file(name);
-            }
-            wav::WavReadResult& read = *ready;
-            if (!read.ok()) {
-                error = error_about(ErrorCode::wav_refused, name);
-                error.detail = read.error;
-                return error;
-            }
-            if (progress.warning) {
-                for (const std::string& warning : read.clip.warnings) {
-                    progress.warning(name, warning);
+                ahead->give_back(std::move(file));
+                if (!error.ok()) {
+                    return error;
+                }
+                if (done) {
+                    continue;
                 }
             }
-            ClipSummary clip;
-            if (error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
-                !error.ok()) {
-                // A failed write concerns the archive, whichever clip was going in.
-                error.subject = error.code == ErrorCode::cannot_write ? "" : name;
+            // A large file is read alone, and the buffers the clips before
+            // it were encoded in are let go first: its bytes, its samples
+            // and its encoding never meet them, so peak memory is set by the
+            // largest clip alone.
+            if (file_size_or_max(name) > kAheadMaxFileBytes) {
+                packer.release_buffers();
+            }
+            if (error = adder.add(name, wav::read_wav_file(name)); !error.ok()) {
                 return error;
-            }
-            if (progress.packed) {
-                progress.packed(name, clip);
-            }
-            if (ahead) {
-                ahead->give_back(std::move(read.clip.samples));
             }
         }
         outcome.clips = packer.clips_added();

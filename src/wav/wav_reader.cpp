@@ -1,16 +1,14 @@
 #include "wav/wav_reader.hpp"
 
 #include "common/little_endian.hpp"
-#include "platform/files.hpp"
+#include "platform/whole_file.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <new>
 #include <optional>
 #include <system_error>
 
@@ -274,42 +272,21 @@ WavReadResult read_wav_file(const std::string& path) {
 }
 
 WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers) {
-    std::FILE* file = open_for_reading(path);
-    if (file == nullptr) {
-        return refuse("cannot open it: " + std::generic_category().message(errno));
+    const WholeFileRead read = read_whole_file(path, buffers.bytes, buffers.capacity);
+    const auto reason = [&] { return std::generic_category().message(read.os_error); };
+    switch (read.problem) {
+    case WholeFileProblem::none:
+        return parse_wav(read.bytes, std::move(buffers.samples));
+    case WholeFileProblem::cannot_open:
+        return refuse("cannot open it: " + reason());
+    case WholeFileProblem::not_seekable:
+        return refuse("cannot read it: it is not a seekable file");
+    case WholeFileProblem::cannot_read:
+        return refuse("cannot read it: " + reason());
+    case WholeFileProblem::too_large:
+        break;
     }
-    // Not a vector: the bytes are read over at once, so zeroing them first
-    // would only cost time.
-    Bytes bytes;
-    std::string error;
-    const std::int64_t size = seek_to_end(file);
-    if (size < 0 || !seek_to(file, 0)) {
-        error = "cannot read it: it is not a seekable file";
-    } else {
-        try {
-            const auto wanted = static_cast<std::size_t>(size);
-            if (wanted > buffers.capacity) {
-                buffers.bytes.reset();
-                buffers.capacity = 0;
-                buffers.bytes.reset(new std::uint8_t[wanted]);
-                buffers.capacity = wanted;
-            }
-            bytes = Bytes(buffers.bytes.get(), wanted);
-            if (!bytes.empty() &&
-                std::fread(buffers.bytes.get(), 1, bytes.size(), file) != bytes.size()) {
-                error = "cannot read it: " + std::generic_category().message(errno);
-            }
-        } catch (const std::bad_alloc&) {
-            error = "it is too large to read (" + std::to_string(size) + " bytes)";
-        } catch (const std::length_error&) {
-            error = "it is too large to read (" + std::to_string(size) + " bytes)";
-        }
-    }
-    std::fclose(file);
-    if (!error.empty()) {
-        return refuse(std::move(error));
-    }
-    return parse_wav(bytes, std::move(buffers.samples));
+    return refuse("it is too large to read (" + std::to_string(read.size) + " bytes)");
 }
 
 } // namespace pev::wav

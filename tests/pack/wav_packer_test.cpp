@@ -76,10 +76,11 @@ TEST(PackWavFiles, LikeArchiveOf9999Clips) {
     EXPECT_EQ(load_u16le(read_file(dir.file("new.pev")), 32 + 8 * 9998), 20000 + 9998);
 }
 
-// The next file read on a second thread changes nothing: the same archive,
-// the same progress in the same order, the same error at the same file.
-// Files large and small (only small ones are read ahead), one with a warning.
-TEST(PackWavFiles, ReadAheadPacksAsOneThreadDoes) {
+// Files read and encoded ahead on two or three workers change nothing: the
+// same archive, the same progress in the same order, the same error at the
+// same file. Files large and small (only small ones are encoded ahead), one
+// with a warning.
+TEST(PackWavFiles, EncodingAheadPacksAsOneThreadDoes) {
     const TempDir dir;
     Bytes cut = test::wav_file_bytes(test::noise(90, 3), 8000);
     cut.resize(cut.size() - 21); // the data chunk claims more than is there
@@ -98,8 +99,8 @@ TEST(PackWavFiles, ReadAheadPacksAsOneThreadDoes) {
     failing.push_back(dir.file("s2.wav"));
 
     for (const auto& inputs : {good, failing}) {
-        std::string runs[2];
-        for (const unsigned threads : {1u, 2u}) {
+        std::string runs[3];
+        for (const unsigned threads : {1u, 2u, 3u}) {
             std::string& run = runs[threads - 1];
             PackProgress progress;
             progress.warning = [&run](const std::string& file, const std::string& warning) {
@@ -119,6 +120,7 @@ TEST(PackWavFiles, ReadAheadPacksAsOneThreadDoes) {
             }
         }
         EXPECT_EQ(runs[1], runs[0]);
+        EXPECT_EQ(runs[2], runs[0]);
         EXPECT_NE(runs[0].find("warning"), std::string::npos);
         // Nothing is left of the failed runs: only the 8 inputs remain.
         const auto files = std::filesystem::directory_iterator(dir.path());

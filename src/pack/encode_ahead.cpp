@@ -1,0 +1,142 @@
+#include "pack/encode_ahead.hpp"
+
+#include "platform/utf8_path.hpp"
+
+#include <filesystem>
+#include <limits>
+#include <system_error>
+#include <utility>
+
+namespace pev::pack {
+namespace {
+
+// Reads and encodes one file into `file`, with the worker's own buffers.
+void encode_file(const std::string& path, wav::WavReadBuffers& buffers,
+                 archive::ScratchBuffer<std::uint8_t>& levels, EncodedFile& file) {
+    wav::WavReadResult read = wav::read_wav_file(path, buffers);
+    file.counts = {};
+    file.error = std::move(read.error);
+    file.warnings = std::move(read.clip.warnings);
+    file.sample_rate = read.clip.sample_rate;
+    const std::span<const std::int16_t> samples = read.clip.samples;
+    file.sample_count = samples.size();
+    if (file.error.empty()) {
+        const std::span<std::uint8_t> clip_levels = levels.take(samples.size());
+        quantise(samples, clip_levels);
+        file.counts = encode_levels_into(clip_levels,
+                                         file.block_sizes.take(blocks_for_samples(samples.size())),
+                                         file.bytes.take(stored_bytes_bound(samples.size())));
+    }
+    // The samples' memory serves the worker's next file.
+    buffers.samples = std::move(read.clip.samples);
+}
+
+} // namespace
+
+std::uint64_t file_size_or_max(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
+    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
+}
+
+std::span<const std::int16_t> EncodedFile::sizes() const {
+    return {block_sizes.data(), counts.blocks};
+}
+
+std::span<const std::uint8_t> EncodedFile::stored() const {
+    return {bytes.data(), counts.bytes};
+}
+
+EncodeAhead::EncodeAhead(std::span<const std::string> paths, unsigned workers) : paths_(paths) {
+    try {
+        for (unsigned i = 0; i < workers; ++i) {
+            workers_.emplace_back([this] { run(); });
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked: the caller does everything itself.
+        stop();
+    }
+}
+
+EncodeAhead::~EncodeAhead() {
+    stop();
+}
+
+void EncodeAhead::stop() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    room_changed_.notify_all();
+    for (std::thread& worker : workers_) {
+        worker.join();
+    }
+    workers_.clear();
+}
+
+EncodedFile EncodeAhead::take() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_changed_.wait(lock, [this] { return done_.contains(next_take_); });
+    auto found = done_.find(next_take_);
+    EncodedFile file = std::move(found->second.first);
+    held_ -= found->second.second;
+    done_.erase(found);
+    ++next_take_;
+    lock.unlock();
+    room_changed_.notify_all();
+    if (file.failure) {
+        std::rethrow_exception(file.failure);
+    }
+    return file;
+}
+
+void EncodeAhead::give_back(EncodedFile file) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    // One per file that may be held at once is enough to go round.
+    if (spare_.size() < 2 * workers_.size() + 2) {
+        spare_.push_back(std::move(file));
+    }
+}
+
+void EncodeAhead::run() {
+    wav::WavReadBuffers buffers; // this worker's file bytes and samples, at most 1 MiB each
+    archive::ScratchBuffer<std::uint8_t> levels;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_ && next_claim_ < paths_.size()) {
+        const std::size_t index = next_claim_++;
+        lock.unlock();
+        const std::uint64_t size = file_size_or_max(paths_[index]);
+        const bool small = size <= kAheadMaxFileBytes;
+        lock.lock();
+        // The file the caller waits for always goes ahead, so the workers
+        // never all wait for room while the caller waits for them.
+        room_changed_.wait(lock, [&] {
+            return stopping_ || !small || index == next_take_ || held_ + size <= kAheadBytes;
+        });
+        if (stopping_) {
+            break;
+        }
+        EncodedFile file;
+        if (!spare_.empty()) {
+            file = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        const std::uint64_t held = small ? size : 0;
+        held_ += held;
+        lock.unlock();
+        file.left_to_caller = !small;
+        file.failure = nullptr;
+        if (small) {
+            try {
+                encode_file(paths_[index], buffers, levels, file);
+            } catch (...) {
+                file.failure = std::current_exception();
+            }
+        }
+        lock.lock();
+        done_.emplace(index, std::make_pair(std::move(file), held));
+        done_changed_.notify_all();
+    }
+}
+
+} // namespace pev::pack

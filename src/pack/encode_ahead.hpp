@@ -31,7 +31,7 @@
 namespace pev::pack {
 
 inline constexpr std::uint64_t kAheadMaxFileBytes = 1024 * 1024;
-inline constexpr std::uint64_t kAheadBytes = 2 * 1024 * 1024;
+inline constexpr std::uint64_t kAheadBytes = 1024 * 1024;
 
 // The file's size, or the largest there is when it cannot be had (it is then
 // read alone, which says what is wrong with it).

@@ -307,6 +307,24 @@ void quantise(std::span<const std::int16_t> samples, std::span<std::uint8_t> lev
     }
 }
 
+void quantise_le(std::span<const std::uint8_t> sample_bytes, std::span<std::uint8_t> levels) {
+    const std::uint8_t* in = sample_bytes.data();
+    std::uint8_t* out = levels.data();
+    const std::uint8_t* const end = in + (sample_bytes.size() & ~std::size_t{1});
+    // The bit pattern indexes the table directly, whatever the host's order.
+    const auto level_at = [](const std::uint8_t* pair) {
+        return kLevelOfSample[static_cast<std::uint16_t>(pair[0] | (pair[1] << 8))];
+    };
+    for (; end - in >= 16; in += 16, out += 8) {
+        for (int j = 0; j < 8; ++j) {
+            out[j] = level_at(in + 2 * j);
+        }
+    }
+    for (; in < end; in += 2, ++out) {
+        *out = level_at(in);
+    }
+}
+
 std::vector<std::uint8_t> quantise(std::span<const std::int16_t> samples) {
     std::vector<std::uint8_t> levels(samples.size());
     quantise(samples, levels);

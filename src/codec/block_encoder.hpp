@@ -47,6 +47,11 @@ std::vector<std::uint8_t> quantise(std::span<const std::int16_t> samples);
 // The same into `levels`, which holds at least samples.size() bytes.
 void quantise(std::span<const std::int16_t> samples, std::span<std::uint8_t> levels);
 
+// The same from samples as a WAV file holds them, little-endian pairs of
+// bytes (sample_bytes.size() / 2 of them), into `levels`, which holds at
+// least that many bytes: no copy of the samples is needed first.
+void quantise_le(std::span<const std::uint8_t> sample_bytes, std::span<std::uint8_t> levels);
+
 // The stored size of one delta block holding `levels`, as the encoder would
 // write it (see encode_delta_block), in bytes. `levels` must have an even,
 // non-zero length.

@@ -13,22 +13,21 @@ namespace {
 // Reads and encodes one file into `file`, with the worker's own buffers.
 void encode_file(const std::string& path, wav::WavReadBuffers& buffers,
                  archive::ScratchBuffer<std::uint8_t>& levels, EncodedFile& file) {
-    wav::WavReadResult read = wav::read_wav_file(path, buffers);
+    // The samples are quantised straight from the file's bytes.
+    wav::WavReadResult read = wav::read_wav_file(path, buffers, wav::Samples::left_as_bytes);
     file.counts = {};
     file.error = std::move(read.error);
     file.warnings = std::move(read.clip.warnings);
     file.sample_rate = read.clip.sample_rate;
-    const std::span<const std::int16_t> samples = read.clip.samples;
-    file.sample_count = samples.size();
+    const std::uint64_t count = read.clip.sample_bytes.size() / 2;
+    file.sample_count = count;
     if (file.error.empty()) {
-        const std::span<std::uint8_t> clip_levels = levels.take(samples.size());
-        quantise(samples, clip_levels);
-        file.counts = encode_levels_into(clip_levels,
-                                         file.block_sizes.take(blocks_for_samples(samples.size())),
-                                         file.bytes.take(stored_bytes_bound(samples.size())));
+        const std::span<std::uint8_t> clip_levels = levels.take(count);
+        quantise_le(read.clip.sample_bytes, clip_levels);
+        file.counts =
+            encode_levels_into(clip_levels, file.block_sizes.take(blocks_for_samples(count)),
+                               file.bytes.take(stored_bytes_bound(count)));
     }
-    // The samples' memory serves the worker's next file.
-    buffers.samples = std::move(read.clip.samples);
 }
 
 } // namespace
@@ -99,7 +98,7 @@ void EncodeAhead::give_back(EncodedFile file) {
 }
 
 void EncodeAhead::run() {
-    wav::WavReadBuffers buffers; // this worker's file bytes and samples, at most 1 MiB each
+    wav::WavReadBuffers buffers; // this worker's file bytes, at most 1 MiB
     archive::ScratchBuffer<std::uint8_t> levels;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_ && next_claim_ < paths_.size()) {

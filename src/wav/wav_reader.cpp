@@ -216,7 +216,8 @@ WavReadResult refuse(std::string error) {
 
 } // namespace
 
-WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse) {
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse,
+                        Samples samples) {
     if (bytes.size() >= 4 && has_tag(bytes, 0, "RIFX")) {
         return refuse("it is a big-endian RIFX file, not a WAV file");
     }
@@ -259,10 +260,13 @@ WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::in
         result.clip.warnings.push_back("its data ends in half a sample; that last byte is ignored");
     }
     result.clip.sample_rate = format.rate;
-    const Bytes samples = bytes.subspan(data.offset, data.present - data.present % 2);
-    result.clip.samples = std::move(reuse);
-    result.clip.samples.assign(SampleIterator(samples.data()),
-                               SampleIterator(samples.data() + samples.size()));
+    const Bytes sample_bytes = bytes.subspan(data.offset, data.present - data.present % 2);
+    result.clip.sample_bytes = sample_bytes;
+    if (samples == Samples::copied) {
+        result.clip.samples = std::move(reuse);
+        result.clip.samples.assign(SampleIterator(sample_bytes.data()),
+                                   SampleIterator(sample_bytes.data() + sample_bytes.size()));
+    }
     return result;
 }
 
@@ -271,12 +275,12 @@ WavReadResult read_wav_file(const std::string& path) {
     return read_wav_file(path, buffers);
 }
 
-WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers) {
+WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers, Samples samples) {
     const WholeFileRead read = read_whole_file(path, buffers.bytes, buffers.capacity);
     const auto reason = [&] { return std::generic_category().message(read.os_error); };
     switch (read.problem) {
     case WholeFileProblem::none:
-        return parse_wav(read.bytes, std::move(buffers.samples));
+        return parse_wav(read.bytes, std::move(buffers.samples), samples);
     case WholeFileProblem::cannot_open:
         return refuse("cannot open it: " + reason());
     case WholeFileProblem::not_seekable:

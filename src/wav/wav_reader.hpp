@@ -17,7 +17,10 @@ namespace pev::wav {
 
 struct WavClip {
     std::uint32_t sample_rate = 0;
-    std::vector<std::int16_t> samples;
+    std::vector<std::int16_t> samples; // empty when they were left as bytes
+    // The samples as the file holds them (little-endian pairs), inside the
+    // bytes that were parsed: valid as long as those are.
+    std::span<const std::uint8_t> sample_bytes;
     std::vector<std::string> warnings; // what was taken on trust, for the user
 };
 
@@ -28,10 +31,15 @@ struct WavReadResult {
     bool ok() const { return error.empty(); }
 };
 
+// What to make of the samples: a vector of them, or only their bytes.
+enum class Samples { copied, left_as_bytes };
+
 // Parses a whole WAV file held in memory. Never reads outside `bytes` and
 // never holds more than bytes.size() bytes of samples. The samples go into
-// `reuse`, whose memory serves again when it is large enough.
-WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse = {});
+// `reuse`, whose memory serves again when it is large enough, unless they
+// are left as bytes.
+WavReadResult parse_wav(std::span<const std::uint8_t> bytes, std::vector<std::int16_t> reuse = {},
+                        Samples samples = Samples::copied);
 
 // Memory kept from file to file by a caller that reads many: the file's
 // bytes (only grows), and a sample vector handed back for the next clip.
@@ -43,6 +51,9 @@ struct WavReadBuffers {
 
 // Reads the file at `path` (a UTF-8 name) and parses it.
 WavReadResult read_wav_file(const std::string& path);
-WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers);
+// With `buffers`, the sample bytes are those of buffers.bytes, valid until
+// the next file is read into them.
+WavReadResult read_wav_file(const std::string& path, WavReadBuffers& buffers,
+                            Samples samples = Samples::copied);
 
 } // namespace pev::wav

@@ -69,6 +69,22 @@ TEST(NearestLevel, IsNearestForEverySample) {
     }
 }
 
+// From little-endian bytes, every sample gets the level quantise gives it
+// (a length past the eight-at-a-time loop, and a last half sample ignored).
+TEST(Quantise, FromLittleEndianBytesAsFromSamples) {
+    std::vector<std::int16_t> samples;
+    std::vector<std::uint8_t> bytes;
+    for (int sample = -32768; sample <= 32767; sample += 7) {
+        samples.push_back(static_cast<std::int16_t>(sample));
+        bytes.push_back(static_cast<std::uint8_t>(sample & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((sample >> 8) & 0xFF));
+    }
+    bytes.push_back(0x7F);
+    std::vector<std::uint8_t> levels(samples.size());
+    pev::quantise_le(bytes, levels);
+    EXPECT_EQ(levels, pev::quantise(samples));
+}
+
 TEST(NearestLevel, LevelsMapToThemselves) {
     for (int level = 0; level < 256; ++level) {
         EXPECT_EQ(pev::nearest_level(kExpansion[level]), level);

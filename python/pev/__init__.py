@@ -232,7 +232,9 @@ def open(source):  # noqa: A001 - the package's entry point, as in pev.open
 
 def pack(clips, rate, like=None, path=None, replace=False):
     """Packs clips (Clip objects, NumPy arrays, array('h'), lists of ints)
-    into an archive at `rate` samples per second. `like`: an Archive (or the
+    into an archive at `rate` samples per second. A Clip of an open archive
+    at that rate is copied as it is stored, not decoded and encoded again
+    (so replacing one clip of a big archive costs about a copy of it). `like`: an Archive (or the
     path of one) whose entry ids and header it keeps; it must hold as many
     clips. Returns the archive's bytes, or writes it to `path` and returns
     None (an existing file only when `replace`)."""
@@ -245,6 +247,10 @@ def pack(clips, rate, like=None, path=None, replace=False):
                "new archive")
     try:
         for number, clip in enumerate(clips):
+            if isinstance(clip, Clip) and clip.rate == rate and clip.archive._handle:
+                _check(_lib.pev_writer_copy_clip(writer, clip.archive._opened(), clip.index),
+                       f"clip {number}")
+                continue
             held, count, pointer = _as_samples(clip)
             _check(_lib.pev_writer_add_clip(writer, pointer, count), f"clip {number}")
             del held

@@ -85,6 +85,7 @@ _CALLS = {
     "pev_writer_new": (None, [ctypes.c_uint32, _PP]),
     "pev_writer_new_like": (None, [ctypes.c_uint32, _P, _PP]),
     "pev_writer_add_clip": (None, [_P, _I16_P, _SIZE]),
+    "pev_writer_copy_clip": (None, [_P, _P, _SIZE]),
     "pev_writer_finish_file": (None, [_P, ctypes.c_char_p, ctypes.c_uint]),
     "pev_writer_finish_memory": (None, [_P, _PP, _SIZE_P]),
     "pev_writer_free": (ctypes.c_void_p, [_P]),

@@ -61,6 +61,12 @@ def test_pack_like_the_demo_gives_it_back(tmp_path, demo):
     ]
 
 
+def test_clips_of_an_archive_are_copied_beside_new_ones(demo):
+    replaced = pev.open(pev.pack([demo[0], [5, 6, 7], demo[2]], demo.rate, like=demo))
+    assert [c.stored_bytes for c in replaced][::2] == [demo[0].stored_bytes, demo[2].stored_bytes]
+    assert replaced[2].wav_bytes() == demo[2].wav_bytes() and replaced[1].samples == 4
+
+
 def test_failures_raise_with_their_status(tmp_path):
     with pytest.raises(pev.Error) as error:
         pev.open(b"not an archive")

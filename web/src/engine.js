@@ -308,22 +308,6 @@ function clip(request) {
     return { value: wav.buffer, transfer: [wav.buffer] };
 }
 
-// Clip `index` as the floating-point samples an AudioBuffer holds, so the
-// page only copies them.
-function sound(request) {
-    requireCurrent(request);
-    const count = decodeInto(request.index);
-    if (count < 0) {
-        throw new Failure(`Clip ${request.index + 1} cannot be decoded: ${phrase(-count)}.`);
-    }
-    const samples = new Int16Array(M.HEAPU8.buffer, scratch.pointer, count);
-    const floats = new Float32Array(count);
-    for (let i = 0; i < count; ++i) {
-        floats[i] = samples[i] / 32768;
-    }
-    return { value: floats, transfer: [floats.buffer] };
-}
-
 // The open archive's bytes, copied out a few megabytes at a time, each piece
 // a Blob of its own, so no second copy of the whole is ever held here.
 function archive(request) {
@@ -527,7 +511,7 @@ async function replace(request, progress) {
 }
 
 const exclusive = { open, scan, zip, replace };
-const immediate = { clip, sound, archive, ack, wavProblem };
+const immediate = { clip, archive, ack, wavProblem };
 
 // Runs one request once the module is there, and answers it; never rejects.
 function answer(seq, work) {

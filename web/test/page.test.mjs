@@ -75,6 +75,16 @@ test('plays a clip and stops it by keyboard, moving between clips with the arrow
     assert.equal(await page.evaluate(() => player.paused), false);
     await page.keyboard.press(' ');
     assert.equal(await play.getAttribute('aria-label'), 'Play clip 2');
+
+    // A click three quarters along the waveform plays from there (4.682 s long).
+    const wave = rowText(2).locator('canvas');
+    const { width } = await wave.boundingBox();
+    await wave.click({ position: { x: width * 0.75, y: 10 } });
+    await page.waitForFunction(() => !player.paused && player.currentTime > 0);
+    const at = await page.evaluate(() => player.currentTime);
+    assert.ok(at >= 3.4 && at < 4.3, `playing from ${at} s`);
+    await play.click();
+    assert.equal(await page.evaluate(() => player.paused), true);
     assert.deepEqual(page.errors, []);
 });
 

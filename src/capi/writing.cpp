@@ -12,8 +12,9 @@
 #include "pack/pack_session.hpp"
 #include "pack/stored_clip.hpp"
 
+#include <algorithm>
 #include <cstdlib>
-#include <cstring>
+#include <limits>
 #include <optional>
 
 struct pev_writer {
@@ -34,6 +35,55 @@ pev_status make_writer(std::uint32_t rate, std::optional<archive::ArchiveTemplat
     *out = writer.release();
     return PEV_OK;
 }
+
+// An archive in memory is written twice: once to count its bytes, once into
+// a buffer of that exact size. Collecting it in a growing vector and copying
+// that held up to three times the archive at once, on top of its clips,
+// which is more than a WebAssembly page has for a 600 MB archive.
+class SizingSink final : public pev::archive::ByteSink {
+  public:
+    bool append(std::span<const std::uint8_t> bytes) override {
+        size_ += bytes.size();
+        return true;
+    }
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        return offset <= size_ && bytes.size() <= size_ - offset;
+    }
+    bool flush() override { return true; }
+    std::uint64_t size() const { return size_; }
+
+  private:
+    std::uint64_t size_ = 0;
+};
+
+// Fills a buffer of a known size; refuses to write past it, and to flush
+// before it is full.
+class BufferSink final : public pev::archive::ByteSink {
+  public:
+    explicit BufferSink(std::span<std::uint8_t> buffer) : buffer_(buffer) {}
+
+    bool append(std::span<const std::uint8_t> bytes) override {
+        if (bytes.size() > buffer_.size() - used_) {
+            return false;
+        }
+        std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_));
+        used_ += bytes.size();
+        return true;
+    }
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        if (offset > used_ || bytes.size() > used_ - offset) {
+            return false;
+        }
+        std::copy(bytes.begin(), bytes.end(),
+                  buffer_.begin() + static_cast<std::ptrdiff_t>(offset));
+        return true;
+    }
+    bool flush() override { return used_ == buffer_.size(); }
+
+  private:
+    std::span<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
+};
 
 void mark_finished(pev_writer& writer) {
     writer.finished = true;
@@ -133,28 +183,36 @@ pev_status pev_writer_finish_file(pev_writer* writer, const char* path, unsigned
     });
 }
 
-pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* size) {
-    if (writer == nullptr || bytes == nullptr || size == nullptr) {
+pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* size_out) {
+    if (writer == nullptr || bytes == nullptr || size_out == nullptr) {
         return PEV_ERR_INVALID_ARGUMENT;
     }
     if (writer->finished) {
         return PEV_ERR_WRITER_FINISHED;
     }
     return guarded([&] {
-        pev::archive::MemorySink sink;
-        if (const pev_status status = status_of(writer->session->write_to(sink));
+        SizingSink sizing;
+        if (const pev_status status = status_of(writer->session->write_to(sizing));
             status != PEV_OK) {
             return status;
         }
-        const std::vector<std::uint8_t>& archive = sink.bytes();
-        // malloc, so that pev_free can be free whatever allocator C++ uses.
-        void* copy = std::malloc(archive.size());
-        if (copy == nullptr) {
+        if (sizing.size() > std::numeric_limits<std::size_t>::max()) {
             return PEV_ERR_NO_MEMORY;
         }
-        std::memcpy(copy, archive.data(), archive.size());
-        *bytes = copy;
-        *size = archive.size();
+        const auto size = static_cast<std::size_t>(sizing.size());
+        // malloc, so that pev_free can be free whatever allocator C++ uses.
+        auto* archive = static_cast<std::uint8_t*>(std::malloc(std::max<std::size_t>(size, 1)));
+        if (archive == nullptr) {
+            return PEV_ERR_NO_MEMORY;
+        }
+        BufferSink sink({archive, size});
+        if (const pev_status status = status_of(writer->session->write_to(sink));
+            status != PEV_OK) {
+            std::free(archive);
+            return status;
+        }
+        *bytes = archive;
+        *size_out = size;
         mark_finished(*writer);
         return PEV_OK;
     });

@@ -265,7 +265,7 @@ async function openArchive(file) {
         try {
             const table = await engine.call('open', { name: file.name, file });
             state = newState(table, file.name);
-            sounds.clear();
+            forgetSounds();
             ui.filter.value = '';
             showArchive();
             say(`Opened “${file.name}”.`);

@@ -98,6 +98,18 @@ async function breathe() {
     }
 }
 
+// Counts for the progress bar at most every 50 ms, and the last: one message
+// a clip kept the page busy redrawing the bar thousands of times.
+function sparingly(progress) {
+    let sent = -Infinity;
+    return (done, total) => {
+        if (done === total || performance.now() - sent >= 50) {
+            sent = performance.now();
+            progress(done, total);
+        }
+    };
+}
+
 function openMessage(status, name, head) {
     switch (status) {
         case PEV_ERR_NOT_AN_ARCHIVE:
@@ -308,22 +320,6 @@ function clip(request) {
     return { value: wav.buffer, transfer: [wav.buffer] };
 }
 
-// Clip `index` as the floating-point samples an AudioBuffer holds, so the
-// page only copies them.
-function sound(request) {
-    requireCurrent(request);
-    const count = decodeInto(request.index);
-    if (count < 0) {
-        throw new Failure(`Clip ${request.index + 1} cannot be decoded: ${phrase(-count)}.`);
-    }
-    const samples = new Int16Array(M.HEAPU8.buffer, scratch.pointer, count);
-    const floats = new Float32Array(count);
-    for (let i = 0; i < count; ++i) {
-        floats[i] = samples[i] / 32768;
-    }
-    return { value: floats, transfer: [floats.buffer] };
-}
-
 // The open archive's bytes, copied out a few megabytes at a time, each piece
 // a Blob of its own, so no second copy of the whole is ever held here.
 function archive(request) {
@@ -353,6 +349,7 @@ async function zip(request, progress) {
     requireCurrent(request);
     const skipped = [];
     const indices = request.indices;
+    const counted = sparingly(progress);
     async function* entries() {
         for (const [done, index] of indices.entries()) {
             requireCurrent(request);
@@ -363,7 +360,7 @@ async function zip(request, progress) {
                 // the size but takes four times as long.
                 yield { name: clipFileName(request.base, index + 1), input: clipWav(index), lastModified: request.time };
             }
-            progress(done + 1, indices.length);
+            counted(done + 1, indices.length);
             await breathe();
         }
     }
@@ -461,6 +458,7 @@ async function replace(request, progress) {
     const count = clipCount();
     const incoming = new Map();
     const problems = [];
+    const packed = sparingly(progress);
     try {
         for (const item of request.clips) {
             if (!Number.isInteger(item.index) || item.index < 0 || item.index >= count) {
@@ -507,7 +505,7 @@ async function replace(request, progress) {
                         throw error instanceof Failure && error.message !== NO_MEMORY ? refuse(error.message) : error;
                     }
                 }
-                progress(index + 1, count);
+                packed(index + 1, count);
                 await breathe();
             }
             check(lib.writer_finish_memory(writer, cells, cells + 4), 'The new archive cannot be written');
@@ -527,7 +525,7 @@ async function replace(request, progress) {
 }
 
 const exclusive = { open, scan, zip, replace };
-const immediate = { clip, sound, archive, ack, wavProblem };
+const immediate = { clip, archive, ack, wavProblem };
 
 // Runs one request once the module is there, and answers it; never rejects.
 function answer(seq, work) {

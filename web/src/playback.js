@@ -5,30 +5,28 @@
 
 // ---------------------------------------------------------------- playback
 
-let audio = null;
-let playing = null; // {index, source, from (seconds into the clip), started, duration}
-const sounds = new Map(); // clip index -> AudioBuffer, the last few played
+// Clips play through one <audio> element, from the WAV file the engine makes
+// for them: the browser's media pipeline opens the sound device on threads
+// of its own, where the first AudioContext holds up the page for 60 to 240
+// ms while it does.
+let player = null; // made at the first Play
+let playing = null; // {index}
+const sounds = new Map(); // clip index -> object URL of its WAV file, the last few played
 const SOUNDS_KEPT = 8;
 
+const clipSeconds = (index) => clipSamples(index) / state.rate;
+
 function playedPart() {
-    if (!playing) {
-        return 0;
-    }
-    return Math.min(1, (playing.from + audio.currentTime - playing.started) / playing.duration);
+    return playing ? Math.min(1, player.currentTime / clipSeconds(playing.index)) : 0;
 }
 
 function stopPlayback() {
     if (!playing) {
         return;
     }
-    const { source, index } = playing;
+    const { index } = playing;
     playing = null;
-    source.onended = null;
-    try {
-        source.stop();
-    } catch {
-        // already ended
-    }
+    player.pause();
     const row = made.get(index);
     if (row) {
         fillRow(row, index);
@@ -36,22 +34,33 @@ function stopPlayback() {
     }
 }
 
+function forgetSounds() {
+    sounds.forEach((url) => URL.revokeObjectURL(url));
+    sounds.clear();
+}
+
 async function soundOf(index) {
     if (sounds.has(index)) {
-        const buffer = sounds.get(index);
+        const url = sounds.get(index);
         sounds.delete(index); // most recent last
-        sounds.set(index, buffer);
-        return buffer;
+        sounds.set(index, url);
+        return url;
     }
-    const floats = await engine.call('sound', { generation: state.generation, index });
-    audio ??= new AudioContext();
-    const buffer = audio.createBuffer(1, floats.length, state.rate);
-    buffer.copyToChannel(floats, 0);
-    sounds.set(index, buffer);
+    const wav = await engine.call('clip', { generation: state.generation, index });
+    const url = URL.createObjectURL(new Blob([wav], { type: 'audio/wav' }));
+    sounds.set(index, url);
     if (sounds.size > SOUNDS_KEPT) {
-        sounds.delete(sounds.keys().next().value);
+        const [oldest, old] = sounds.entries().next().value;
+        sounds.delete(oldest);
+        URL.revokeObjectURL(old);
     }
-    return buffer;
+    return url;
+}
+
+function makePlayer() {
+    player = new Audio();
+    player.preload = 'auto';
+    player.addEventListener('ended', stopPlayback);
 }
 
 // Plays clip `index` from `part` (0..1) of its length; stops it instead
@@ -66,33 +75,29 @@ async function play(index, part = null) {
         return;
     }
     try {
-        audio ??= new AudioContext();
-        let buffer;
-        try {
-            buffer = await soundOf(index);
-        } catch (error) {
-            if (error.name === 'NotSupportedError') {
-                say(`This browser cannot play sound at ${state.rate} Hz.`, 'error');
-                return;
-            }
-            throw error;
-        }
-        const source = audio.createBufferSource();
-        source.buffer = buffer;
-        source.connect(audio.destination);
-        await audio.resume();
+        const url = await soundOf(index);
         stopPlayback(); // another clip may have started meanwhile
-        const from = (part ?? 0) * buffer.duration;
-        source.start(0, from);
-        playing = { index, source, from, started: audio.currentTime, duration: buffer.duration };
-        source.onended = () => playing?.source === source && stopPlayback();
+        player ?? makePlayer();
+        if (player.src !== url) {
+            player.src = url;
+        }
+        player.currentTime = (part ?? 0) * clipSeconds(index);
+        const started = player.play();
+        playing = { index };
         const row = made.get(index);
         if (row) {
             fillRow(row, index);
         }
         requestAnimationFrame(followPlayback);
+        await started;
     } catch (error) {
-        say(error.message, 'error');
+        if (error.name === 'AbortError') {
+            return; // stopped, or another clip started, before it began
+        }
+        if (playing?.index === index) {
+            stopPlayback();
+        }
+        say(error.name === 'NotSupportedError' ? `This browser cannot play sound at ${state.rate} Hz.` : error.message, 'error');
     }
 }
 

@@ -116,7 +116,7 @@ async function replaceClips(picks) {
                 const notes = [converted, ...table.notes[index]].filter(Boolean);
                 state.notes.set(index, { text: `Now holds “${name}”${notes.length ? ` (${notes.join('; ')})` : ''}.`, kind: 'info' });
             }
-            sounds.clear();
+            forgetSounds();
             showSummary();
             arrange();
             scanArchive(replaced);

@@ -153,6 +153,3 @@ window.addEventListener('beforeunload', (event) => {
 });
 
 engine.start();
-// Starting the browser's audio takes a few hundred milliseconds on some
-// machines: done while the page is idle, it does not hold up the first Play.
-requestIdleCallback(() => (audio ??= new AudioContext()), { timeout: 5000 });

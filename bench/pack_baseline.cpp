@@ -1,12 +1,13 @@
 // pack_baseline: the least work any packer must do.
 //
-//   pack_baseline OUTPUT BYTES FILE...
+//   pack_baseline [--sync] OUTPUT BYTES FILE...
 //
 // Reads every FILE whole, one after another, into one reused buffer, and
 // writes BYTES bytes to OUTPUT (a packer's archive size), each file's share
 // of them after reading it: the reading and writing of a packing run with no
-// parsing and no encoding. bench/pack times it from outside, as it times the
-// packers.
+// parsing and no encoding. With --sync it also waits for OUTPUT to reach
+// the disk before it ends, as the packers do before an archive takes its
+// name. bench/pack times it from outside, as it times the packers.
 //
 // POSIX only: the point is the thinnest path to the file system.
 
@@ -59,8 +60,13 @@ bool write_whole(int fd, const std::uint8_t* data, std::uint64_t bytes) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const bool synced = argc > 1 && std::string(argv[1]) == "--sync";
+    if (synced) {
+        --argc;
+        ++argv;
+    }
     if (argc < 4) {
-        std::fputs("usage: pack_baseline OUTPUT BYTES FILE...\n", stderr);
+        std::fputs("usage: pack_baseline [--sync] OUTPUT BYTES FILE...\n", stderr);
         return 2;
     }
     const std::uint64_t total = std::strtoull(argv[2], nullptr, 10);
@@ -90,7 +96,7 @@ int main(int argc, char** argv) {
             written += chunk;
         }
     }
-    if (::close(out) != 0) {
+    if ((synced && ::fsync(out) != 0) || ::close(out) != 0) {
         std::fprintf(stderr, "pack_baseline: cannot write %s\n", argv[1]);
         return 1;
     }

@@ -133,6 +133,7 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                 ahead.reset();
             }
         }
+        wav::WavReadBuffers buffers; // for the files read here, kept from file to file
         for (const std::string& name : request.inputs) {
             if (ahead) {
                 EncodedFile file = ahead->take();
@@ -154,10 +155,13 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             // largest clip alone.
             if (file_size_or_max(name) > kAheadMaxFileBytes) {
                 packer.release_buffers();
+                buffers = {};
             }
-            if (error = adder.add(name, wav::read_wav_file(name)); !error.ok()) {
+            wav::WavReadResult read = wav::read_wav_file(name, buffers);
+            if (error = adder.add(name, read); !error.ok()) {
                 return error;
             }
+            buffers.samples = std::move(read.clip.samples);
         }
         outcome.clips = packer.clips_added();
         outcome.stored_samples = packer.stored_samples();

@@ -75,7 +75,13 @@ void EncodeAhead::stop() {
 
 EncodedFile EncodeAhead::take() {
     std::unique_lock<std::mutex> lock(mutex_);
-    done_changed_.wait(lock, [this] { return done_.contains(next_take_); });
+    // Rather than wait for the next file, the caller reads and encodes one
+    // itself while there are any left to take on: one thread fewer to wake.
+    while (!done_.contains(next_take_)) {
+        if (stopping_ || next_claim_ == paths_.size() || !work_on_next(lock, own_, false)) {
+            done_changed_.wait(lock, [this] { return done_.contains(next_take_); });
+        }
+    }
     auto found = done_.find(next_take_);
     EncodedFile file = std::move(found->second.first);
     held_ -= found->second.second;
@@ -98,44 +104,52 @@ void EncodeAhead::give_back(EncodedFile file) {
 }
 
 void EncodeAhead::run() {
-    wav::WavReadBuffers buffers; // this worker's file bytes, at most 1 MiB
-    archive::ScratchBuffer<std::uint8_t> levels;
+    WorkBuffers own;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_ && next_claim_ < paths_.size()) {
-        const std::size_t index = next_claim_++;
-        lock.unlock();
-        const std::uint64_t size = file_size_or_max(paths_[index]);
-        const bool small = size <= kAheadMaxFileBytes;
-        lock.lock();
-        // The file the caller waits for always goes ahead, so the workers
-        // never all wait for room while the caller waits for them.
-        room_changed_.wait(lock, [&] {
-            return stopping_ || !small || index == next_take_ || held_ + size <= kAheadBytes;
-        });
-        if (stopping_) {
-            break;
-        }
-        EncodedFile file;
-        if (!spare_.empty()) {
-            file = std::move(spare_.back());
-            spare_.pop_back();
-        }
-        const std::uint64_t held = small ? size : 0;
-        held_ += held;
-        lock.unlock();
-        file.left_to_caller = !small;
-        file.failure = nullptr;
-        if (small) {
-            try {
-                encode_file(paths_[index], buffers, levels, file);
-            } catch (...) {
-                file.failure = std::current_exception();
-            }
-        }
-        lock.lock();
-        done_.emplace(index, std::make_pair(std::move(file), held));
-        done_changed_.notify_all();
+        work_on_next(lock, own, true);
     }
+}
+
+bool EncodeAhead::work_on_next(std::unique_lock<std::mutex>& lock, WorkBuffers& own,
+                               bool may_wait) {
+    const std::size_t index = next_claim_;
+    lock.unlock();
+    const std::uint64_t size = file_size_or_max(paths_[index]);
+    const bool small = size <= kAheadMaxFileBytes;
+    lock.lock();
+    const auto has_room = [&] {
+        return !small || index == next_take_ || held_ + size <= kAheadBytes;
+    };
+    if (index != next_claim_ || (!may_wait && !has_room())) {
+        return false; // another thread took it on meanwhile, or no room for the caller
+    }
+    ++next_claim_;
+    // The file the caller waits for always goes ahead, so the workers never
+    // all wait for room while the caller waits for them.
+    room_changed_.wait(lock, [&] { return stopping_ || has_room(); });
+    EncodedFile file;
+    if (!spare_.empty()) {
+        file = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    const std::uint64_t held = small ? size : 0;
+    held_ += held;
+    const bool stopping = stopping_; // nobody takes what is done once stopping
+    lock.unlock();
+    file.left_to_caller = !small;
+    file.failure = nullptr;
+    if (small && !stopping) {
+        try {
+            encode_file(paths_[index], own.buffers, own.levels, file);
+        } catch (...) {
+            file.failure = std::current_exception();
+        }
+    }
+    lock.lock();
+    done_.emplace(index, std::make_pair(std::move(file), held));
+    done_changed_.notify_all();
+    return true;
 }
 
 } // namespace pev::pack

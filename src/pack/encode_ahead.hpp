@@ -1,9 +1,10 @@
 #pragma once
 // Reads and encodes the WAV files of a packing run on worker threads, ahead
 // of the calling thread, which takes the encoded clips in the files' order
-// and writes them. Reading (mostly the system copying the files) and
-// encoding then share the cores, so packing takes about their sum divided
-// by the number of cores.
+// and writes them; while the next one is not ready it takes on a file
+// itself rather than wait (and be woken for every file). Reading (mostly the system copying the
+// files) and encoding then share the cores, so packing takes about their sum divided by the number
+// of cores.
 //
 // Only small files are handled ahead (kAheadMaxFileBytes at most); a larger
 // one is left to the calling thread, which reads and encodes it alone. The
@@ -74,8 +75,19 @@ class EncodeAhead {
     void give_back(EncodedFile file);
 
   private:
+    // What one thread reads and encodes in, kept from file to file.
+    struct WorkBuffers {
+        wav::WavReadBuffers buffers; // the file's bytes, at most 1 MiB
+        archive::ScratchBuffer<std::uint8_t> levels;
+    };
+
     void run();
     void stop();
+    // Takes on the next file, reads and encodes it and puts it with those
+    // done; `lock` is held on entry and on return, and let go meanwhile.
+    // Without `may_wait`, declines (false) a file there is no room for yet;
+    // false too when another thread took it on first.
+    bool work_on_next(std::unique_lock<std::mutex>& lock, WorkBuffers& own, bool may_wait);
 
     std::span<const std::string> paths_;
     std::mutex mutex_;
@@ -86,6 +98,7 @@ class EncodeAhead {
     std::uint64_t held_ = 0;               // bytes of files taken on and not yet taken
     std::map<std::size_t, std::pair<EncodedFile, std::uint64_t>> done_; // and their bytes
     std::vector<EncodedFile> spare_;
+    WorkBuffers own_; // the caller's, for the files it takes on itself
     bool stopping_ = false;
     std::vector<std::thread> workers_; // last: they start once everything they use exists
 };

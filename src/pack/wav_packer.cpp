@@ -34,17 +34,17 @@ LayoutResult read_layout(const PackRequest& request, Error& error) {
     return layout;
 }
 
-// Worker threads that read and encode ahead of the writing: none for one
+// Worker threads that read and encode beside the calling thread, which
+// encodes too while it waits: one thread per core in all, none for one
 // thread or one file.
 unsigned workers_for(const PackRequest& request) {
-    constexpr unsigned kMostWorkers = 8;
-    if (request.threads == 1 || request.inputs.size() < 2) {
+    constexpr unsigned kMostThreads = 8;
+    if (request.inputs.size() < 2) {
         return 0;
     }
-    if (request.threads >= 2) {
-        return std::min(request.threads, kMostWorkers);
-    }
-    return std::thread::hardware_concurrency() > 1 ? 2 : 0;
+    const unsigned threads =
+        request.threads != 0 ? request.threads : std::thread::hardware_concurrency();
+    return std::min(std::max(threads, 1u), kMostThreads) - 1;
 }
 
 // Adds one clip to `packer` and tells `progress`; the error names the file

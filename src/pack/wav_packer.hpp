@@ -3,7 +3,7 @@
 // end (Wav2pev, a pack command). Inputs are checked before anything is
 // written: at most 9999 of them, an archive that may be written, a "like"
 // archive of as many clips. Then each file is read, packed and let go in
-// turn, so only one clip is in memory (and, on worker threads, up to 2 MiB
+// turn, so only one clip is in memory (and, on worker threads, up to 1 MiB
 // of the small files after it; see encode_ahead.hpp), into a temporary file
 // that becomes the archive only when every clip is in; on any failure
 // nothing is left.
@@ -28,10 +28,10 @@ struct PackRequest {
     std::vector<std::string> inputs; // the WAV files, in clip order
     std::optional<std::string> like; // an archive whose ids and unread bytes to keep
     bool force = false;              // replace an existing archive
-    // 1: everything on the calling thread; N >= 2: N worker threads read
-    // and encode the next files while the calling thread writes; 0: two
-    // workers when there are two cores. The archive and the progress are the
-    // same either way.
+    // 1: everything on the calling thread; N >= 2: N - 1 worker threads
+    // read and encode the next files while the calling thread writes them
+    // (and encodes too while it waits); 0: one thread per core. The archive
+    // and the progress are the same either way.
     unsigned threads = 0;
 };
 

@@ -146,12 +146,6 @@ Error ArchivePacker::write_entry(std::span<const std::int16_t> block_sizes,
     return {};
 }
 
-void ArchivePacker::release_buffers() {
-    levels_ = {};
-    block_sizes_ = {};
-    bytes_ = {};
-}
-
 Error ArchivePacker::finish() {
     return writer_.finish(rate_, layout_.header);
 }

@@ -82,9 +82,6 @@ class ArchivePacker {
     // Completes the archive once every clip was added.
     Error finish();
 
-    // Lets go of the buffers kept for encoding (the next clip takes new ones).
-    void release_buffers();
-
     std::size_t clips_added() const { return added_; }
     std::uint64_t stored_samples() const { return stored_samples_; }
     std::uint64_t size() const { return writer_.size(); }

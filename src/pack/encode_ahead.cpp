@@ -8,13 +8,9 @@
 #include <utility>
 
 namespace pev::pack {
-namespace {
-
-// Reads and encodes one file into `file`, with the worker's own buffers.
-void encode_file(const std::string& path, wav::WavReadBuffers& buffers,
-                 archive::ScratchBuffer<std::uint8_t>& levels, EncodedFile& file) {
+void read_and_encode(const std::string& path, EncodeBuffers& own, EncodedFile& file) {
     // The samples are quantised straight from the file's bytes.
-    wav::WavReadResult read = wav::read_wav_file(path, buffers, wav::Samples::left_as_bytes);
+    wav::WavReadResult read = wav::read_wav_file(path, own.read, wav::Samples::left_as_bytes);
     file.counts = {};
     file.error = std::move(read.error);
     file.warnings = std::move(read.clip.warnings);
@@ -22,15 +18,13 @@ void encode_file(const std::string& path, wav::WavReadBuffers& buffers,
     const std::uint64_t count = read.clip.sample_bytes.size() / 2;
     file.sample_count = count;
     if (file.error.empty()) {
-        const std::span<std::uint8_t> clip_levels = levels.take(count);
+        const std::span<std::uint8_t> clip_levels = own.levels.take(count);
         quantise_le(read.clip.sample_bytes, clip_levels);
         file.counts =
             encode_levels_into(clip_levels, file.block_sizes.take(blocks_for_samples(count)),
                                file.bytes.take(stored_bytes_bound(count)));
     }
 }
-
-} // namespace
 
 std::uint64_t file_size_or_max(const std::string& path) {
     std::error_code error;
@@ -104,14 +98,14 @@ void EncodeAhead::give_back(EncodedFile file) {
 }
 
 void EncodeAhead::run() {
-    WorkBuffers own;
+    EncodeBuffers own;
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_ && next_claim_ < paths_.size()) {
         work_on_next(lock, own, true);
     }
 }
 
-bool EncodeAhead::work_on_next(std::unique_lock<std::mutex>& lock, WorkBuffers& own,
+bool EncodeAhead::work_on_next(std::unique_lock<std::mutex>& lock, EncodeBuffers& own,
                                bool may_wait) {
     const std::size_t index = next_claim_;
     lock.unlock();
@@ -141,7 +135,7 @@ bool EncodeAhead::work_on_next(std::unique_lock<std::mutex>& lock, WorkBuffers& 
     file.failure = nullptr;
     if (small && !stopping) {
         try {
-            encode_file(paths_[index], own.buffers, own.levels, file);
+            read_and_encode(paths_[index], own, file);
         } catch (...) {
             file.failure = std::current_exception();
         }

@@ -55,6 +55,18 @@ struct EncodedFile {
     std::span<const std::uint8_t> stored() const;
 };
 
+// What one thread reads and encodes in, kept from file to file: as large as
+// the largest file it has had.
+struct EncodeBuffers {
+    wav::WavReadBuffers read; // the file's bytes
+    archive::ScratchBuffer<std::uint8_t> levels;
+};
+
+// Reads the WAV file at `path` and, when it is accepted, encodes it into
+// `file`, quantising straight from the file's bytes: at most 4 bytes a
+// sample (its bytes, its levels and its stored bytes) are held.
+void read_and_encode(const std::string& path, EncodeBuffers& own, EncodedFile& file);
+
 class EncodeAhead {
   public:
     // Starts `workers` threads on `paths` (which must outlive this); with
@@ -75,19 +87,13 @@ class EncodeAhead {
     void give_back(EncodedFile file);
 
   private:
-    // What one thread reads and encodes in, kept from file to file.
-    struct WorkBuffers {
-        wav::WavReadBuffers buffers; // the file's bytes, at most 1 MiB
-        archive::ScratchBuffer<std::uint8_t> levels;
-    };
-
     void run();
     void stop();
     // Takes on the next file, reads and encodes it and puts it with those
     // done; `lock` is held on entry and on return, and let go meanwhile.
     // Without `may_wait`, declines (false) a file there is no room for yet;
     // false too when another thread took it on first.
-    bool work_on_next(std::unique_lock<std::mutex>& lock, WorkBuffers& own, bool may_wait);
+    bool work_on_next(std::unique_lock<std::mutex>& lock, EncodeBuffers& own, bool may_wait);
 
     std::span<const std::string> paths_;
     std::mutex mutex_;
@@ -98,7 +104,7 @@ class EncodeAhead {
     std::uint64_t held_ = 0;               // bytes of files taken on and not yet taken
     std::map<std::size_t, std::pair<EncodedFile, std::uint64_t>> done_; // and their bytes
     std::vector<EncodedFile> spare_;
-    WorkBuffers own_; // the caller's, for the files it takes on itself
+    EncodeBuffers own_; // the caller's, for the files it takes on itself
     bool stopping_ = false;
     std::vector<std::thread> workers_; // last: they start once everything they use exists
 };

@@ -54,7 +54,7 @@ class ClipAdder {
     ClipAdder(ArchivePacker& packer, const PackProgress& progress)
         : packer_(packer), progress_(progress) {}
 
-    // A file read and encoded ahead.
+    // A file read and encoded (ahead, or here).
     Error add(const std::string& name, const EncodedFile& file) {
         if (!file.error.empty()) {
             return refused(name, file.error);
@@ -65,16 +65,6 @@ class ClipAdder {
                      packer_.add_encoded_clip(file.sizes(), file.stored(), file.counts,
                                               file.sample_count, file.sample_rate, &clip),
                      clip);
-    }
-
-    // A file read here, to be encoded here.
-    Error add(const std::string& name, const wav::WavReadResult& read) {
-        if (!read.ok()) {
-            return refused(name, read.error);
-        }
-        warn(name, read.clip.warnings);
-        ClipSummary clip;
-        return added(name, packer_.add_clip(read.clip.samples, read.clip.sample_rate, &clip), clip);
     }
 
   private:
@@ -133,7 +123,9 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                 ahead.reset();
             }
         }
-        wav::WavReadBuffers buffers; // for the files read here, kept from file to file
+        // For the files encoded here, kept from file to file.
+        EncodeBuffers own;
+        EncodedFile alone;
         for (const std::string& name : request.inputs) {
             if (ahead) {
                 EncodedFile file = ahead->take();
@@ -150,18 +142,17 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                 }
             }
             // A large file is read alone, and the buffers the clips before
-            // it were encoded in are let go first: its bytes, its samples
-            // and its encoding never meet them, so peak memory is set by the
+            // it were encoded in are let go first: its bytes, levels and
+            // stored bytes never meet them, so peak memory is set by the
             // largest clip alone.
             if (file_size_or_max(name) > kAheadMaxFileBytes) {
-                packer.release_buffers();
-                buffers = {};
+                own = {};
+                alone = {};
             }
-            wav::WavReadResult read = wav::read_wav_file(name, buffers);
-            if (error = adder.add(name, read); !error.ok()) {
+            read_and_encode(name, own, alone);
+            if (error = adder.add(name, alone); !error.ok()) {
                 return error;
             }
-            buffers.samples = std::move(read.clip.samples);
         }
         outcome.clips = packer.clips_added();
         outcome.stored_samples = packer.stored_samples();

@@ -24,6 +24,10 @@ struct Streams {
     std::FILE* err;
 };
 
+// How much a command that writes files says: -q, nothing but errors (and
+// no progress line); -v, a line per file too.
+enum class Verbosity { quiet, normal, verbose };
+
 class Command {
   public:
     virtual ~Command() = default;
@@ -86,5 +90,10 @@ CLI::Option* positional(CLI::App& command, const std::string& name, T& value,
 // "pev: MESSAGE" and where to find help, for a command line that is wrong;
 // returns kExitUsage.
 int usage_error(const std::string& command, const std::string& message, std::FILE* err);
+
+// The verbosity -q and -v (each counted) ask for; nothing, after the usage
+// error of `command` ("" for pev's own) on `err`, when both were given.
+std::optional<Verbosity> verbosity_of(const std::string& command, std::size_t quiet,
+                                      std::size_t verbose, std::FILE* err);
 
 } // namespace pev::cli::tool

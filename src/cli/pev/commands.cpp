@@ -37,4 +37,13 @@ int usage_error(const std::string& command, const std::string& message, std::FIL
     return kExitUsage;
 }
 
+std::optional<Verbosity> verbosity_of(const std::string& command, std::size_t quiet,
+                                      std::size_t verbose, std::FILE* err) {
+    if (quiet > 0 && verbose > 0) {
+        usage_error(command, "-q and -v exclude each other", err);
+        return std::nullopt;
+    }
+    return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
+}
+
 } // namespace pev::cli::tool

@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Verbosity { quiet, normal, verbose };
-
 struct ExtractOptions {
     std::string archive;
     std::optional<std::string> folder; // -o; default: the archive's folder
@@ -329,22 +327,19 @@ int extract_each(const std::vector<std::string>& archives, const ExtractOptions&
     });
 }
 
-Verbosity verbosity_of(std::size_t quiet, std::size_t verbose) {
-    return quiet > 0 ? Verbosity::quiet : verbose > 0 ? Verbosity::verbose : Verbosity::normal;
-}
-
 // The options that exclude each other refused, for `pev extract` and for
 // `pev ARCHIVE` alike (`command` names the help to point at, "" for pev's).
 int checked_extract(const std::string& command, const std::vector<std::string>& archives,
                     ExtractOptions options, std::size_t quiet, std::size_t verbose,
                     const Streams& io) {
-    if (quiet > 0 && verbose > 0) {
-        return usage_error(command, "-q and -v exclude each other", io.err);
+    const std::optional<Verbosity> verbosity = verbosity_of(command, quiet, verbose, io.err);
+    if (!verbosity) {
+        return kExitUsage;
     }
     if (options.force && options.skip_existing) {
         return usage_error(command, "--force and -n exclude each other", io.err);
     }
-    options.verbosity = verbosity_of(quiet, verbose);
+    options.verbosity = *verbosity;
     return extract_each(with_wildcards_expanded(archives), options, io);
 }
 

@@ -21,8 +21,7 @@ struct PackOptions {
     std::vector<std::string> inputs;
     std::optional<std::string> like;
     bool force = false;
-    std::size_t quiet = 0;   // -q: nothing but errors and warnings
-    std::size_t verbose = 0; // -v: a line per packed file
+    Verbosity verbosity = Verbosity::normal; // -q: errors and warnings only
 };
 
 // True for a file that begins with "RIFF" and ends before the 12 bytes a
@@ -117,9 +116,9 @@ int pack(const PackOptions& options, const Streams& io) {
     };
     // As extract has it: a progress line on a terminal, a line per file
     // with -v, the summary unless -q.
-    ProgressLine line(io.err, request.inputs.size(), options.quiet == 0);
+    ProgressLine line(io.err, request.inputs.size(), options.verbosity != Verbosity::quiet);
     progress.packed = [&](const std::string& file, const pack::ClipSummary& clip) {
-        if (options.verbose > 0) {
+        if (options.verbosity == Verbosity::verbose) {
             line.clear();
             std::fprintf(io.out, "%s\n", pack::packed_clip_line(file, clip).c_str());
         }
@@ -139,7 +138,7 @@ int pack(const PackOptions& options, const Streams& io) {
         }
         return report(outcome.error, io.err);
     }
-    if (options.quiet == 0) {
+    if (options.verbosity != Verbosity::quiet) {
         std::fprintf(io.out, "%s\n", pack::packed_archive_line(request.archive, outcome).c_str());
     }
     return kExitOk;
@@ -158,18 +157,22 @@ class PackCommand final : public Command {
                         "keep the entry ids and unused header bytes of ARCHIVE")
             ->type_name("ARCHIVE");
         command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
-        command.add_flag("-q,--quiet", options_.quiet, "print no summary line");
-        command.add_flag("-v,--verbose", options_.verbose, "print a line per packed file");
+        command.add_flag("-q,--quiet", quiet_, "print no summary line");
+        command.add_flag("-v,--verbose", verbose_, "print a line per packed file");
     }
     int run(const Streams& io) override {
-        if (options_.quiet > 0 && options_.verbose > 0) {
-            return usage_error("pack", "-q and -v exclude each other", io.err);
+        const std::optional<Verbosity> verbosity = verbosity_of("pack", quiet_, verbose_, io.err);
+        if (!verbosity) {
+            return kExitUsage;
         }
+        options_.verbosity = *verbosity;
         return pack(options_, io);
     }
 
   private:
     PackOptions options_;
+    std::size_t quiet_ = 0;
+    std::size_t verbose_ = 0;
 };
 
 } // namespace

@@ -17,8 +17,6 @@
 namespace pev::cli::tool {
 namespace {
 
-enum class Verbosity { quiet, normal, verbose };
-
 struct ReplaceOptions {
     std::string archive;
     std::vector<std::string> pairs; // N=FILE.wav
@@ -189,12 +187,12 @@ class ReplaceCommand final : public Command {
     }
 
     int run(const Streams& io) override {
-        if (quiet_ > 0 && verbose_ > 0) {
-            return usage_error("replace", "-q and -v exclude each other", io.err);
+        const std::optional<Verbosity> verbosity =
+            verbosity_of("replace", quiet_, verbose_, io.err);
+        if (!verbosity) {
+            return kExitUsage;
         }
-        options_.verbosity = quiet_ > 0     ? Verbosity::quiet
-                             : verbose_ > 0 ? Verbosity::verbose
-                                            : Verbosity::normal;
+        options_.verbosity = *verbosity;
         return replace(options_, io);
     }
 

@@ -68,7 +68,20 @@ def _as_samples(clip):
     return held, len(held), ctypes.cast(address, ctypes.POINTER(ctypes.c_int16))
 
 
-class Archive:
+class _Closing:
+    """Closed on leaving a with block, and when collected."""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exception):
+        self.close()
+
+    def __del__(self):
+        self.close()
+
+
+class Archive(_Closing):
     """An open voice archive: len(), iteration and archive[i] give its clips."""
 
     def __init__(self, source):
@@ -93,15 +106,6 @@ class Archive:
         if self._handle:
             _lib.pev_close(self._handle)
             self._handle = None
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
-    def __del__(self):
-        self.close()
 
     def _opened(self):
         if not self._handle:
@@ -179,7 +183,7 @@ class Clip:
                 yield piece
 
 
-class Reader:
+class Reader(_Closing):
     """pev_reader: reads with sample-accurate seeking, one block held at a time."""
 
     def __init__(self, clip):
@@ -214,15 +218,6 @@ class Reader:
 
     def __len__(self):
         return self.length
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exception):
-        self.close()
-
-    def __del__(self):
-        self.close()
 
 
 def open(source):  # noqa: A001 - the package's entry point, as in pev.open

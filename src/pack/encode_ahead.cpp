@@ -8,6 +8,18 @@
 #include <utility>
 
 namespace pev::pack {
+namespace {
+
+// The file's size, or the largest there is when it cannot be had (it is then
+// left to the caller, whose reading says what is wrong with it).
+std::uint64_t file_size_or_max(const std::string& path) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
+    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
+}
+
+} // namespace
+
 void read_and_encode(const std::string& path, EncodeBuffers& own, EncodedFile& file) {
     // The samples are quantised straight from the file's bytes.
     wav::WavReadResult read = wav::read_wav_file(path, own.read, wav::Samples::left_as_bytes);
@@ -24,12 +36,6 @@ void read_and_encode(const std::string& path, EncodeBuffers& own, EncodedFile& f
             encode_levels_into(clip_levels, file.block_sizes.take(blocks_for_samples(count)),
                                file.bytes.take(stored_bytes_bound(count)));
     }
-}
-
-std::uint64_t file_size_or_max(const std::string& path) {
-    std::error_code error;
-    const std::uintmax_t size = std::filesystem::file_size(path_from_utf8(path), error);
-    return error ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(size);
 }
 
 std::span<const std::int16_t> EncodedFile::sizes() const {

@@ -7,7 +7,7 @@
 // of cores.
 //
 // Only small files are handled ahead (kAheadMaxFileBytes at most); a larger
-// one is left to the calling thread, which reads and encodes it alone. The
+// one is left to the calling thread, which reads and encodes it itself. The
 // workers run ahead by up to kAheadBytes of files, so what they hold adds a
 // few MiB at most to peak memory, whatever the clips' number or size.
 // Nothing is printed and nothing is judged here: the caller checks each clip
@@ -33,10 +33,6 @@ namespace pev::pack {
 
 inline constexpr std::uint64_t kAheadMaxFileBytes = 1024 * 1024;
 inline constexpr std::uint64_t kAheadBytes = 1024 * 1024;
-
-// The file's size, or the largest there is when it cannot be had (it is then
-// read alone, which says what is wrong with it).
-std::uint64_t file_size_or_max(const std::string& path);
 
 // One file, read and, when it was accepted, encoded.
 struct EncodedFile {

@@ -141,14 +141,9 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                     continue;
                 }
             }
-            // A large file is read alone, and the buffers the clips before
-            // it were encoded in are let go first: its bytes, levels and
-            // stored bytes never meet them, so peak memory is set by the
+            // A large file is read here. Each buffer lets its old memory go
+            // before it takes more, so peak memory is still set by the
             // largest clip alone.
-            if (file_size_or_max(name) > kAheadMaxFileBytes) {
-                own = {};
-                alone = {};
-            }
             read_and_encode(name, own, alone);
             if (error = adder.add(name, alone); !error.ok()) {
                 return error;

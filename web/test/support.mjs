@@ -2,7 +2,7 @@
 // the native programs' files to compare with, and WAV files to drop.
 
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import { copyFileSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -13,8 +13,19 @@ export const pageDir = resolve(process.env.PEV_WEB_DIR ?? join(root, 'build-wasm
 export const buildDir = resolve(process.env.PEV_BUILD_DIR ?? join(root, 'build'));
 export const demo = join(root, 'examples/demo.pev');
 
+// Scratch folders (browser profiles among them) go when the test process
+// ends, whatever the tests did with them.
+const scratchFolders = [];
+process.on('exit', () => {
+    for (const dir of scratchFolders) {
+        rmSync(dir, { recursive: true, force: true });
+    }
+});
+
 export function scratch() {
-    return mkdtempSync(join(tmpdir(), 'pev-web-'));
+    const dir = mkdtempSync(join(tmpdir(), 'pev-web-'));
+    scratchFolders.push(dir);
+    return dir;
 }
 
 // A fresh profile each time, so nothing carries over between runs. The

@@ -1,0 +1,142 @@
+// Real runs of pev and Wav2pev in which the system refuses one call, or
+// standard output cannot be written: each must fail with its message, not
+// report success. These are the faults no golden case can cause: a name
+// taken while the program runs, a disk that fills up, a full device.
+
+#include "support/archive_builder.hpp"
+#include "support/golden_runner.hpp"
+#include "support/process.hpp"
+#include "support/sample_archives.hpp"
+#include "support/temp_dir.hpp"
+#include "support/wav_builder.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace pev::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool has_strace() {
+    return std::system("strace -V >/dev/null 2>&1") == 0;
+}
+
+std::string text_of(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// The leak checker cannot work under strace.
+constexpr const char* kUnderStrace = "ASAN_OPTIONS=detect_leaks=0 strace -f ";
+
+// The name a no-replace commit links or renames to is refused as taken, as
+// when another program creates it meanwhile.
+constexpr const char* kNameTaken = "linkat,renameat2:error=EEXIST:when=1";
+
+struct FaultCase {
+    const char* name;
+    const char* program; // "pev" or "Wav2pev", in the build folder
+    const char* args;
+    const char* inject; // strace's inject= argument, or nullptr
+    const char* stdout_to;
+    const char* message; // told exactly once on standard error
+    const char* absent;  // a file the run must not leave
+};
+
+const FaultCase kCases[] = {
+    {"extract_name_taken_meanwhile", "pev", "extract B", kNameTaken, "/dev/null",
+     "pev: B_0001.wav: it appeared while extracting; use --force to replace it", "B_0001.wav"},
+    {"pack_name_taken_meanwhile", "pev", "pack P a.wav", kNameTaken, "/dev/null",
+     "P.pev: already exists", "P.pev"},
+    {"wav2pev_name_taken_meanwhile", "Wav2pev", "W", kNameTaken, "/dev/null",
+     "W.pev: already exists", "W.pev"},
+    {"extract_disk_full", "pev", "extract B", "pwrite64:error=ENOSPC:when=1", "/dev/null",
+     "cannot write into .: No space left on device", "B_0001.wav"},
+    {"cat_to_full_device", "pev", "cat B 1", nullptr, "/dev/full",
+     "pev: cannot write to standard output", nullptr},
+    {"list_to_full_device", "pev", "list B", nullptr, "/dev/full",
+     "pev: cannot write to standard output", nullptr},
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RealRunFault : public ::testing::TestWithParam<FaultCase> {};
+
+TEST_P(RealRunFault, FailsAndSaysSo) {
+    const FaultCase& c = GetParam();
+    if (runs_through_emulator() || (c.inject != nullptr && !has_strace())) {
+        GTEST_SKIP() << "needs a native build and strace";
+    }
+    const TempDir dir;
+    put(dir, "B.pev", three_clip_archive());
+    write_file(dir.file("a.wav"), wav_file_bytes(noise(900, 9), 22050));
+    write_file(dir.file("W_0001.wav"), wav_file_bytes(noise(900, 9), 22050));
+    const std::string tracer = c.inject == nullptr ? ""
+                                                   : std::string(kUnderStrace) +
+                                                         "-o /dev/null -e inject=" + c.inject + " ";
+    const std::string command = "cd '" + dir.path().string() + "' && " + tracer +
+                                PEV_BINARY_DIR "/" + c.program + " " + c.args + " </dev/null >" +
+                                c.stdout_to + " 2>stderr.txt";
+    const int status = std::system(command.c_str());
+    const std::string err = text_of(dir.path() / "stderr.txt");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << err;
+    EXPECT_EQ(occurrences(err, c.message), 1u) << err;
+    if (c.absent != nullptr) {
+        EXPECT_FALSE(fs::exists(dir.path() / c.absent));
+    }
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pev, RealRunFault, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every file a run opens in its folder, the WAV files it packs included, is
+// opened close-on-exec, so that no program started meanwhile inherits it.
+TEST(RealRun, OpensItsFilesCloseOnExec) {
+    if (runs_through_emulator() || !has_strace()) {
+        GTEST_SKIP() << "needs a native build and strace";
+    }
+    const TempDir dir;
+    write_file(dir.file("a.wav"), wav_file_bytes(noise(900, 9), 22050));
+    write_file(dir.file("b.wav"), wav_file_bytes(noise(1900, 7), 22050));
+    const std::string command = "cd '" + dir.path().string() + "' && " + kUnderStrace +
+                                "-o trace.txt -e trace=openat " PEV_BINARY_DIR
+                                "/pev pack P a.wav b.wav >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::istringstream trace(text_of(dir.path() / "trace.txt"));
+    std::size_t opens = 0;
+    for (std::string line; std::getline(trace, line);) {
+        const bool ours = line.find("\"a.wav\"") != std::string::npos ||
+                          line.find("\"b.wav\"") != std::string::npos ||
+                          line.find("\".\"") != std::string::npos ||
+                          line.find(dir.path().string()) != std::string::npos;
+        if (ours && line.find("openat(") != std::string::npos) {
+            ++opens;
+            EXPECT_NE(line.find("O_CLOEXEC"), std::string::npos) << line;
+        }
+    }
+    EXPECT_GE(opens, 3u) << "the two WAV files and the archive";
+}
+
+} // namespace
+} // namespace pev::test

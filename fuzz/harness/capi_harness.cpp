@@ -238,6 +238,56 @@ std::string check_repack(const pev_archive* archive, std::span<const std::uint8_
     return {};
 }
 
+// Copies every clip into a new writer as the archive stores it and reads
+// them back: a copied clip decodes exactly as it does in the archive, and a
+// refused one is refused with its problem and leaves the writer as it was.
+std::string check_copy(const pev_archive* archive, std::uint32_t rate,
+                       const std::vector<Samples>& clips) {
+    pev_writer* made = nullptr;
+    if (pev_writer_new(rate, &made) != PEV_OK) {
+        return "no writer at the archive's rate";
+    }
+    const std::unique_ptr<pev_writer, void (*)(pev_writer*)> writer(made, pev_writer_free);
+    std::vector<std::size_t> copied;
+    for (std::size_t i = 0; i < clips.size(); ++i) {
+        pev_clip_info info{};
+        pev_get_clip_info(archive, i, &info);
+        const pev_status status = pev_writer_copy_clip(writer.get(), archive, i);
+        if (status != info.problem) {
+            return "clip " + std::to_string(i) + " copied with status " + std::to_string(status);
+        }
+        if (status == PEV_OK) {
+            copied.push_back(i);
+        }
+    }
+    void* bytes = nullptr;
+    std::size_t size = 0;
+    if (pev_writer_finish_memory(writer.get(), &bytes, &size) != PEV_OK) {
+        return "the archive of copied clips could not be finished";
+    }
+    const std::unique_ptr<void, void (*)(void*)> packed(bytes, pev_free);
+    pev_archive* reopened = nullptr;
+    if (pev_open_memory(bytes, size, &reopened) != PEV_OK) {
+        return "the archive of copied clips does not open";
+    }
+    const Archive copy(reopened, pev_close);
+    std::size_t count = 0;
+    if (pev_clip_count(copy.get(), &count) != PEV_OK || count != copied.size()) {
+        return "the archive of copied clips lost or gained clips";
+    }
+    for (std::size_t k = 0; k < copied.size(); ++k) {
+        const Samples& expected = clips[copied[k]];
+        Samples back(expected.size() + 1);
+        std::size_t got = 0;
+        if (pev_decode_clip(copy.get(), k, back.data(), back.size(), &got) != PEV_OK ||
+            !std::equal(back.begin(), back.begin() + static_cast<std::ptrdiff_t>(got),
+                        expected.begin(), expected.end())) {
+            return "copied clip " + std::to_string(copied[k]) + " does not decode as its source";
+        }
+    }
+    return {};
+}
+
 // Bytes in memory read through callbacks that bring at most 7 bytes a call.
 std::int64_t read_a_little(void* user, std::uint64_t offset, void* buffer, std::size_t size) {
     const auto& bytes = *static_cast<std::span<const std::uint8_t>*>(user);
@@ -327,7 +377,13 @@ std::string check_capi(std::span<const std::uint8_t> bytes) {
         spent += samples.size();
         clips.push_back(std::move(samples));
     }
-    return clips.size() == count ? check_repack(archive.get(), bytes, rate, clips) : "";
+    if (clips.size() != count) {
+        return {};
+    }
+    if (std::string broken = check_copy(archive.get(), rate, clips); !broken.empty()) {
+        return broken;
+    }
+    return check_repack(archive.get(), bytes, rate, clips);
 }
 
 } // namespace pev::fuzz

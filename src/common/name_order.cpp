@@ -5,10 +5,6 @@
 namespace pev {
 namespace {
 
-char folded(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -49,9 +45,9 @@ bool before_as_people_sort(const std::string& a, const std::string& b) {
             j = b_end;
             continue;
         }
-        if (folded(a[i]) != folded(b[j])) {
-            return static_cast<unsigned char>(folded(a[i])) <
-                   static_cast<unsigned char>(folded(b[j]));
+        if (ascii_folded(a[i]) != ascii_folded(b[j])) {
+            return static_cast<unsigned char>(ascii_folded(a[i])) <
+                   static_cast<unsigned char>(ascii_folded(b[j]));
         }
         ++i;
         ++j;

@@ -20,33 +20,24 @@ bool exists(const std::string& name) {
     return fs::exists(path_from_utf8(name), ignored);
 }
 
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 bool has_wav_extension(const fs::path& name) {
-    std::string extension = utf8_of(name.extension());
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return extension == ".wav";
+    return equal_ignoring_case(utf8_from_path(name.extension()), ".wav");
 }
 
 // Appends the folder's .wav files in name order; an error when the folder
 // cannot be listed or holds none.
 Error append_folder(const std::string& folder, std::vector<std::string>& files) {
-    std::vector<fs::path> names;
+    std::vector<std::string> names; // UTF-8, so the order is the same on every host
     std::error_code error;
     for (fs::directory_iterator item(path_from_utf8(folder), error), end; !error && item != end;
          item.increment(error)) {
         std::error_code ignored;
         const fs::path name = item->path().filename();
+        std::string utf8 = utf8_from_path(name);
         // Hidden files (editors' and systems' own, such as ._clip.wav) are
         // not clips.
-        const bool hidden = utf8_of(name).starts_with('.');
-        if (!hidden && item->is_regular_file(ignored) && has_wav_extension(name)) {
-            names.push_back(name);
+        if (!utf8.starts_with('.') && item->is_regular_file(ignored) && has_wav_extension(name)) {
+            names.push_back(std::move(utf8));
         }
     }
     if (error) {
@@ -55,16 +46,13 @@ Error append_folder(const std::string& folder, std::vector<std::string>& files) 
     if (names.empty()) {
         return error_about(ErrorCode::folder_without_wavs, folder);
     }
-    // Compared as UTF-8, so the order is the same on every host.
-    std::sort(names.begin(), names.end(), [](const fs::path& a, const fs::path& b) {
-        return before_as_people_sort(utf8_of(a), utf8_of(b));
-    });
+    std::sort(names.begin(), names.end(), before_as_people_sort);
     // Joined with '/', which every host takes, so the names (and the lines
     // that show them) are the same on every host too.
     const bool ends_in_separator = folder.back() == '/' || folder.back() == '\\';
     const std::string prefix = ends_in_separator ? folder : folder + '/';
-    for (const fs::path& name : names) {
-        files.push_back(prefix + utf8_of(name));
+    for (const std::string& name : names) {
+        files.push_back(prefix + name);
     }
     return {};
 }

@@ -12,15 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-char folded(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return {text.begin(), text.end()};
-}
-
 } // namespace
 
 bool fits_wildcard(std::string_view pattern, std::string_view name) {
@@ -35,7 +26,7 @@ bool fits_wildcard(std::string_view pattern, std::string_view name) {
             star = p++;
             star_name = n;
         } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || folded(pattern[p]) == folded(name[n]))) {
+                   (pattern[p] == '?' || ascii_folded(pattern[p]) == ascii_folded(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string_view::npos) {
@@ -68,7 +59,7 @@ std::vector<std::string> expand_wildcards(const std::vector<std::string>& names)
         std::error_code error;
         for (fs::directory_iterator item(path_from_utf8(folder.empty() ? "." : folder), error), end;
              !error && item != end; item.increment(error)) {
-            const std::string entry = utf8_of(item->path().filename());
+            const std::string entry = utf8_from_path(item->path().filename());
             if ((!entry.starts_with('.') || leaf.starts_with('.')) && fits_wildcard(leaf, entry)) {
                 fits.push_back(entry);
             }

@@ -1,6 +1,7 @@
 #include "cli/pev/name_template.hpp"
 
 #include "archive/clip_file_name.hpp"
+#include "common/name_order.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,15 +9,6 @@
 namespace pev::cli::tool {
 
 namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices on Windows, with or
 // without an extension ("nul.wav" is the null device too).

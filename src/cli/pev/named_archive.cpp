@@ -2,6 +2,7 @@
 
 #include "archive/archive_layout.hpp"
 #include "cli/pev/messages.hpp"
+#include "common/name_order.hpp"
 #include "platform/console.hpp"
 #include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
@@ -91,17 +92,7 @@ StandardInputCopy copy_of_standard_input() {
 } // namespace
 
 bool has_pev_extension(const std::string& name) {
-    if (name.size() < kExtension.size()) {
-        return false;
-    }
-    const std::string_view tail = std::string_view(name).substr(name.size() - kExtension.size());
-    for (std::size_t i = 0; i < tail.size(); ++i) {
-        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? char(tail[i] - 'A' + 'a') : tail[i];
-        if (c != kExtension[i]) {
-            return false;
-        }
-    }
-    return true;
+    return ends_with_ignoring_case(name, kExtension);
 }
 
 std::string resolve_archive_path(const std::string& name) {

@@ -4,6 +4,7 @@
 #include "cli/pev/command.hpp"
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/progress_line.hpp"
+#include "common/name_order.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
 #include "platform/files.hpp"
@@ -62,14 +63,7 @@ std::string output_path(const std::string& name) {
 }
 
 bool has_wav_extension(const std::string& name) {
-    if (name.size() < 4) {
-        return false;
-    }
-    std::string tail = name.substr(name.size() - 4);
-    for (char& c : tail) {
-        c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-    }
-    return tail == ".wav";
+    return ends_with_ignoring_case(name, ".wav");
 }
 
 // Makes OUT's folder when it is missing, as extract -o does; `made` is the

@@ -5,6 +5,7 @@
 
 #include "platform/output_file.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <system_error>
@@ -45,6 +46,37 @@ class OutputFileSink final : public ByteSink {
 
   private:
     OutputFile& file_;
+};
+
+// Counts the bytes and keeps none: an archive in memory is written once to
+// this, to learn its size, and once into a BufferSink of that size.
+// Collecting it in a growing vector and copying that out would hold up to
+// three times the archive at once.
+class SizingSink final : public ByteSink {
+  public:
+    bool append(std::span<const std::uint8_t> bytes) override;
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    bool flush() override { return true; }
+
+    std::uint64_t size() const { return size_; }
+
+  private:
+    std::uint64_t size_ = 0;
+};
+
+// Fills a buffer of a known size; refuses to write past it, and to flush
+// before it is full.
+class BufferSink final : public ByteSink {
+  public:
+    explicit BufferSink(std::span<std::uint8_t> buffer) : buffer_(buffer) {}
+
+    bool append(std::span<const std::uint8_t> bytes) override;
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override;
+    bool flush() override { return used_ == buffer_.size(); }
+
+  private:
+    std::span<std::uint8_t> buffer_;
+    std::size_t used_ = 0;
 };
 
 // Collects the bytes in memory. Throws std::bad_alloc when they do not fit.

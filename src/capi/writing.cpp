@@ -36,55 +36,6 @@ pev_status make_writer(std::uint32_t rate, std::optional<archive::ArchiveTemplat
     return PEV_OK;
 }
 
-// An archive in memory is written twice: once to count its bytes, once into
-// a buffer of that exact size. Collecting it in a growing vector and copying
-// that held up to three times the archive at once, on top of its clips,
-// which is more than a WebAssembly page has for a 600 MB archive.
-class SizingSink final : public pev::archive::ByteSink {
-  public:
-    bool append(std::span<const std::uint8_t> bytes) override {
-        size_ += bytes.size();
-        return true;
-    }
-    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
-        return offset <= size_ && bytes.size() <= size_ - offset;
-    }
-    bool flush() override { return true; }
-    std::uint64_t size() const { return size_; }
-
-  private:
-    std::uint64_t size_ = 0;
-};
-
-// Fills a buffer of a known size; refuses to write past it, and to flush
-// before it is full.
-class BufferSink final : public pev::archive::ByteSink {
-  public:
-    explicit BufferSink(std::span<std::uint8_t> buffer) : buffer_(buffer) {}
-
-    bool append(std::span<const std::uint8_t> bytes) override {
-        if (bytes.size() > buffer_.size() - used_) {
-            return false;
-        }
-        std::copy(bytes.begin(), bytes.end(), buffer_.begin() + static_cast<std::ptrdiff_t>(used_));
-        used_ += bytes.size();
-        return true;
-    }
-    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
-        if (offset > used_ || bytes.size() > used_ - offset) {
-            return false;
-        }
-        std::copy(bytes.begin(), bytes.end(),
-                  buffer_.begin() + static_cast<std::ptrdiff_t>(offset));
-        return true;
-    }
-    bool flush() override { return used_ == buffer_.size(); }
-
-  private:
-    std::span<std::uint8_t> buffer_;
-    std::size_t used_ = 0;
-};
-
 void mark_finished(pev_writer& writer) {
     writer.finished = true;
     writer.session.reset(); // the encoded clips are no longer needed
@@ -191,7 +142,9 @@ pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* si
         return PEV_ERR_WRITER_FINISHED;
     }
     return guarded([&] {
-        SizingSink sizing;
+        // Written twice: once to learn the archive's size, once into a
+        // buffer of exactly that size (see SizingSink).
+        pev::archive::SizingSink sizing;
         if (const pev_status status = status_of(writer->session->write_to(sizing));
             status != PEV_OK) {
             return status;
@@ -205,7 +158,7 @@ pev_status pev_writer_finish_memory(pev_writer* writer, void** bytes, size_t* si
         if (archive == nullptr) {
             return PEV_ERR_NO_MEMORY;
         }
-        BufferSink sink({archive, size});
+        pev::archive::BufferSink sink({archive, size});
         if (const pev_status status = status_of(writer->session->write_to(sink));
             status != PEV_OK) {
             std::free(archive);

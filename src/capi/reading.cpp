@@ -101,10 +101,6 @@ pev_status sample_count_of(const pev_archive& archive, const ClipInfo& clip, std
     return PEV_OK;
 }
 
-std::uint64_t wav_size_of(std::uint64_t sample_count) {
-    return wav::kHeaderSize + sample_count * sizeof(std::int16_t);
-}
-
 // The size-asked-first protocol: the size needed stored, and
 // PEV_ERR_BUFFER_TOO_SMALL when `capacity` cannot hold it.
 pev_status check_room(std::uint64_t needed, std::size_t capacity, std::size_t* size) {
@@ -336,7 +332,8 @@ pev_status pev_decode_clip_wav(const pev_archive* archive, size_t index, void* w
         if (const pev_status status = count_clip(*archive, index, clip); status != PEV_OK) {
             return status;
         }
-        if (const pev_status status = check_room(wav_size_of(clip.count), capacity, &needed);
+        if (const pev_status status =
+                check_room(pev::wav::Frame::file_size_for(clip.count), capacity, &needed);
             status != PEV_OK) {
             *wav_size = needed;
             return status;

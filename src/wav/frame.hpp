@@ -21,6 +21,11 @@ class Frame {
     // The buffer, in samples, a frame of up to `samples` samples needs.
     static constexpr std::uint64_t buffer_size(std::uint64_t samples) { return kRoom + samples; }
 
+    // The size of the WAV file of a clip of `samples` samples.
+    static constexpr std::uint64_t file_size_for(std::uint64_t samples) {
+        return buffer_size(samples) * sizeof(std::int16_t);
+    }
+
     // No clip.
     Frame() = default;
 

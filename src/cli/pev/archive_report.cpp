@@ -61,7 +61,7 @@ std::string default_file_of(const NamedArchive& archive, const SurveyedClip& cli
 }
 
 std::uint64_t wav_bytes_of(const SurveyedClip& clip) {
-    return wav::kHeaderSize + 2 * clip.samples;
+    return wav::Frame::file_size_for(clip.samples);
 }
 
 ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std::size_t>& indices) {

@@ -4,6 +4,7 @@
 // must be the clip's true samples, never zeros standing in for what failed.
 
 #include "support/archive_builder.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <cstdlib>
@@ -21,7 +22,7 @@ std::string stream_command(const std::string& out, const std::string& err) {
 }
 
 TEST(CapiFiles, ReadRefusedMidwayStopsWithIoError) {
-    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+    if (!strace_available()) {
         GTEST_SKIP() << "strace is not installed";
     }
     const TempDir dir;

@@ -12,7 +12,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -23,15 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool has_strace() {
-    return std::system("strace -V >/dev/null 2>&1") == 0;
-}
-
 std::string text_of(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+    const std::vector<std::uint8_t> bytes = read_file(path.string());
+    return {bytes.begin(), bytes.end()};
 }
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
@@ -82,7 +75,7 @@ class RealRunFault : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(RealRunFault, FailsAndSaysSo) {
     const FaultCase& c = GetParam();
-    if (runs_through_emulator() || (c.inject != nullptr && !has_strace())) {
+    if (runs_through_emulator() || (c.inject != nullptr && !strace_available())) {
         GTEST_SKIP() << "needs a native build and strace";
     }
     const TempDir dir;
@@ -113,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Pev, RealRunFault, ::testing::ValuesIn(kCases),
 // Every file a run opens in its folder, the WAV files it packs included, is
 // opened close-on-exec, so that no program started meanwhile inherits it.
 TEST(RealRun, OpensItsFilesCloseOnExec) {
-    if (runs_through_emulator() || !has_strace()) {
+    if (runs_through_emulator() || !strace_available()) {
         GTEST_SKIP() << "needs a native build and strace";
     }
     const TempDir dir;

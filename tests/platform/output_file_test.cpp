@@ -2,6 +2,7 @@
 #include "platform/output_file.hpp"
 #include "platform/refused_calls.hpp"
 #include "support/archive_builder.hpp"
+#include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <algorithm>
@@ -319,7 +320,7 @@ TEST(OutputFile, InterruptedProgramLeavesNothing) {
 // A real run in which the system refuses a call: the program says so and
 // leaves nothing.
 TEST(OutputFile, RefusedSystemCallLeavesNothing) {
-    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+    if (!strace_available()) {
         GTEST_SKIP() << "strace is not installed";
     }
     struct Case {

@@ -34,6 +34,10 @@ bool runs_through_emulator() {
     return runner != nullptr && *runner != '\0';
 }
 
+bool strace_available() {
+    return std::system("strace -V >/dev/null 2>&1") == 0;
+}
+
 ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
                           const std::string& directory, unsigned long memory_limit_kb,
                           unsigned long file_size_limit_kb, const std::string& input) {

@@ -27,4 +27,7 @@ ProcessResult run_process(const std::string& program, const std::vector<std::str
 // True when the tests run the program through an emulator.
 bool runs_through_emulator();
 
+// True when strace, which fails chosen system calls of a real run, is here.
+bool strace_available();
+
 } // namespace pev::test

@@ -3,13 +3,16 @@
 
 #include "cli/program_arguments.hpp"
 #include "cli/wav2pev_main.hpp"
+#include "cli/guarded_run.hpp"
 #include "platform/process.hpp"
 
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    const pev::Utf8Console console;
-    const std::vector<std::string> args = pev::cli::program_arguments(argc, argv);
-    return pev::cli::run_wav2pev(args, stdout, stderr);
+    return pev::cli::run_guarded("Wav2pev", stderr, [&] {
+        const pev::Utf8Console console;
+        const std::vector<std::string> args = pev::cli::program_arguments(argc, argv);
+        return pev::cli::run_wav2pev(args, stdout, stderr);
+    });
 }

@@ -1,5 +1,6 @@
 #include "cli/wav2pev_main.hpp"
 
+#include "cli/guarded_run.hpp"
 #include "cli/output_check.hpp"
 #include "cli/pack_messages.hpp"
 #include "common/version.hpp"
@@ -128,12 +129,7 @@ int run_wav2pev_unchecked(std::span<const std::string> args, std::FILE* out, std
         std::fprintf(out, "Wav2pev version %s\n", kVersion);
         return kExitPacked;
     }
-    try {
-        return pack(options, out, err);
-    } catch (const std::bad_alloc&) {
-        std::fputs("Wav2pev: out of memory\n", err);
-        return kExitFailed;
-    }
+    return run_guarded("Wav2pev", err, [&] { return pack(options, out, err); });
 }
 
 } // namespace

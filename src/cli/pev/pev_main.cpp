@@ -1,5 +1,6 @@
 #include "cli/pev/pev_main.hpp"
 
+#include "cli/guarded_run.hpp"
 #include "cli/output_check.hpp"
 #include "cli/pev/command.hpp"
 #include "common/version.hpp"
@@ -202,12 +203,7 @@ int parse_and_run(std::span<const std::string> args, const Streams& io) {
 } // namespace
 
 int run_pev(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-    int status = kExitFailed;
-    try {
-        status = parse_and_run(args, Streams{out, err});
-    } catch (const std::bad_alloc&) {
-        std::fputs("pev: out of memory\n", err);
-    }
+    const int status = run_guarded("pev", err, [&] { return parse_and_run(args, Streams{out, err}); });
     if (const std::string failure = output_failure(out); !failure.empty()) {
         std::fprintf(err, "pev: cannot write to standard output: %s\n", failure.c_str());
         return kExitFailed;

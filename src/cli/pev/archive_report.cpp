@@ -13,7 +13,7 @@
 namespace pev::cli::tool {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = JsonWithNames::Json;
 
 const char* problem_code(archive::ClipProblem problem) {
     switch (problem) {
@@ -33,7 +33,8 @@ const char* problem_code(archive::ClipProblem problem) {
     return "unknown";
 }
 
-Json clip_object(const NamedArchive& archive, const SurveyedClip& clip, std::uint32_t rate) {
+Json clip_object(const NamedArchive& archive, const SurveyedClip& clip, std::uint32_t rate,
+                 JsonWithNames& names) {
     const auto known = [](bool is_known, std::uint64_t value) {
         return is_known ? Json(value) : Json(nullptr);
     };
@@ -50,7 +51,7 @@ Json clip_object(const NamedArchive& archive, const SurveyedClip& clip, std::uin
         {"delta_blocks", known(clip.table_read, clip.delta_blocks)},
         {"stored_bytes", known(clip.table_read, clip.stored_bytes)},
         {"wav_bytes", known(clip.ok(), wav_bytes_of(clip))},
-        {"file", default_file_of(archive, clip)},
+        {"file", names.name(default_file_of(archive, clip))},
     };
 }
 
@@ -67,20 +68,18 @@ std::uint64_t wav_bytes_of(const SurveyedClip& clip) {
 ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std::size_t>& indices) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
+    JsonWithNames names;
     Json clips = Json::array();
     ArchiveReport report;
     std::uint64_t samples = 0;
     survey_clips(reader, indices, [&](const SurveyedClip& clip) {
-        clips.push_back(clip_object(archive, clip, rate));
+        clips.push_back(clip_object(archive, clip, rate, names));
         report.refused += clip.ok() ? 0 : 1;
         samples += clip.samples;
     });
-    // Stands in for the path, which the JSON library cannot write when it is
-    // not UTF-8; nothing else in the document holds a control character.
-    constexpr const char* kPathMark = "\x01";
     const Json document = {
         {"format", 1}, // raised when a field changes meaning or goes away
-        {"archive", kPathMark},
+        {"archive", names.name(archive.path())},
         {"clip_count", reader.clip_count()},
         {"refused_clips", report.refused},
         {"sample_rate", rate},
@@ -90,9 +89,7 @@ ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std:
         {"archive_bytes", reader.archive_size()},
         {"clips", std::move(clips)},
     };
-    report.json = document.dump(2);
-    const std::string mark = "\"\\u0001\"";
-    report.json.replace(report.json.find(mark), mark.size(), json_path(archive.path()));
+    report.json = names.dump(document, 2);
     return report;
 }
 

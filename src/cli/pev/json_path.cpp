@@ -1,6 +1,7 @@
 #include "cli/pev/json_path.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace pev::cli::tool {
 
@@ -56,6 +57,38 @@ std::string json_path(std::string_view path) {
         path.remove_prefix(length == 0 ? 1 : length);
     }
     return text + "\"";
+}
+
+// A mark is a string of the control character 0x01 and the name's index:
+// the library writes it as "\u0001" and the digits, and no other string of
+// the documents holds a control character.
+namespace {
+constexpr std::string_view kMarkStart = "\"\\u0001";
+}
+
+JsonWithNames::Json JsonWithNames::name(std::string name) {
+    names_.push_back(std::move(name));
+    std::string mark(1, '\x01');
+    mark += std::to_string(names_.size() - 1);
+    return mark;
+}
+
+std::string JsonWithNames::dump(const Json& document, int indent) const {
+    const std::string text = document.dump(indent);
+    std::string out;
+    out.reserve(text.size());
+    std::size_t from = 0;
+    for (std::size_t at = text.find(kMarkStart); at != std::string::npos;
+         at = text.find(kMarkStart, from)) {
+        out.append(text, from, at - from);
+        const std::size_t digits = at + kMarkStart.size();
+        const std::size_t end = text.find('"', digits);
+        const std::size_t index = std::strtoull(text.c_str() + digits, nullptr, 10);
+        out += json_path(names_.at(index));
+        from = end + 1;
+    }
+    out.append(text, from, std::string::npos);
+    return out;
 }
 
 } // namespace pev::cli::tool

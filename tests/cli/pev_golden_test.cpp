@@ -156,6 +156,11 @@ std::vector<GoldenCase> golden_cases() {
              three()(dir);
              three("sub/B.pev")(dir);
          }},
+        // A first word that names no file and looks like a command is a
+        // mistyped command: nothing is extracted. With an extension it is an
+        // archive that is missing, and the others are extracted.
+        {"mistyped_command_extracts_nothing", {"lsit", "B"}, three()},
+        {"missing_first_archive_with_extension", {"lsit.pev", "B"}, three()},
         {"bare_two_archives_into_folder",
          {"-o", "out", "B", "sub/C"},
          [](const TempDir& dir) {

@@ -3,6 +3,7 @@
 #include "cli/guarded_run.hpp"
 #include "cli/output_check.hpp"
 #include "cli/pev/command.hpp"
+#include "cli/pev/mistyped_command.hpp"
 #include "common/version.hpp"
 #include "platform/console.hpp"
 
@@ -90,6 +91,16 @@ struct Parsed {
         return help->get_name() == name ? help : nullptr;
     }
 
+    // Every command's name, `help` included.
+    std::vector<std::string> names() const {
+        std::vector<std::string> all;
+        for (const Entry& entry : commands) {
+            all.push_back(entry.app->get_name());
+        }
+        all.push_back(help->get_name());
+        return all;
+    }
+
     // The command whose options were being read when parsing stopped.
     const Entry* current() const {
         for (const Entry& entry : commands) {
@@ -157,6 +168,8 @@ int run_parsed(Parsed& parsed, const Streams& io) {
         // Nothing to do is a wrong command line: the overview goes where
         // usage errors go.
         std::fputs(overview(parsed).c_str(), io.err);
+    } else if (const auto mistyped = mistyped_command(parsed.bare_archives, parsed.names())) {
+        std::fprintf(io.err, "pev: %s\n", mistyped->c_str());
     } else {
         status = extract_beside(parsed.bare_archives, parsed.bare, io);
     }

@@ -3,9 +3,15 @@
 
 set -l commands list extract cat test pack replace help
 
+# Archives (.pev in any letter case) and folders, and no other files.
 function __pev_archives
-    __fish_complete_suffix .pev
-    __fish_complete_suffix .PEV
+    for file in (commandline -ct)*
+        if test -d $file
+            echo $file/
+        else if string match -qi -- '*.pev' $file
+            echo $file
+        end
+    end
 end
 
 complete -c pev -f

@@ -46,9 +46,12 @@ install(FILES ${PROJECT_BINARY_DIR}/pev.pc DESTINATION ${pev_pc_dir} COMPONENT d
 include(${PROJECT_SOURCE_DIR}/cmake/man_pages.cmake)
 
 if(WIN32)
-    # The zip is all a Windows user gets: the README and the licence go in
-    # beside the folders, under names Windows opens.
+    # The zip is all a Windows user gets: the README, the user guide it
+    # points to and the licence go in beside the folders, under names Windows
+    # opens.
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT programs)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/guide DESTINATION docs COMPONENT programs
+            FILES_MATCHING PATTERN "*.md")
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt
             COMPONENT programs)
 endif()

@@ -178,8 +178,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     if (!named) {
         return kExitFailed;
     }
-    const std::string folder = absolute(options.folder);
-    if (const std::string problem = folder_problem(folder); !problem.empty()) {
+    if (const std::string problem = folder_problem(options.folder); !problem.empty()) {
         std::fprintf(io.err, "pev: %s\n", problem.c_str());
         return kExitFailed;
     }
@@ -187,6 +186,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
         std::fprintf(io.err, "pev: %s\n", problem.c_str());
         return kExitFailed;
     }
+    const std::string folder = absolute(options.folder);
     const std::string path = absolute(named->path());
     OpenResult refusal = OpenResult::ok;
     Error error;
@@ -259,7 +259,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
         return usage_error("mount", "-o: " + outcome.reason, io.err);
     case mount::MountOutcome::Failure::cannot_mount:
         std::fprintf(io.err, "pev: cannot mount %s on %s: %s\n", named->path().c_str(),
-                     folder.c_str(),
+                     options.folder.c_str(),
                      outcome.reason.empty() ? "the system refused" : outcome.reason.c_str());
         return kExitFailed;
     case mount::MountOutcome::Failure::serving_failed:

@@ -3,10 +3,52 @@
 #include "archive/clip_blocks.hpp"
 #include "wav/frame.hpp"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <unistd.h>
 
 namespace pev::mount {
+
+namespace {
+
+constexpr std::size_t kWindowBytes = std::size_t{256} << 10;
+constexpr std::size_t kLargestView = std::size_t{64} << 10;
+
+std::atomic<std::uint64_t> next_identity{1};
+
+// The window of a file one thread read last.
+struct Window {
+    std::uint64_t source = 0; // the identity of the source it belongs to
+    std::uint64_t offset = 0;
+    std::size_t size = 0;
+    std::unique_ptr<std::uint8_t[]> bytes;
+};
+thread_local Window window;
+
+} // namespace
+
+DescriptorSource::DescriptorSource(int fd, std::uint64_t size)
+    : fd_(fd), size_(size), identity_(next_identity++) {}
+
+std::span<const std::uint8_t> DescriptorSource::view(std::uint64_t offset, std::size_t size) const {
+    if (size > kLargestView || offset >= size_) {
+        return {};
+    }
+    const std::uint64_t end = std::min<std::uint64_t>(offset + size, size_);
+    if (window.source != identity_ || offset < window.offset || end > window.offset + window.size) {
+        if (!window.bytes) {
+            window.bytes.reset(new std::uint8_t[kWindowBytes]);
+        }
+        window.source = 0;
+        const archive::ReadOutcome got = read_some(offset, {window.bytes.get(), kWindowBytes});
+        if (got.os_error != 0 || got.got < end - offset) {
+            return {}; // read_some says why
+        }
+        window = {identity_, offset, got.got, std::move(window.bytes)};
+    }
+    return {window.bytes.get() + (offset - window.offset), static_cast<std::size_t>(end - offset)};
+}
 
 std::size_t DescriptorSource::read_at(std::uint64_t offset, std::span<std::uint8_t> into) const {
     return read_some(offset, into).got;
@@ -40,8 +82,9 @@ ArchiveGeneration::~ArchiveGeneration() {
     ::close(fd_);
 }
 
-std::shared_ptr<const ArchiveGeneration> ArchiveGeneration::open(int fd, OpenResult& refusal,
-                                                                 Error& error) {
+std::shared_ptr<const ArchiveGeneration>
+ArchiveGeneration::open(int fd, OpenResult& refusal, Error& error, const ArchiveGeneration* earlier,
+                        const std::vector<bool>& rewritten) {
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         error = os_error(ErrorCode::cannot_read, "", errno);
@@ -66,6 +109,13 @@ std::shared_ptr<const ArchiveGeneration> ArchiveGeneration::open(int fd, OpenRes
         }
         if (!info.table_read_whole()) {
             clip.read_error = archive::read_failure(info, info.table_read);
+            continue;
+        }
+        clip.stored_bytes = info.stored_bytes();
+        if (earlier != nullptr && index < earlier->clips_.size() && index < rewritten.size() &&
+            !rewritten[index] && earlier->clips_[index].ok() &&
+            earlier->clips_[index].stored_bytes == clip.stored_bytes) {
+            clip.samples = earlier->clips_[index].samples;
             continue;
         }
         clip.read_error =

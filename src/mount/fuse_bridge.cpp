@@ -25,7 +25,7 @@ bool name_of(const char* path, std::string_view& name) {
 }
 
 OpenFile* file_of(const fuse_file_info* info) {
-    return info == nullptr ? nullptr : reinterpret_cast<OpenFile*>(info->fh);
+    return info == nullptr || info->fh == 0 ? nullptr : reinterpret_cast<OpenFile*>(info->fh);
 }
 
 // No exception crosses into libfuse's C: memory that cannot be had is ENOMEM.
@@ -41,7 +41,9 @@ void* init(fuse_conn_info* connection, fuse_config* config) {
     // O_TRUNC comes with open, so a save that truncates is one judged draft.
     connection->want |= FUSE_CAP_ATOMIC_O_TRUNC;
     config->hard_remove = 1; // no .fuse_hidden files for removed open files
-    config->nullpath_ok = 1; // open files are known by handle
+    // A writable folder knows its open files by handle; a read-only one,
+    // opened without handles, by their names.
+    config->nullpath_ok = tree().writable() ? 1 : 0;
     return fuse_get_context()->private_data;
 }
 
@@ -67,6 +69,13 @@ int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
         });
         return 0;
     });
+}
+
+// A read-only folder keeps nothing per open file: told that opening is not
+// implemented, the kernel opens files without asking again, and sends no
+// release either (two requests a file fewer).
+int open_nothing(const char*, fuse_file_info*) {
+    return -ENOSYS;
 }
 
 int open(const char* path, fuse_file_info* info) {
@@ -95,10 +104,15 @@ int create(const char* path, mode_t mode, fuse_file_info* info) {
     });
 }
 
-int read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
+int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
     return guarded([&] {
-        return static_cast<int>(tree().read(*file_of(info), static_cast<std::uint64_t>(offset),
-                                            {reinterpret_cast<std::uint8_t*>(buffer), size}));
+        const std::span<std::uint8_t> into(reinterpret_cast<std::uint8_t*>(buffer), size);
+        const auto at = static_cast<std::uint64_t>(offset);
+        if (const OpenFile* file = file_of(info)) {
+            return static_cast<int>(tree().read(*file, at, into));
+        }
+        std::string_view name;
+        return name_of(path, name) ? static_cast<int>(tree().read(name, at, into)) : -ENOENT;
     });
 }
 
@@ -203,13 +217,13 @@ fuse_operations fuse_bridge_operations(bool writable) {
     operations.init = init;
     operations.getattr = getattr;
     operations.readdir = readdir;
-    operations.open = open;
     operations.read = read;
-    operations.flush = flush;
-    operations.release = release;
-    operations.fsync = fsync;
-    operations.fsyncdir = fsync;
     if (writable) {
+        operations.open = open;
+        operations.flush = flush;
+        operations.release = release;
+        operations.fsync = fsync;
+        operations.fsyncdir = fsync;
         operations.create = create;
         operations.write = write;
         operations.truncate = truncate;
@@ -223,6 +237,8 @@ fuse_operations fuse_bridge_operations(bool writable) {
         operations.symlink = refuse_two_paths;
         operations.link = refuse_two_paths;
         operations.mknod = refuse_node;
+    } else {
+        operations.open = open_nothing;
     }
     return operations;
 }

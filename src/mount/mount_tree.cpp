@@ -238,6 +238,15 @@ long MountTree::read(const OpenFile& file, std::uint64_t offset, std::span<std::
     return bytes_.read(archive, *file.node->clip, offset, into);
 }
 
+long MountTree::read(std::string_view name, std::uint64_t offset, std::span<std::uint8_t> into) {
+    std::shared_ptr<Node> node;
+    {
+        const Lock lock(mutex_);
+        node = find(name);
+    }
+    return node ? read(OpenFile{node, nullptr}, offset, into) : -ENOENT;
+}
+
 long MountTree::write(OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     if (!file.draft) {
         return -EBADF;
@@ -530,7 +539,11 @@ int MountTree::write_pending() {
     if (fd < 0) {
         error = os_error(ErrorCode::cannot_open, settings_.archive_path, errno);
     } else {
-        rewritten = ArchiveGeneration::open(fd, refusal, error);
+        std::vector<bool> replaced(archive->clips().size(), false);
+        for (const pack::Replacement& replacement : request.replacements) {
+            replaced[replacement.index] = true;
+        }
+        rewritten = ArchiveGeneration::open(fd, refusal, error, archive.get(), replaced);
         if (!rewritten && error.ok()) {
             error = error_about(ErrorCode::archive_refused, settings_.archive_path);
             error.refusal = refusal;

@@ -69,12 +69,16 @@ class MountTree {
               const std::vector<ServedClip>& clips, TreeSettings settings);
     ~MountTree();
 
+    bool writable() const { return settings_.writable; }
+
     // Every result is 0 (or a count) or a negative errno. "" is the folder.
     int stat(std::string_view name, struct stat& status) const;
     void list(const std::function<void(const std::string&, const struct stat&)>& each) const;
     int open(std::string_view name, int flags, OpenFile*& file);
     int create(std::string_view name, mode_t mode, int flags, OpenFile*& file);
     long read(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> into);
+    // By name, for a file opened without a handle (a read-only folder).
+    long read(std::string_view name, std::uint64_t offset, std::span<std::uint8_t> into);
     long write(OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
     // By handle when `file` is given, else by name.
     int truncate(OpenFile* file, std::string_view name, std::uint64_t size);

@@ -2,6 +2,7 @@
 
 #include "mount/mount_tree.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -54,18 +55,27 @@ int getattr(const char* path, struct stat* status, fuse_file_info*) {
     });
 }
 
-int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*,
+// Entries are numbered: 1 and 2 follow "." and "..", 3 the first file.
+// Given with their offsets and attributes, they reach the kernel as whole
+// entries (libfuse looks each one up as it is listed), so that `ls -l` asks
+// nothing more; listed without offsets, each would be looked up again.
+int readdir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info*,
             fuse_readdir_flags) {
     return guarded([&] {
         std::string_view name;
         if (!name_of(path, name) || !name.empty()) {
             return -ENOTDIR;
         }
-        fill(buffer, ".", nullptr, 0, fuse_fill_dir_flags{});
-        fill(buffer, "..", nullptr, 0, fuse_fill_dir_flags{});
-        // Each entry with its attributes, so that `ls -l` asks nothing more.
-        tree().list([&](const std::string& entry, const struct stat& status) {
-            fill(buffer, entry.c_str(), &status, 0, FUSE_FILL_DIR_PLUS);
+        auto next = static_cast<std::size_t>(std::max<off_t>(offset, 0));
+        if (next == 0 && fill(buffer, ".", nullptr, ++next, fuse_fill_dir_flags{}) != 0) {
+            return 0;
+        }
+        if (next == 1 && fill(buffer, "..", nullptr, ++next, fuse_fill_dir_flags{}) != 0) {
+            return 0;
+        }
+        tree().list(next - 2, [&](const std::string& entry, const struct stat& status) {
+            return fill(buffer, entry.c_str(), &status, static_cast<off_t>(++next),
+                        FUSE_FILL_DIR_PLUS) == 0;
         });
         return 0;
     });

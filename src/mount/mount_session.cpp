@@ -139,6 +139,8 @@ MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
         fuse_destroy(session);
         return {MountOutcome::Failure::cannot_mount, fuse_messages()};
     }
+    // From here libfuse speaks for itself (-o debug), to standard error.
+    fuse_set_log_func(nullptr);
     mounted();
     fuse_daemonize(setup.foreground ? 1 : 0);
     fuse_set_signal_handlers(fuse_get_session(session));

@@ -44,7 +44,8 @@ struct timespec now() {
 
 MountTree::MountTree(std::shared_ptr<const ArchiveGeneration> archive,
                      const std::vector<ServedClip>& clips, TreeSettings settings)
-    : settings_(std::move(settings)), archive_(std::move(archive)) {
+    : settings_(std::move(settings)), archive_(std::move(archive)), owner_(::getuid()),
+      group_(::getgid()) {
     for (const ServedClip& clip : clips) {
         auto node = std::make_shared<Node>();
         node->name = clip.name;
@@ -74,8 +75,8 @@ std::shared_ptr<Draft> MountTree::new_draft(int& error) const {
 void MountTree::fill_status(const Node* node, struct stat& status) const {
     const struct stat& archive = archive_->status();
     status = {};
-    status.st_uid = ::getuid();
-    status.st_gid = ::getgid();
+    status.st_uid = owner_;
+    status.st_gid = group_;
     status.st_atim = archive.st_atim;
     status.st_mtim = archive.st_mtim;
     status.st_ctim = archive.st_ctim;
@@ -111,12 +112,19 @@ int MountTree::stat(std::string_view name, struct stat& status) const {
 }
 
 void MountTree::list(
-    const std::function<void(const std::string&, const struct stat&)>& each) const {
+    std::size_t from,
+    const std::function<bool(const std::string&, const struct stat&)>& each) const {
     const Lock lock(mutex_);
     struct stat status {};
-    for (const auto& [name, node] : names_) {
-        fill_status(node.get(), status);
-        each(name, status);
+    auto it = names_.begin();
+    for (std::size_t skipped = 0; skipped < from && it != names_.end(); ++skipped) {
+        ++it;
+    }
+    for (; it != names_.end(); ++it) {
+        fill_status(it->second.get(), status);
+        if (!each(it->first, status)) {
+            return;
+        }
     }
 }
 

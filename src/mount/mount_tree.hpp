@@ -73,7 +73,10 @@ class MountTree {
 
     // Every result is 0 (or a count) or a negative errno. "" is the folder.
     int stat(std::string_view name, struct stat& status) const;
-    void list(const std::function<void(const std::string&, const struct stat&)>& each) const;
+    // The folder's files from the `from`th on (in name order), each with its
+    // status, for as long as `each` returns true.
+    void list(std::size_t from,
+              const std::function<bool(const std::string&, const struct stat&)>& each) const;
     int open(std::string_view name, int flags, OpenFile*& file);
     int create(std::string_view name, mode_t mode, int flags, OpenFile*& file);
     long read(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> into);
@@ -113,7 +116,9 @@ class MountTree {
     std::map<std::string, std::shared_ptr<Node>, std::less<>> names_;
     ClipBytes bytes_;
     std::chrono::steady_clock::time_point last_accepted_;
-    bool retry_waits_for_close_ = false; // a rewrite failed: no retry before the next close
+    bool retry_waits_for_close_ = false;
+    uid_t owner_;
+    gid_t group_; // a rewrite failed: no retry before the next close
 };
 
 } // namespace pev::mount

@@ -226,6 +226,21 @@ def test_read(pev, scratch):
     result = run(pev, "unmount", empty, ok=False)
     check(result.returncode == 1 and "not a mounted archive" in result.stderr,
           f"pev unmount of a plain folder: {result.stderr!r}")
+    # No /dev/fuse (an empty /dev in a mount namespace of its own), and, where
+    # the device is closed to others, a user who may not open it.
+    denied = []
+    if os.geteuid() == 0 and shutil.which("unshare"):
+        denied.append((["unshare", "-m", "sh", "-c", 'mount -t tmpfs tmpfs /dev && exec "$@"',
+                         "-"], "/dev/fuse is missing"))
+    if os.geteuid() == 0 and shutil.which("setpriv") and not os.stat("/dev/fuse").st_mode & 0o006:
+        scratch.chmod(0o755)  # the user must reach the archive
+        empty.chmod(0o777)
+        denied.append((["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"],
+                       "no permission to use /dev/fuse"))
+    for prefix, words in denied:
+        result = run(*prefix, pev, "mount", scratch / "demo.pev", empty, ok=False)
+        check(result.returncode == 1 and result.stderr.count("\n") == 1 and words in result.stderr
+              and not os.path.ismount(empty), f"{words}: {result.returncode} {result.stderr!r}")
 
 
 # ---------------------------------------------------------------- write

@@ -76,19 +76,26 @@ std::string folder_problem(const std::string& folder) {
     return empty ? "" : folder + " is not empty: mount on an empty folder";
 }
 
-// Why this process cannot mount at all; "" when it may try.
+// Why this process cannot mount at all; "" when it may try. libfuse opens
+// /dev/fuse itself, root or not (a user's mount is then made by the setuid
+// fusermount3).
 std::string fuse_problem() {
     if (::access("/dev/fuse", F_OK) != 0) {
         return "/dev/fuse is missing: this system cannot mount folders served by a program "
                "(load the fuse module with modprobe fuse; in a container, pass /dev/fuse in)";
     }
+    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const std::string why = std::generic_category().message(errno);
+        return ::geteuid() == 0
+                   ? "no permission to use /dev/fuse (" + why +
+                         "): in a container, allow the device and the SYS_ADMIN capability"
+                   : "no permission to use /dev/fuse (" + why +
+                         "): it is usually open to every user (mode 666); ask the "
+                         "administrator, or mount as root";
+    }
+    ::close(fd);
     if (::geteuid() == 0) {
-        const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-        if (fd < 0) {
-            return "no permission to use /dev/fuse (" + std::generic_category().message(errno) +
-                   "): in a container, allow the device and the SYS_ADMIN capability";
-        }
-        ::close(fd);
         return "";
     }
     for (const char* folder : {"/usr/bin/", "/bin/", "/usr/local/bin/", "/usr/sbin/", "/sbin/"}) {

@@ -20,6 +20,7 @@ mount is unmounted at the end, whatever failed.
 
 import argparse
 import concurrent.futures
+import mmap
 import os
 import random
 import shutil
@@ -178,6 +179,9 @@ def test_read(pev, scratch):
                     got = file.read(length)
                     check(got == whole[offset:offset + length],
                           f"{name}: {length} bytes at {offset}")
+        with open(folder / names[-1], "rb") as file, mmap.mmap(file.fileno(), 0,
+                                                             access=mmap.ACCESS_READ) as mapped:
+            check(mapped[:] == (extracted / names[-1]).read_bytes(), f"{names[-1]} mapped")
         # Several readers at once, over the same files and different ones.
         def read_some(seed):
             local = random.Random(seed)

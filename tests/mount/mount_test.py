@@ -274,6 +274,19 @@ def test_write(pev, scratch):
     run("sync", mount.folder)
     expected = replaced_by_pev(pev, scratch, base, [(1, sources / "demo_0003.wav")], "r1.pev")
     check(archive.read_bytes() == expected, "cp + sync DIR equals pev replace")
+    # Nothing asked: the rewrite comes by itself after the last close, while
+    # the folder is being read (the timer's thread beside the one answering).
+    shutil.copy(sources / "demo_0001.wav", mount.folder / "demo_0003.wav")
+    rewrites = mount.text().count("rewritten with")
+    for _ in range(3000):  # a bound, not a measure: it comes 2 s after the close
+        if mount.text().count("rewritten with") > rewrites:
+            break
+        for name in ("demo_0001.wav", "demo_0002.wav"):
+            (mount.folder / name).read_bytes()
+        time.sleep(0.01)
+    expected = replaced_by_pev(pev, scratch, base, [(1, sources / "demo_0003.wav"),
+                                                    (3, sources / "demo_0001.wav")], "r1t.pev")
+    check(archive.read_bytes() == expected, "the rewrite after the last close equals pev replace")
     # Saved under another name, renamed over a clip (as editors save).
     (mount.folder / ".demo_0002.wav.swp").write_bytes((sources / "demo_0001.wav").read_bytes())
     os.rename(mount.folder / ".demo_0002.wav.swp", mount.folder / "demo_0002.wav")
@@ -305,7 +318,8 @@ def test_write(pev, scratch):
     os.unlink(mount.folder / "notes.txt")
     check(mount.unmount() == 0, "the mount ends with status 0")
     expected = replaced_by_pev(pev, scratch, base, [(1, sources / "demo_0003.wav"),
-                                                    (2, sources / "demo_0001.wav")], "r2.pev")
+                                                    (2, sources / "demo_0001.wav"),
+                                                    (3, sources / "demo_0001.wav")], "r2.pev")
     check(archive.read_bytes() == expected, "rename + unmount equals pev replace")
     check(sorted(os.listdir(archive.parent)) == ["demo.pev"], "nothing beside the archive")
 

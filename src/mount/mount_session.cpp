@@ -112,7 +112,7 @@ MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
     };
     const bool writable = setup.tree.writable;
     const std::string archive_path = setup.tree.archive_path;
-    MountTree tree(setup.archive, setup.clips, std::move(setup.tree));
+    MountTree tree(std::move(setup.archive), setup.clips, std::move(setup.tree));
 
     std::string options = "fsname=" + option_value(archive_path) + ",subtype=pev";
     // Clips never change on a read-only mount: the kernel may keep their

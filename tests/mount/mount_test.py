@@ -274,6 +274,10 @@ def test_write(pev, scratch):
     run("sync", mount.folder)
     expected = replaced_by_pev(pev, scratch, base, [(1, sources / "demo_0003.wav")], "r1.pev")
     check(archive.read_bytes() == expected, "cp + sync DIR equals pev replace")
+    fds = Path(f"/proc/{mount.process.pid}/fd")
+    held = [os.readlink(fd) for fd in fds.iterdir() if os.readlink(fd).endswith("(deleted)")
+            and "demo.pev" in os.readlink(fd)]
+    check(not held, f"the archive before the rewrite is still held open: {held}")
     # Nothing asked: the rewrite comes by itself after the last close, while
     # the folder is being read (the timer's thread beside the one answering).
     shutil.copy(sources / "demo_0001.wav", mount.folder / "demo_0003.wav")

@@ -181,7 +181,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
         return usage_error("mount", "standard input cannot be mounted: name an archive file",
                            io.err);
     }
-    const auto named = NamedArchive::open(options.archive, io.err);
+    auto named = NamedArchive::open(options.archive, io.err);
     if (!named) {
         return kExitFailed;
     }
@@ -225,7 +225,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
             return kExitFailed;
         }
     }
-    setup.archive = archive;
+    setup.archive = std::move(archive);
     setup.clips = std::move(*served);
     setup.folder = folder;
     setup.foreground = options.foreground;
@@ -238,6 +238,10 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     setup.tree.archive_path = path;
     setup.tree.writable = options.writable;
     const std::string base = named->base_name();
+    const std::string given_path = named->path();
+    // The mount reads its own descriptor; this one would keep the file as
+    // opened on disk, even once rewrites have put new ones in its place.
+    named.reset();
     setup.tree.names_a_clip = [names, base](std::string_view name) {
         return names.could_name(name, base);
     };
@@ -269,7 +273,7 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     case mount::MountOutcome::Failure::bad_option:
         return usage_error("mount", "-o: " + outcome.reason, io.err);
     case mount::MountOutcome::Failure::cannot_mount:
-        std::fprintf(io.err, "pev: cannot mount %s on %s: %s\n", named->path().c_str(),
+        std::fprintf(io.err, "pev: cannot mount %s on %s: %s\n", given_path.c_str(),
                      options.folder.c_str(),
                      outcome.reason.empty() ? "the system refused" : outcome.reason.c_str());
         return kExitFailed;

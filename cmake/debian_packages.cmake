@@ -17,6 +17,11 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME pev2wav)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SHLIBDEPS ON)
+# pev mount links libfuse 3 (shlibdeps adds it); mounting as a user other
+# than root takes fusermount3, from fuse3.
+if(TARGET pev_mount)
+    set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS fuse3)
+endif()
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION [[unpack and pack voice archives (.pev)
 Pev2wav unpacks a voice archive (.pev file) into 16-bit mono WAV files, one
 per clip, beside the archive. Wav2pev packs WAV files into an archive, the
@@ -25,7 +30,9 @@ exact inverse: unpacking and packing again gives the same bytes.
 pev does both for people who expect what other archive tools give them:
 list the clips (also as JSON), test an archive, extract chosen clips into
 a chosen folder without overwriting files, write one clip to standard
-output for a player, and pack files or folders of WAV files.]])
+output for a player, and pack files or folders of WAV files. pev mount
+shows an archive as a folder of WAV files that every program can open, and
+takes clips saved there back into the archive.]])
 
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME libpev1)
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)

@@ -2,8 +2,8 @@
 
 #include "archive/archive_writer.hpp"
 #include "pack/archive_output.hpp"
+#include "pack/replacement_input.hpp"
 #include "pack/stored_clip.hpp"
-#include "wav/wav_reader.hpp"
 
 namespace pev::pack {
 namespace {
@@ -23,26 +23,17 @@ std::vector<const std::string*> files_by_clip(std::size_t clip_count,
 // Reads `file` and adds its clip to `packer`.
 Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchivePacker& packer,
                    const ReplaceProgress& progress, ClipSummary& clip) {
-    const wav::WavReadResult read = wav::read_wav_file(file);
-    Error error;
-    if (!read.ok()) {
-        error = error_about(ErrorCode::wav_refused, file);
-        error.detail = read.error;
-        return error;
-    }
+    const ReplacementSamples read = read_replacement(file, archive_rate);
     if (progress.warning) {
-        for (const std::string& warning : read.clip.warnings) {
+        for (const std::string& warning : read.warnings) {
             progress.warning(file, warning);
         }
     }
-    // The packer would take the first clip's rate as the archive's; here the
-    // archive has one already.
-    if (read.clip.sample_rate != archive_rate) {
-        error = error_about(ErrorCode::rate_mismatch, file);
-        error.value = read.clip.sample_rate;
-        error.limit = archive_rate;
-    } else if (error = packer.add_clip(read.clip.samples, read.clip.sample_rate, &clip);
-               !error.ok() && error.code != ErrorCode::cannot_write) {
+    if (!read.error.ok()) {
+        return read.error;
+    }
+    Error error = packer.add_clip(read.samples, archive_rate, &clip);
+    if (!error.ok() && error.code != ErrorCode::cannot_write) {
         error.subject = file;
     }
     return error;

@@ -145,6 +145,8 @@ std::vector<GoldenCase> golden_cases() {
         {"no_arguments", {}, nullptr},
         {"help", {"--help"}, nullptr},
         {"help_of_a_command", {"help", "extract"}, nullptr},
+        {"help_of_mount", {"help", "mount"}, nullptr},
+        {"mount_without_folder", {"mount", "B"}, three()},
         {"command_help_option", {"list", "--help"}, nullptr},
         {"help_of_an_unknown_command", {"help", "frobnicate"}, nullptr},
         {"version", {"--version"}, nullptr},

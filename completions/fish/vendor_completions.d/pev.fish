@@ -1,7 +1,7 @@
 # fish completion for pev: its commands, each command's options, and .pev
 # files (or WAV files and folders where pack takes them).
 
-set -l commands list extract cat test pack replace help
+set -l commands list extract cat test pack replace mount unmount help
 
 # Archives (.pev in any letter case) and folders, and no other files.
 function __pev_archives
@@ -21,22 +21,28 @@ complete -c pev -n "not __fish_seen_subcommand_from $commands" -a cat -d 'write 
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a test -d 'check that every clip can be extracted'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a pack -d 'pack WAV files into a voice archive'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a replace -d 'replace clips of an archive with WAV files'
+complete -c pev -n "not __fish_seen_subcommand_from $commands" -a mount -d 'show an archive as a folder of WAV files'
+complete -c pev -n "not __fish_seen_subcommand_from $commands" -a unmount -d 'write what a mounted folder holds, and unmount it'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a help -d 'show the help'
-complete -c pev -n "not __fish_seen_subcommand_from pack help" -a '(__pev_archives)'
+complete -c pev -n "not __fish_seen_subcommand_from pack unmount help" -a '(__pev_archives)'
+complete -c pev -n "__fish_seen_subcommand_from mount unmount" -a '(__fish_complete_directories)'
 complete -c pev -n "__fish_seen_subcommand_from pack" -F
-complete -c pev -n "__fish_seen_subcommand_from help" -a "list extract cat test pack replace"
+complete -c pev -n "__fish_seen_subcommand_from help" -a "list extract cat test pack replace mount unmount"
 
 complete -c pev -s h -l help -d 'show the help'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -l version -d 'show the version'
 complete -c pev -n "__fish_seen_subcommand_from list test" -l json -d 'print one JSON document'
-complete -c pev -n "not __fish_seen_subcommand_from list cat test pack replace help" -s o -l output -r -a '(__fish_complete_directories)' -d 'write into DIR'
+complete -c pev -n "not __fish_seen_subcommand_from list cat test pack replace mount unmount help" -s o -l output -r -a '(__fish_complete_directories)' -d 'write into DIR'
 complete -c pev -n "__fish_seen_subcommand_from replace" -s o -l output -r -a '(__pev_archives)' -d 'write OUT instead of replacing ARCHIVE'
-complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -l force -d 'replace existing files'
-complete -c pev -n "not __fish_seen_subcommand_from list cat test pack help" -s n -l skip-existing -d 'keep existing files, write the rest'
-complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -s q -l quiet -d 'print no summary line'
-complete -c pev -n "not __fish_seen_subcommand_from list cat test help" -s v -l verbose -d 'print a line per file'
+complete -c pev -n "not __fish_seen_subcommand_from list cat test mount unmount help" -l force -d 'replace existing files'
+complete -c pev -n "not __fish_seen_subcommand_from list cat test pack mount unmount help" -s n -l skip-existing -d 'keep existing files, write the rest'
+complete -c pev -n "not __fish_seen_subcommand_from list cat test mount unmount help" -s q -l quiet -d 'print no summary line'
+complete -c pev -n "not __fish_seen_subcommand_from list cat test mount unmount help" -s v -l verbose -d 'print a line per file'
 complete -c pev -n "__fish_seen_subcommand_from extract list test" -s c -l clips -x -d 'only these clips: 1,5-9,12,20-'
-complete -c pev -n "__fish_seen_subcommand_from extract" -l name -x -d 'name the files after TEMPLATE'
+complete -c pev -n "__fish_seen_subcommand_from extract mount" -l name -x -d 'name the files after TEMPLATE'
 complete -c pev -n "__fish_seen_subcommand_from extract" -l dry-run -d 'print what would be written'
 complete -c pev -n "__fish_seen_subcommand_from pack" -l like -r -a '(__pev_archives)' -d 'keep the entry ids of ARCHIVE'
 complete -c pev -n "__fish_seen_subcommand_from extract list test" -l id -x -d 'only these entry ids: 3,7-9'
+complete -c pev -n "__fish_seen_subcommand_from mount" -l write -d 'take saved clips back into the archive'
+complete -c pev -n "__fish_seen_subcommand_from mount" -s f -l foreground -d 'stay in the foreground, log to standard error'
+complete -c pev -n "__fish_seen_subcommand_from mount" -s o -x -a 'allow_other allow_root default_permissions ro' -d 'mount options'

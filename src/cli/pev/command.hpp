@@ -57,6 +57,8 @@ std::unique_ptr<Command> make_cat_command();
 std::unique_ptr<Command> make_test_command();
 std::unique_ptr<Command> make_pack_command();
 std::unique_ptr<Command> make_replace_command();
+std::unique_ptr<Command> make_mount_command();
+std::unique_ptr<Command> make_unmount_command();
 
 // The options `pev ARCHIVE` shares with `pev extract`.
 struct BareOptions {

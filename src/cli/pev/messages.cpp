@@ -1,5 +1,7 @@
 #include "cli/pev/messages.hpp"
 
+#include "cli/pack_messages.hpp"
+
 namespace pev::cli::tool {
 
 const char* clip_problem_text(ClipProblem problem) {
@@ -66,6 +68,15 @@ std::string file_error_text(const Error& error) {
         break;
     }
     return error.subject + ": " + reason;
+}
+
+std::string replacement_refusal_text(const Error& error) {
+    if (error.code == ErrorCode::rate_mismatch) {
+        return error.subject + ": its sample rate is " + std::to_string(error.value) +
+               " Hz, but the archive's clips are at " + std::to_string(error.limit) +
+               " Hz; all clips of an archive share one rate";
+    }
+    return pack_error_text(error);
 }
 
 } // namespace pev::cli::tool

@@ -18,4 +18,9 @@ std::string archive_refusal_text(OpenResult result, const archive::ArchiveHeader
 // "NAME: REASON" for an error about a file the tool reads or writes.
 std::string file_error_text(const Error& error);
 
+// "FILE: REASON" for a file that cannot take a clip's place, or for the
+// archive being rewritten with it: as `pev replace` and a mounted archive
+// say it.
+std::string replacement_refusal_text(const Error& error);
+
 } // namespace pev::cli::tool

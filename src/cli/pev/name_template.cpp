@@ -37,6 +37,33 @@ std::string control_character_problem(std::string_view text) {
     return "";
 }
 
+// Whether `name` from `at` on fits `pieces` from `piece` on; a number takes
+// as many digits as it can have and still let the rest fit.
+template <class Piece, class Field>
+bool fits(std::string_view name, std::size_t at, const std::vector<Piece>& pieces,
+          std::size_t piece, const std::string& base) {
+    if (piece == pieces.size()) {
+        return at == name.size();
+    }
+    const Piece& next = pieces[piece];
+    if (next.field == Field::text || next.field == Field::base) {
+        const std::string& text = next.field == Field::text ? next.text : base;
+        return name.substr(at, text.size()) == text &&
+               fits<Piece, Field>(name, at + text.size(), pieces, piece + 1, base);
+    }
+    const std::size_t fewest = next.field == Field::position ? 4 : 1;
+    std::size_t end = at;
+    while (end < name.size() && name[end] >= '0' && name[end] <= '9') {
+        ++end;
+    }
+    for (std::size_t last = end; last >= at + fewest && last > at; --last) {
+        if (fits<Piece, Field>(name, last, pieces, piece + 1, base)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::string windows_name_problem(std::string_view name) {
@@ -140,6 +167,17 @@ bool NameTemplate::numbers_clips() const {
     return is_default_ || std::any_of(pieces_.begin(), pieces_.end(), [](const Piece& piece) {
                return piece.field == Field::position;
            });
+}
+
+} // namespace pev::cli::tool
+
+namespace pev::cli::tool {
+
+bool NameTemplate::could_name(std::string_view name, const std::string& base) const {
+    // The names Pev2wav gives, as pieces.
+    static const std::vector<Piece> kDefault = {
+        {Field::base, {}}, {Field::text, "_"}, {Field::position, {}}, {Field::text, ".wav"}};
+    return fits<Piece, Field>(name, 0, is_default_ ? kDefault : pieces_, 0, base);
 }
 
 } // namespace pev::cli::tool

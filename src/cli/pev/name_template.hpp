@@ -26,6 +26,11 @@ class NameTemplate {
     // True when different clips always get different names.
     bool numbers_clips() const;
 
+    // True when `name` is what expand() gives for some position (four digits
+    // or more) and id (digits) with this `base`, whether or not the archive
+    // has such a clip: a mounted folder refuses to make such a name.
+    bool could_name(std::string_view name, const std::string& base) const;
+
   private:
     enum class Field { text, base, position, id };
     struct Piece {

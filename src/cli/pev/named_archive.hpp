@@ -53,6 +53,8 @@ class NamedArchive {
     const std::string& path() const { return path_; }
     const std::string& base_name() const { return base_name_; }
     const std::string& folder() const { return folder_; }
+    // The open archive file; null when the archive was read into memory.
+    std::FILE* file() const { return file_.get(); }
 
   private:
     // Reads from `file` when it is not null, else from `bytes`.

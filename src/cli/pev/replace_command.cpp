@@ -1,7 +1,6 @@
 // pev replace: rewrites an archive with some clips taken from WAV files and
 // every other clip copied as it is stored, in place or into a new archive.
 
-#include "cli/pack_messages.hpp"
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
@@ -72,12 +71,8 @@ int report(const Error& error, std::FILE* err) {
         // The archive changed while it was read (cut short, say).
         text = error.subject + ": " + clip_label(error.clip->index, error.clip->id) +
                " cannot be read: " + (error.os ? error.os.message() : "the file ends before it");
-    } else if (error.code == ErrorCode::rate_mismatch) {
-        text = error.subject + ": its sample rate is " + std::to_string(error.value) +
-               " Hz, but the archive's clips are at " + std::to_string(error.limit) +
-               " Hz; all clips of an archive share one rate";
     } else {
-        text = pack_error_text(error);
+        text = replacement_refusal_text(error);
     }
     std::fprintf(err, "pev: %s\n", text.c_str());
     return kExitFailed;

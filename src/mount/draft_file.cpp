@@ -1,0 +1,81 @@
+#include "mount/draft_file.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pev::mount {
+
+std::unique_ptr<DraftFile> DraftFile::create(const std::string& folder, int& error) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a name removed at once.
+        std::string name = folder + "/.pev-mount-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) {
+            ::unlink(name.c_str());
+        }
+    }
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    return std::unique_ptr<DraftFile>(new DraftFile(fd));
+}
+
+DraftFile::~DraftFile() {
+    ::close(fd_);
+}
+
+long DraftFile::read(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    std::size_t got = 0;
+    while (got < into.size()) {
+        const ssize_t n =
+            ::pread(fd_, into.data() + got, into.size() - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -errno;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(got);
+}
+
+long DraftFile::write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    std::size_t put = 0;
+    while (put < bytes.size()) {
+        const ssize_t n =
+            ::pwrite(fd_, bytes.data() + put, bytes.size() - put, static_cast<off_t>(offset + put));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return put > 0 ? static_cast<long>(put) : -errno;
+        }
+        put += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(put);
+}
+
+int DraftFile::truncate(std::uint64_t size) {
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : -errno;
+}
+
+std::uint64_t DraftFile::size() const {
+    struct stat status {};
+    return ::fstat(fd_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+std::string DraftFile::path() const {
+    return "/proc/self/fd/" + std::to_string(fd_);
+}
+
+} // namespace pev::mount

@@ -1,0 +1,165 @@
+#include "mount/mount_session.hpp"
+
+#include "mount/fuse_bridge.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <fuse_lowlevel.h>
+#include <mutex>
+#include <thread>
+
+namespace pev::mount {
+namespace {
+
+// libfuse's messages, kept to be worded as one line instead of printed.
+std::string& fuse_messages() {
+    static std::string messages;
+    return messages;
+}
+
+void keep_fuse_message(fuse_log_level, const char* format, va_list arguments) {
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    std::string& messages = fuse_messages();
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    if (text.rfind("fuse: ", 0) == 0) {
+        text.erase(0, 6);
+    }
+    if (!text.empty()) {
+        messages += (messages.empty() ? "" : "; ") + text;
+    }
+}
+
+// A value inside -o: commas and backslashes escaped, as libfuse reads them.
+std::string option_value(const std::string& value) {
+    std::string escaped;
+    for (const char c : value) {
+        if (c == ',' || c == '\\') {
+            escaped += '\\';
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
+// Rewrites what waits once the last accepted close is batch_delay old.
+class BatchTimer {
+  public:
+    explicit BatchTimer(MountTree& tree) : tree_(tree), thread_([this] { run(); }) {}
+    ~BatchTimer() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    void poke() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++pokes_;
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    void run() {
+        std::uint64_t seen = 0;
+        for (;;) {
+            // Asked without this lock held: the tree calls poke() with none.
+            const auto due = tree_.due();
+            std::unique_lock<std::mutex> lock(mutex_);
+            const auto woken = [&] { return stop_ || pokes_ != seen; };
+            if (stop_) {
+                return;
+            }
+            if (pokes_ != seen) {
+                seen = pokes_;
+                continue;
+            }
+            if (!due) {
+                wake_.wait(lock, woken);
+            } else if (!wake_.wait_until(lock, *due, woken)) {
+                lock.unlock();
+                tree_.write_pending();
+            }
+        }
+    }
+
+    MountTree& tree_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::uint64_t pokes_ = 0;
+    bool stop_ = false;
+    std::thread thread_; // last: it starts once the rest is ready
+};
+
+} // namespace
+
+MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
+    MountOutcome outcome;
+    std::atomic<BatchTimer*> timer = nullptr;
+    setup.tree.accepted = [&timer] {
+        if (BatchTimer* batches = timer.load()) {
+            batches->poke();
+        }
+    };
+    const bool writable = setup.tree.writable;
+    const std::string archive_path = setup.tree.archive_path;
+    MountTree tree(std::move(setup.archive), setup.clips, std::move(setup.tree));
+
+    std::string options = "fsname=" + option_value(archive_path) + ",subtype=pev";
+    // Clips never change on a read-only mount: the kernel may keep their
+    // pages and names for long. A writable one asks again each second.
+    options += writable ? ",attr_timeout=1,entry_timeout=1"
+                        : ",ro,kernel_cache,attr_timeout=3600,entry_timeout=3600";
+    fuse_args arguments = FUSE_ARGS_INIT(0, nullptr);
+    fuse_opt_add_arg(&arguments, "pev");
+    fuse_opt_add_arg(&arguments, "-o");
+    fuse_opt_add_arg(&arguments, options.c_str());
+    for (const std::string& option : setup.fuse_options) {
+        fuse_opt_add_arg(&arguments, "-o");
+        fuse_opt_add_arg(&arguments, option.c_str());
+    }
+    fuse_messages().clear();
+    fuse_set_log_func(keep_fuse_message);
+    const fuse_operations operations = fuse_bridge_operations(writable);
+    fuse* session = fuse_new(&arguments, &operations, sizeof operations, &tree);
+    fuse_opt_free_args(&arguments);
+    if (session == nullptr) {
+        return {MountOutcome::Failure::bad_option, fuse_messages()};
+    }
+    if (fuse_mount(session, setup.folder.c_str()) != 0) {
+        fuse_destroy(session);
+        return {MountOutcome::Failure::cannot_mount, fuse_messages()};
+    }
+    // From here libfuse speaks for itself (-o debug), to standard error.
+    fuse_set_log_func(nullptr);
+    mounted();
+    fuse_daemonize(setup.foreground ? 1 : 0);
+    fuse_set_signal_handlers(fuse_get_session(session));
+    int result = 0;
+    {
+        BatchTimer batches(tree);
+        timer = &batches;
+        result = setup.single_thread ? fuse_loop(session) : fuse_loop_mt(session, 0);
+        timer = nullptr;
+    }
+    fuse_remove_signal_handlers(fuse_get_session(session));
+    fuse_unmount(session);
+    tree.finish();
+    fuse_destroy(session);
+    // A signal that ended the loop is a positive number: an ordinary end.
+    if (result < 0) {
+        outcome = {MountOutcome::Failure::serving_failed, fuse_messages()};
+    }
+    return outcome;
+}
+
+} // namespace pev::mount

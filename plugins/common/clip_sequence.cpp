@@ -1,0 +1,65 @@
+#include "clip_sequence.hpp"
+
+#include <algorithm>
+
+namespace pev::player {
+
+ClipSequence::ClipSequence(const pev_archive* archive, const ClipList& list)
+    : archive_(archive), list_(list) {}
+
+ClipSequence::~ClipSequence() {
+    pev_reader_close(reader_);
+}
+
+pev_status ClipSequence::seek(std::uint64_t sample) {
+    if (sample > list_.total_samples()) {
+        return PEV_ERR_INVALID_ARGUMENT;
+    }
+    position_ = sample;
+    // The reader moves when the clip is next read; a seek within the open
+    // clip keeps it, and its blocks' places, open.
+    return PEV_OK;
+}
+
+// Opens the reader of listed clip `clip` unless it is the one open.
+pev_status ClipSequence::enter(std::size_t clip) {
+    if (reader_ != nullptr && open_clip_ == clip) {
+        return PEV_OK;
+    }
+    pev_reader_close(reader_);
+    reader_ = nullptr;
+    pev_reader* opened = nullptr;
+    const pev_status status = pev_reader_open(archive_, list_.clips[clip].index, &opened);
+    if (status == PEV_OK) {
+        reader_ = opened;
+        open_clip_ = clip;
+    }
+    return status;
+}
+
+pev_status ClipSequence::read(std::int16_t* samples, std::size_t max, std::size_t* got) {
+    *got = 0;
+    const std::size_t clip = current_clip();
+    if (clip == list_.clips.size() || max == 0) {
+        return PEV_OK;
+    }
+    pev_status status = enter(clip);
+    const ListedClip& listed = list_.clips[clip];
+    const std::uint64_t offset = position_ - listed.start;
+    std::uint64_t at = 0;
+    if (status == PEV_OK && pev_reader_tell(reader_, &at) == PEV_OK && at != offset) {
+        status = pev_reader_seek(reader_, offset);
+    }
+    if (status != PEV_OK) {
+        return status;
+    }
+    const std::uint64_t left = listed.samples - offset;
+    status = pev_reader_read(reader_, samples,
+                             static_cast<std::size_t>(std::min<std::uint64_t>(max, left)), got);
+    position_ += *got;
+    // A reader that ends before the length its scan gave would leave the
+    // caller asking for the same samples for ever.
+    return status == PEV_OK && *got == 0 ? PEV_ERR_INTERNAL : status;
+}
+
+} // namespace pev::player

@@ -1,7 +1,5 @@
 #include "clip_sequence.hpp"
 
-#include <algorithm>
-
 namespace pev::player {
 
 ClipSequence::ClipSequence(const pev_archive* archive, const ClipList& list)
@@ -53,9 +51,8 @@ pev_status ClipSequence::read(std::int16_t* samples, std::size_t max, std::size_
     if (status != PEV_OK) {
         return status;
     }
-    const std::uint64_t left = listed.samples - offset;
-    status = pev_reader_read(reader_, samples,
-                             static_cast<std::size_t>(std::min<std::uint64_t>(max, left)), got);
+    // The reader ends at its clip's end, so a read never runs into the next.
+    status = pev_reader_read(reader_, samples, max, got);
     position_ += *got;
     // A reader that ends before the length its scan gave would leave the
     // caller asking for the same samples for ever.

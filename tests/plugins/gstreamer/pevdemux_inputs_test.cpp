@@ -25,19 +25,24 @@ struct Outcome {
     bool failed = false;       // an error message came
 };
 
-void register_plugin() {
-    static const bool registered = [] {
+// GStreamer for the whole program: initialised with the plugin registered
+// from this build's code, and let go of at the end (its clock and worker
+// threads), so that memory checkers see no leak of its own.
+class GStreamer : public ::testing::Environment {
+  public:
+    void SetUp() override {
         // GStreamer's own elements (filesrc, queue, fakesink) come from the
         // system, listed in a registry of the build tree's, not the user's.
         g_setenv("GST_REGISTRY_1_0", PEV_BINARY_DIR "/tests/gst-registry.bin", TRUE);
         g_setenv("GST_PLUGIN_PATH_1_0", "", TRUE);
         gst_init(nullptr, nullptr);
-        return gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "pev",
-                                          "voice archives", pev_plugin_register, "test", "MIT",
-                                          "pev2wav", "Pev2wav", "test") == TRUE;
-    }();
-    ASSERT_TRUE(registered);
-}
+        ASSERT_TRUE(gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "pev",
+                                               "voice archives", pev_plugin_register, "test", "MIT",
+                                               "pev2wav", "Pev2wav", "test"));
+    }
+    void TearDown() override { gst_deinit(); }
+};
+const auto* const gstreamer = ::testing::AddGlobalTestEnvironment(new GStreamer);
 
 void keep_samples(GstElement*, GstBuffer* buffer, GstPad*, gpointer outcome) {
     GstMapInfo map;
@@ -119,7 +124,6 @@ void expect_plays_as_libpev(const std::string& path, guint clip = 0) {
 }
 
 TEST(PevDemux, PlaysWhatLibpevDecodesOfEveryArchive) {
-    register_plugin();
     const TempDir dir;
     TestArchive damaged = three_clip_archive();
     damaged.entries.insert(
@@ -152,7 +156,6 @@ TEST(PevDemux, PlaysWhatLibpevDecodesOfEveryArchive) {
 }
 
 TEST(PevDemux, PlaysTheOneClipAskedForOrSaysWhyNot) {
-    register_plugin();
     const TempDir dir;
     TestArchive damaged = three_clip_archive();
     damaged.entries[1].block_sizes = {static_cast<std::int16_t>(0x8004)};

@@ -11,6 +11,12 @@ namespace {
 constexpr char kMagic[] = "PEVPAC";
 constexpr gsize kMagicSize = sizeof kMagic - 1;
 
+// libpev reads a clip a block at a time, a few hundred bytes each: pulled
+// one by one, each read would cost a buffer and a system call upstream. So
+// reads are served from a window of the file pulled at once; larger reads
+// are pulled as they are.
+constexpr guint kWindowSize = 256 * 1024;
+
 } // namespace
 
 void ArchiveInput::reset() {
@@ -19,28 +25,61 @@ void ArchiveInput::reset() {
     }
     pieces_.clear();
     collected_ = 0;
+    drop_window();
     sinkpad_ = nullptr;
     last_pull_flow_ = GST_FLOW_OK;
 }
 
-// libpev's read callback in pull mode: one pull of what it asks for (pulls
-// take a 32-bit size, so a larger read comes back short and libpev asks
-// again for the rest).
+// Pulls `size` bytes at `offset` (a 32-bit size at most: a larger read
+// comes back short and libpev asks again for the rest); null after noting
+// the flow, or at the end of the file.
+GstBuffer* ArchiveInput::pull_range(guint64 offset, size_t size) {
+    GstBuffer* pulled = nullptr;
+    const GstFlowReturn flow = gst_pad_pull_range(
+        sinkpad_, offset, static_cast<guint>(std::min<size_t>(size, G_MAXINT32)), &pulled);
+    if (flow != GST_FLOW_OK && flow != GST_FLOW_EOS) {
+        last_pull_flow_ = flow;
+    }
+    return flow == GST_FLOW_OK ? pulled : nullptr;
+}
+
+// libpev's read callback in pull mode. A file shorter than upstream said
+// gives 0 at its end, and libpev reports the cut.
 int64_t ArchiveInput::pull(void* user, uint64_t offset, void* buffer, size_t size) {
     auto* input = static_cast<ArchiveInput*>(user);
-    const guint length = static_cast<guint>(std::min<size_t>(size, G_MAXINT32));
-    GstBuffer* pulled = nullptr;
-    const GstFlowReturn flow = gst_pad_pull_range(input->sinkpad_, offset, length, &pulled);
-    if (flow == GST_FLOW_EOS) {
-        return 0; // shorter than upstream said: libpev reports the cut
+    if (size >= kWindowSize) {
+        GstBuffer* pulled = input->pull_range(offset, size);
+        if (pulled == nullptr) {
+            return input->last_pull_flow_ == GST_FLOW_OK ? 0 : -1;
+        }
+        const gsize got = gst_buffer_extract(pulled, 0, buffer, size);
+        gst_buffer_unref(pulled);
+        return static_cast<int64_t>(got);
     }
-    if (flow != GST_FLOW_OK) {
-        input->last_pull_flow_ = flow;
-        return -1;
+    const auto in_window = [&] {
+        return input->window_ != nullptr && offset >= input->window_start_ &&
+               offset < input->window_start_ + gst_buffer_get_size(input->window_);
+    };
+    if (!in_window()) {
+        input->drop_window();
+        input->window_ = input->pull_range(offset, kWindowSize);
+        input->window_start_ = offset;
+        if (input->window_ == nullptr) {
+            return input->last_pull_flow_ == GST_FLOW_OK ? 0 : -1;
+        }
+        if (!in_window()) {
+            return 0; // an empty buffer: the end of the file
+        }
     }
-    const gsize got = gst_buffer_extract(pulled, 0, buffer, length);
-    gst_buffer_unref(pulled);
-    return static_cast<int64_t>(got);
+    return static_cast<int64_t>(
+        gst_buffer_extract(input->window_, offset - input->window_start_, buffer, size));
+}
+
+void ArchiveInput::drop_window() {
+    if (window_ != nullptr) {
+        gst_buffer_unref(window_);
+        window_ = nullptr;
+    }
 }
 
 pev_status ArchiveInput::open_pulled(GstPad* sinkpad, guint64 size, pev_archive** archive) {

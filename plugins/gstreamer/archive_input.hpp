@@ -1,7 +1,7 @@
 #pragma once
 // Where pevdemux's archive comes from. Pulled from upstream (filesrc, or
 // decodebin's type finder in front of it), it is read where libpev asks, a
-// range at a time. Pushed from upstream (a pipe, a network source), it is
+// window of 256 KiB at a time. Pushed from upstream (a pipe, a network source), it is
 // collected whole first, since clips can lie anywhere in the file, and read
 // from the buffers as they came, without copying them into one piece.
 
@@ -50,10 +50,14 @@ class ArchiveInput {
     };
 
     static int64_t pull(void* user, uint64_t offset, void* buffer, size_t size);
+    GstBuffer* pull_range(guint64 offset, size_t size);
+    void drop_window();
     static int64_t read_collected(void* user, uint64_t offset, void* buffer, size_t size);
 
     GstPad* sinkpad_ = nullptr;
     GstFlowReturn last_pull_flow_ = GST_FLOW_OK;
+    GstBuffer* window_ = nullptr; // pull mode: the bytes last pulled, from window_start_
+    guint64 window_start_ = 0;
     std::vector<Piece> pieces_;
     guint64 collected_ = 0;
 };

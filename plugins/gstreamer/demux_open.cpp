@@ -130,9 +130,6 @@ bool open_stream(PevDemux* self) {
     } else {
         status = s.input.open_collected(&s.archive);
     }
-    if (status != PEV_OK && s.input.last_pull_flow() == GST_FLOW_FLUSHING) {
-        return false; // stopped meanwhile: nothing to report
-    }
     GST_OBJECT_LOCK(self);
     const guint only = s.clip_property;
     GST_OBJECT_UNLOCK(self);
@@ -150,7 +147,9 @@ bool open_stream(PevDemux* self) {
     }
     g_free(uri);
     if (status != PEV_OK) {
-        report_open_failure(self, status);
+        if (s.input.last_pull_flow() != GST_FLOW_FLUSHING) { // else stopped meanwhile
+            report_open_failure(self, status);
+        }
         return false;
     }
     if (s.list.rate > static_cast<guint32>(G_MAXINT)) {

@@ -12,15 +12,30 @@ namespace pev::gst {
 
 namespace {
 
-// A seek's position in time; positions in samples are converted, and a
-// negative one (relative to the end) keeps its sign.
-gint64 seek_time(GstFormat format, gint64 value, guint32 rate) {
-    if (format == GST_FORMAT_TIME || value == -1) {
+// A seek's start or stop in time. A position in samples becomes the time
+// that sample starts at; one from the end is made a position from the start
+// first, in samples, so that it lands exactly on the sample it names.
+gint64 seek_time(GstFormat format, GstSeekType& type, gint64 value, guint64 total, guint32 rate) {
+    if (format == GST_FORMAT_TIME || type == GST_SEEK_TYPE_NONE ||
+        (type == GST_SEEK_TYPE_SET && value == -1)) {
         return value;
     }
-    const gint64 magnitude =
-        static_cast<gint64>(time_of_sample(static_cast<guint64>(value < 0 ? -value : value), rate));
-    return value < 0 ? -magnitude : magnitude;
+    guint64 sample = value < 0 ? 0 : static_cast<guint64>(value);
+    if (type == GST_SEEK_TYPE_END) {
+        // Unsigned negation, so that even the most negative value has a size.
+        const guint64 back = value < 0 ? 0 - static_cast<guint64>(value) : 0;
+        sample = back < total ? total - back : 0;
+        type = GST_SEEK_TYPE_SET;
+    }
+    return static_cast<gint64>(std::min<guint64>(time_of_sample(sample, rate), G_MAXINT64));
+}
+
+// Where a start or stop lands in time; -1 when it keeps the current one.
+gint64 landing(GstSeekType type, gint64 value, GstClockTime duration) {
+    if (type == GST_SEEK_TYPE_END) {
+        return std::max<gint64>(0, static_cast<gint64>(duration) + value);
+    }
+    return type == GST_SEEK_TYPE_SET ? value : -1;
 }
 
 bool handle_seek(PevDemux* self, GstEvent* event) {
@@ -31,14 +46,20 @@ bool handle_seek(PevDemux* self, GstEvent* event) {
     GstSeekType start_type = GST_SEEK_TYPE_NONE, stop_type = GST_SEEK_TYPE_NONE;
     gint64 start = 0, stop = 0;
     gst_event_parse_seek(event, &rate, &format, &flags, &start_type, &start, &stop_type, &stop);
-    if (rate <= 0.0 || (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT)) {
-        GST_DEBUG_OBJECT(self, "refusing a seek at rate %g in %s", rate,
-                         gst_format_get_name(format));
+    const guint32 sample_rate = s.list.rate;
+    const guint64 total = s.list.total_samples();
+    start = seek_time(format, start_type, start, total, sample_rate);
+    stop = seek_time(format, stop_type, stop, total, sample_rate);
+    const GstClockTime duration = time_of_sample(total, sample_rate);
+    const gint64 first_time = landing(start_type, start, duration);
+    const gint64 last_time = landing(stop_type, stop, duration);
+    if (rate <= 0.0 || (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT) ||
+        (first_time >= 0 && last_time >= 0 && first_time > last_time)) {
+        GST_DEBUG_OBJECT(self,
+                         "refusing a seek at rate %g in %s, or one that ends before it starts",
+                         rate, gst_format_get_name(format));
         return false;
     }
-    const guint32 sample_rate = s.list.rate;
-    start = seek_time(format, start, sample_rate);
-    stop = seek_time(format, stop, sample_rate);
     const guint32 seqnum = gst_event_get_seqnum(event);
     const bool flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
 
@@ -63,7 +84,6 @@ bool handle_seek(PevDemux* self, GstEvent* event) {
         // Every sample starts a block of its own as far as seeking goes: a
         // key-unit seek lands where an accurate one does, on the first sample
         // at or after the time asked.
-        const guint64 total = s.list.total_samples();
         const guint64 first = std::min(total, sample_at_time(segment.start, sample_rate));
         const guint64 last = GST_CLOCK_TIME_IS_VALID(segment.stop)
                                  ? std::min(total, sample_at_time(segment.stop, sample_rate))

@@ -127,6 +127,12 @@ def check_whole_stream(archive, rate, clips):
         check(f"seeks in {fmt.value_nick}, {flags.first_value_nick} land on their sample", not wrong,
               wrong[:3])
 
+    back = player.pipeline.seek(1.0, Gst.Format.DEFAULT, Gst.SeekFlags.FLUSH | Gst.SeekFlags.ACCURATE,
+                                Gst.SeekType.END, -1000, Gst.SeekType.NONE, -1)
+    player.pipeline.get_state(WAIT)
+    buffer = player.first_buffer() if back else None
+    check("a seek 1000 samples before the end lands there", buffer and buffer.offset == total - 1000)
+
     first, last = total // 3, total // 3 + 5000
     player.seek(Gst.Format.DEFAULT, Gst.SeekFlags.ACCURATE | Gst.SeekFlags.SEGMENT, first, last)
     player.pipeline.set_state(Gst.State.PLAYING)

@@ -6,7 +6,9 @@ ClipSequence::ClipSequence(const pev_archive* archive, const ClipList& list)
     : archive_(archive), list_(list) {}
 
 ClipSequence::~ClipSequence() {
-    pev_reader_close(reader_);
+    for (const OpenReader& open : readers_) {
+        pev_reader_close(open.reader);
+    }
 }
 
 pev_status ClipSequence::seek(std::uint64_t sample) {
@@ -19,20 +21,31 @@ pev_status ClipSequence::seek(std::uint64_t sample) {
     return PEV_OK;
 }
 
-// Opens the reader of listed clip `clip` unless it is the one open.
+// Makes reader_ the reader of listed clip `clip`: one kept open, or opened
+// in place of the one used longest ago.
 pev_status ClipSequence::enter(std::size_t clip) {
-    if (reader_ != nullptr && open_clip_ == clip) {
-        return PEV_OK;
+    OpenReader* slot = &readers_[0];
+    for (OpenReader& open : readers_) {
+        if (open.reader != nullptr && open.clip == clip) {
+            slot = &open;
+            break;
+        }
+        if (open.reader == nullptr || open.last_use < slot->last_use) {
+            slot = &open;
+        }
     }
-    pev_reader_close(reader_);
-    reader_ = nullptr;
-    pev_reader* opened = nullptr;
-    const pev_status status = pev_reader_open(archive_, list_.clips[clip].index, &opened);
-    if (status == PEV_OK) {
-        reader_ = opened;
-        open_clip_ = clip;
+    if (slot->reader == nullptr || slot->clip != clip) {
+        pev_reader_close(slot->reader);
+        *slot = OpenReader{};
+        const pev_status status = pev_reader_open(archive_, list_.clips[clip].index, &slot->reader);
+        if (status != PEV_OK) {
+            return status;
+        }
+        slot->clip = clip;
     }
-    return status;
+    slot->last_use = ++uses_;
+    reader_ = slot->reader;
+    return PEV_OK;
 }
 
 pev_status ClipSequence::read(std::int16_t* samples, std::size_t max, std::size_t* got) {

@@ -1,11 +1,15 @@
 #pragma once
 // The listed clips read as one run of samples, with seeking anywhere in it:
-// what a player that shows the whole archive as one stream plays. One clip's
-// reader is open at a time; it is opened when the run enters the clip (a
-// scan of where its blocks begin, then at most one block decoded per seek).
+// what a player that shows the whole archive as one stream plays. A clip's
+// reader is opened when the run enters the clip, which scans where its
+// blocks begin (in proportion to the clip); a seek then decodes at most one
+// block. The readers of the last four clips used stay open (about one
+// block's memory each, under 200 KiB), so going back to a clip just played
+// costs no second scan.
 
 #include "clip_list.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -36,11 +40,18 @@ class ClipSequence {
   private:
     pev_status enter(std::size_t clip);
 
+    struct OpenReader {
+        std::size_t clip = 0;
+        pev_reader* reader = nullptr;
+        std::uint64_t last_use = 0;
+    };
+
     const pev_archive* archive_;
     const ClipList& list_;
     std::uint64_t position_ = 0;
-    std::size_t open_clip_ = 0; // the clip reader_ reads, when it is not null
-    pev_reader* reader_ = nullptr;
+    std::array<OpenReader, 4> readers_{};
+    std::uint64_t uses_ = 0;
+    pev_reader* reader_ = nullptr; // the current clip's, one of readers_
 };
 
 } // namespace pev::player

@@ -42,12 +42,12 @@ TEST(ArchiveBaseName, IsTheExtractedFilesPrefixAsValidUtf8) {
 
 // Clips 1, 3, 4 (empty) and 5 can be decoded; clip 2's block size has its
 // top bit set.
-Bytes archive_with_damaged_clip() {
+TestArchive archive_with_damaged_clip() {
     TestArchive archive = three_clip_archive();
     TestEntry damaged{20, {static_cast<std::int16_t>(0x8004)}, {1, 2, 3, 4}, {}, {}};
     archive.entries.insert(archive.entries.begin() + 1, damaged);
     archive.entries.insert(archive.entries.begin() + 3, TestEntry{21, {}, {}, {}, {}});
-    return build_archive(archive);
+    return archive;
 }
 
 std::vector<std::int16_t> listed_samples(const pev_archive* archive, const ClipList& list) {
@@ -60,7 +60,7 @@ std::vector<std::int16_t> listed_samples(const pev_archive* archive, const ClipL
 }
 
 TEST(ListClips, LeavesDamagedClipsOutAndPlacesTheRest) {
-    const Bytes bytes = archive_with_damaged_clip();
+    const Bytes bytes = build_archive(archive_with_damaged_clip());
     const ArchiveHandle archive = open_bytes(bytes);
     ClipList list;
     ASSERT_EQ(player::list_clips(archive.get(), 0, list), PEV_OK);
@@ -91,7 +91,12 @@ TEST(ListClips, LeavesDamagedClipsOutAndPlacesTheRest) {
 }
 
 TEST(ClipSequence, ReadsAndSeeksAsTheClipsDecodeOneAfterAnother) {
-    const Bytes bytes = archive_with_damaged_clip();
+    // More clips than the sequence keeps readers of, so that reading and
+    // seeking go back to clips whose readers were closed.
+    TestArchive more = archive_with_damaged_clip();
+    const TestArchive three = three_clip_archive();
+    more.entries.insert(more.entries.end(), three.entries.begin(), three.entries.end());
+    const Bytes bytes = build_archive(more);
     const ArchiveHandle archive = open_bytes(bytes);
     ClipList list;
     ASSERT_EQ(player::list_clips(archive.get(), 0, list), PEV_OK);

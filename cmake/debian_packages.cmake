@@ -1,10 +1,19 @@
 # The Debian packages, one per install component, split as Debian splits a
 # library: pev2wav (the programs, which hold the core themselves and so need
-# no libpev1), libpev1 (the shared library alone) and libpev-dev. The files
-# CPack cannot make are in cmake/debian/.
+# no libpev1), libpev1 (the shared library alone) and libpev-dev; and, when
+# the plugins are built, gstreamer1.0-pev and audacious-plugin-pev, which
+# stand on libpev1. The files CPack cannot make are in cmake/debian/.
 set(pev_debian_dir ${PROJECT_SOURCE_DIR}/cmake/debian)
 set(pev_debian_packages pev2wav libpev1 libpev-dev)
 set(pev_debian_components programs libraries development)
+if(TARGET pev_gstreamer_plugin)
+    list(APPEND pev_debian_packages gstreamer1.0-pev)
+    list(APPEND pev_debian_components gstreamer)
+endif()
+if(TARGET pev_audacious_plugin)
+    list(APPEND pev_debian_packages audacious-plugin-pev)
+    list(APPEND pev_debian_components audacious)
+endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL ${pev_debian_components})
@@ -62,6 +71,37 @@ or WAV files and packs samples into new archives, from C99 or C++.
 This package holds what building against libpev takes: the header, the
 static library, the link to the shared one, a pkg-config file (pev) and a
 CMake package (find_package(pev)).]])
+
+# The plugins link libpev.so.1, which no installed package holds while the
+# packages are made: dpkg-shlibdeps finds it among libpev1's files (CPack
+# runs it in the plugin's own staging folder, beside libpev1's), and the
+# dependency on libpev1 is given here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../libraries/usr/${CMAKE_INSTALL_LIBDIR})
+set(pev_plugin_depends "libpev1 (>= ${PEV_LIBRARY_VERSION})")
+
+set(CPACK_DEBIAN_GSTREAMER_PACKAGE_NAME gstreamer1.0-pev)
+set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_GSTREAMER_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_GSTREAMER_PACKAGE_DEPENDS ${pev_plugin_depends})
+set(CPACK_DEBIAN_GSTREAMER_DESCRIPTION [[GStreamer plugin for voice archives (.pev)
+This plugin lets every player built on GStreamer (anything that uses
+playbin or decodebin, gst-play-1.0) play voice archives (.pev files). A type
+finder knows them by their magic; pevdemux plays every clip that can be
+decoded, one after another, as 16-bit mono audio at the archive's rate, with
+a table of contents of the clips, each clip's title (the name pev extract
+gives its file), track number and count, and seeking exact to the sample.
+Its clip property plays one clip alone.]])
+
+set(CPACK_DEBIAN_AUDACIOUS_PACKAGE_NAME audacious-plugin-pev)
+set(CPACK_DEBIAN_AUDACIOUS_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_AUDACIOUS_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_AUDACIOUS_PACKAGE_DEPENDS ${pev_plugin_depends})
+set(CPACK_DEBIAN_AUDACIOUS_PACKAGE_ENHANCES audacious)
+set(CPACK_DEBIAN_AUDACIOUS_DESCRIPTION [[Audacious plugin for voice archives (.pev)
+This input plugin lets Audacious play voice archives (.pev files): each clip
+that can be decoded is a track of its own in the playlist, titled with the
+name pev extract gives its file, with its length, rate and channels, and
+can be played and sought to the millisecond. Damaged clips are left out.]])
 
 # CPack calls ldconfig from postinst and postrm for a library in /usr/lib,
 # where Debian activates the ldconfig trigger instead (libpev1.triggers),

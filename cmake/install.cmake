@@ -1,9 +1,10 @@
 # What `cmake --install` puts where (GNUInstallDirs), and the packages CPack
 # makes of it: Debian packages (cmake/debian_packages.cmake) and, for
-# Windows, a zip. Every file belongs to one of three components, which
-# become the Debian packages: programs (with their manual pages), libraries
-# (the shared library alone) and development (what building against it
-# takes).
+# Windows, a zip. Every file belongs to one of the components, which become
+# the Debian packages: programs (with their manual pages), libraries (the
+# shared library alone), development (what building against it takes) and,
+# when they are built, the player plugins: gstreamer and audacious
+# (plugins/*/CMakeLists.txt install them).
 include(CMakePackageConfigHelpers)
 
 if(PEV_BUILD_PROGRAMS)
@@ -54,6 +55,15 @@ if(WIN32)
             FILES_MATCHING PATTERN "*.md")
     install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt
             COMPONENT programs)
+endif()
+
+# The desktop's name for voice archives (application/x-pev, by the magic
+# PEVPAC and the glob *.pev), for the shared MIME database; it goes with the
+# programs, since a library package must not hold files a later version of
+# it would hold too.
+if(NOT WIN32)
+    install(FILES ${PROJECT_SOURCE_DIR}/data/mime/pev.xml
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages COMPONENT programs)
 endif()
 
 # Shell completions for pev: each file in completions/ goes to the same path

@@ -2,6 +2,7 @@
 
 #include "archive/archive_writer.hpp"
 #include "pack/archive_output.hpp"
+#include "pack/converted_clip.hpp"
 #include "pack/stored_clip.hpp"
 #include "wav/wav_reader.hpp"
 
@@ -22,9 +23,20 @@ std::vector<const std::string*> files_by_clip(std::size_t clip_count,
 
 // Reads `file` and adds its clip to `packer`.
 Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchivePacker& packer,
-                   const ReplaceProgress& progress, ClipSummary& clip) {
+                   const ReplaceRequest& request, const ReplaceProgress& progress,
+                   ClipSummary& clip) {
     const wav::WavReadResult read = wav::read_wav_file(file);
     Error error;
+    if (request.converter != nullptr && (!read.ok() || read.clip.sample_rate != archive_rate)) {
+        ClipEncoder encoder;
+        Conversion done;
+        error = add_converted_clip(*request.converter, file, ConvertTarget{archive_rate, true},
+                                   encoder, packer, clip, done);
+        if (error.ok() && progress.converted) {
+            progress.converted(file, done);
+        }
+        return error;
+    }
     if (!read.ok()) {
         error = error_about(ErrorCode::wav_refused, file);
         error.detail = read.error;
@@ -82,7 +94,8 @@ ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const Replace
             const std::uint16_t id = source.row(index).id;
             ClipSummary clip;
             if (const std::string* file = files[index]) {
-                if (Error error = add_wav_clip(*file, source.sample_rate(), packer, progress, clip);
+                if (Error error =
+                        add_wav_clip(*file, source.sample_rate(), packer, request, progress, clip);
                     !error.ok()) {
                     return error;
                 }

@@ -1,0 +1,22 @@
+#pragma once
+// One recording turned into a clip through an InputConverter and added to
+// an archive: the one way pack and replace take what their WAV reader does
+// not.
+
+#include "pack/archive_packer.hpp"
+#include "pack/clip_encoder.hpp"
+#include "pack/input_converter.hpp"
+
+#include <string>
+
+namespace pev::pack {
+
+// Converts `path` for `target`, encoding the samples in `encoder` as they
+// come, and adds the clip to `packer`. Errors name `path`, unless a write of
+// the archive failed. `done` says what the conversion did, also when the
+// packer refused the clip (too long, say).
+Error add_converted_clip(const InputConverter& converter, const std::string& path,
+                         const ConvertTarget& target, ClipEncoder& encoder, ArchivePacker& packer,
+                         ClipSummary& clip, Conversion& done);
+
+} // namespace pev::pack

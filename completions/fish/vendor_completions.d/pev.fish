@@ -1,5 +1,5 @@
 # fish completion for pev: its commands, each command's options, and .pev
-# files (or WAV files and folders where pack takes them).
+# files (or sound files and folders where pack takes them).
 
 set -l commands list extract cat test pack replace help
 
@@ -34,3 +34,6 @@ complete -c pev -n "__fish_seen_subcommand_from extract" -l name -x -d 'name the
 complete -c pev -n "__fish_seen_subcommand_from extract" -l dry-run -d 'print what would be written'
 complete -c pev -n "__fish_seen_subcommand_from pack" -l like -r -a '(__pev_archives)' -d 'keep the entry ids of ARCHIVE'
 complete -c pev -n "__fish_seen_subcommand_from extract list test" -l id -x -d 'only these entry ids: 3,7-9'
+complete -c pev -n "__fish_seen_subcommand_from extract cat" -l format -x -a 'wav flac ogg opus mp3 aiff' -d 'write files of FORMAT'
+complete -c pev -n "__fish_seen_subcommand_from extract cat pack" -l rate -x -d 'resample to HZ'
+complete -c pev -n "__fish_seen_subcommand_from extract cat pack replace" -l no-dither -d 'round to 16 bits without dither'

@@ -25,9 +25,12 @@ std::vector<const std::string*> files_by_clip(std::size_t clip_count,
 Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchivePacker& packer,
                    const ReplaceRequest& request, const ReplaceProgress& progress,
                    ClipSummary& clip) {
-    const wav::WavReadResult read = wav::read_wav_file(file);
+    // Another kind of recording is not read whole first.
+    const bool convert = request.converter != nullptr && for_the_converter(file, archive_rate);
+    const wav::WavReadResult read = convert ? wav::WavReadResult{} : wav::read_wav_file(file);
     Error error;
-    if (request.converter != nullptr && (!read.ok() || read.clip.sample_rate != archive_rate)) {
+    if (request.converter != nullptr &&
+        (convert || !read.ok() || read.clip.sample_rate != archive_rate)) {
         ClipEncoder encoder;
         Conversion done;
         error = add_converted_clip(*request.converter, file, ConvertTarget{archive_rate, true},

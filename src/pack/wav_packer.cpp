@@ -71,18 +71,16 @@ class ClipAdder {
                      clip);
     }
 
-  private:
-    // What the WAV reader refused, or a WAV file at another rate than the
-    // one asked for, goes to the converter when there is one.
-    bool needs_converting(const EncodedFile& file) const {
-        return request_.converter != nullptr &&
-               (!file.error.empty() || (request_.rate != 0 && file.sample_rate != request_.rate));
+    // The rate the next clip must have; 0 before the first, unless one was
+    // asked for.
+    std::uint32_t target_rate() const {
+        return request_.rate != 0 ? request_.rate : packer_.rate();
     }
 
+    // A file through the converter.
     Error add_converted(const std::string& name) {
         // Without a rate asked for, the first clip's is the archive's.
-        const ConvertTarget target{request_.rate != 0 ? request_.rate : packer_.rate(),
-                                   request_.rate != 0};
+        const ConvertTarget target{target_rate(), request_.rate != 0};
         ClipSummary clip;
         Conversion done;
         Error error =
@@ -91,6 +89,14 @@ class ClipAdder {
             progress_.converted(name, done);
         }
         return added(name, std::move(error), clip);
+    }
+
+  private:
+    // What the WAV reader refused, or a WAV file at another rate than the
+    // one asked for, goes to the converter when there is one.
+    bool needs_converting(const EncodedFile& file) const {
+        return request_.converter != nullptr &&
+               (!file.error.empty() || (request_.rate != 0 && file.sample_rate != request_.rate));
     }
 
     static Error refused(const std::string& name, const std::string& why) {
@@ -167,6 +173,14 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                 if (done) {
                     continue;
                 }
+            }
+            // A large recording of another kind goes to the converter
+            // without being read whole first.
+            if (request.converter != nullptr && for_the_converter(name, adder.target_rate())) {
+                if (error = adder.add_converted(name); !error.ok()) {
+                    return error;
+                }
+                continue;
             }
             // A large file is read here. Each buffer lets its old memory go
             // before it takes more, so peak memory is still set by the

@@ -173,6 +173,11 @@ Error encode(SoundFormat format, std::uint32_t rate, const ClipSamples& samples,
     }
     const auto wanted =
         static_cast<sf_count_t>(exact.empty() ? samples.resampled.size() : exact.size());
+    if (wanted == 0 && (format == SoundFormat::flac || format == SoundFormat::mp3)) {
+        // FLAC and MP3 write their headers with the first samples; an empty
+        // clip's file gets them only when asked.
+        sf_command(sound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    }
     const sf_count_t written = exact.empty() && !samples.resampled.empty()
                                    ? sf_writef_float(sound, samples.resampled.data(), wanted)
                                    : sf_writef_short(sound, exact.data(), wanted);

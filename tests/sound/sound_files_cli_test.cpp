@@ -119,5 +119,22 @@ TEST_F(SoundFiles, ResampledAndNamedOutputs) {
               read_file(dir_.file("n/0001.FLAC")));
 }
 
+// An empty clip is an empty file of each format (but Opus, whose empty
+// stream libsndfile cannot read back), and packs again as an empty clip.
+TEST(EmptyClip, IsAnEmptyFileOfEachFormat) {
+    const TempDir dir;
+    write_recording(dir.file("empty.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, Signal{22050, 1, {}});
+    run_pev(dir, {"pack", "E", "empty.wav"});
+    for (const char* format : {"flac", "ogg", "mp3", "aiff"}) {
+        run_pev(dir, {"extract", "E", "--format", format, "-q", "--force"});
+        const std::string file = dir.file("E_0001." + std::string(format));
+        std::uint32_t rate = 0;
+        EXPECT_TRUE(decoded(file, rate).empty()) << format;
+        EXPECT_EQ(rate, 22050u) << format;
+        run_pev(dir, {"pack", "again", file, "--force", "-q"});
+        EXPECT_EQ(read_file(dir.file("again.pev")), read_file(dir.file("E.pev"))) << format;
+    }
+}
+
 } // namespace
 } // namespace pev::test

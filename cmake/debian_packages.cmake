@@ -39,7 +39,10 @@ exact inverse: unpacking and packing again gives the same bytes.
 pev does both for people who expect what other archive tools give them:
 list the clips (also as JSON), test an archive, extract chosen clips into
 a chosen folder without overwriting files, write one clip to standard
-output for a player, and pack files or folders of WAV files. pev mount
+output for a player, and pack files or folders of WAV files. Built with
+libsndfile and libsoxr, pev packs recordings in any format they read (FLAC,
+Ogg Vorbis, Opus, MP3, AIFF, WAV of any kind, at any rate) and extracts
+clips as FLAC, Ogg Vorbis, Opus, MP3 or AIFF files at any rate. pev mount
 shows an archive as a folder of WAV files that every program can open, and
 takes clips saved there back into the archive.]])
 

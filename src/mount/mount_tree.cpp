@@ -323,7 +323,7 @@ Error MountTree::judge(const Draft& draft) const {
         rate = archive_->reader().sample_rate();
     }
     try {
-        return pack::read_replacement(draft.file->path(), rate).error;
+        return pack::judge_replacement(draft.file->path(), rate, settings_.converter.get());
     } catch (const std::bad_alloc&) {
         return error_about(ErrorCode::out_of_memory, "");
     }
@@ -497,6 +497,7 @@ int MountTree::write_pending() {
     };
     std::vector<Waiting> waiting;
     pack::ReplaceRequest request;
+    request.converter = settings_.converter.get();
     std::shared_ptr<const ArchiveGeneration> archive;
     {
         const Lock lock(mutex_);

@@ -19,6 +19,7 @@
 #include "mount/clip_bytes.hpp"
 #include "mount/draft_file.hpp"
 #include "mount/mount_events.hpp"
+#include "pack/input_converter.hpp"
 
 #include <chrono>
 #include <cstddef>
@@ -48,6 +49,9 @@ struct TreeSettings {
     // True for a name the name template could give a clip: such a name that
     // is no clip of the archive cannot be made (EPERM).
     std::function<bool(std::string_view)> names_a_clip;
+    // Takes saved files that are no 16-bit mono WAV files at the archive's
+    // rate (pev built with sound files); nullptr: only those are taken.
+    std::shared_ptr<const pack::InputConverter> converter;
     EventSink report;
     // Told whenever a draft was accepted, so that a timer can wait for due().
     std::function<void()> accepted;

@@ -85,6 +85,8 @@ class ArchivePacker {
     std::size_t clips_added() const { return added_; }
     std::uint64_t stored_samples() const { return stored_samples_; }
     std::uint64_t size() const { return writer_.size(); }
+    // The rate of the clips added so far; 0 before the first.
+    std::uint32_t rate() const { return rate_; }
 
   private:
     // Writes the next entry and counts it.

@@ -2,6 +2,7 @@
 
 #include "archive/archive_writer.hpp"
 #include "pack/archive_output.hpp"
+#include "pack/converted_clip.hpp"
 #include "pack/replacement_input.hpp"
 #include "pack/stored_clip.hpp"
 
@@ -22,8 +23,21 @@ std::vector<const std::string*> files_by_clip(std::size_t clip_count,
 
 // Reads `file` and adds its clip to `packer`.
 Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchivePacker& packer,
-                   const ReplaceProgress& progress, ClipSummary& clip) {
-    const ReplacementSamples read = read_replacement(file, archive_rate);
+                   const ReplaceRequest& request, const ReplaceProgress& progress,
+                   ClipSummary& clip) {
+    const ReplacementRoute route = route_replacement(file, archive_rate, request.converter);
+    if (route.convert) {
+        ClipEncoder encoder;
+        Conversion done;
+        const Error error = add_converted_clip(*request.converter, file,
+                                               ConvertTarget{archive_rate, true}, encoder, packer,
+                                               clip, done);
+        if (error.ok() && progress.converted) {
+            progress.converted(file, done);
+        }
+        return error;
+    }
+    const ReplacementSamples& read = route.read;
     if (progress.warning) {
         for (const std::string& warning : read.warnings) {
             progress.warning(file, warning);
@@ -73,7 +87,8 @@ ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const Replace
             const std::uint16_t id = source.row(index).id;
             ClipSummary clip;
             if (const std::string* file = files[index]) {
-                if (Error error = add_wav_clip(*file, source.sample_rate(), packer, progress, clip);
+                if (Error error =
+                        add_wav_clip(*file, source.sample_rate(), packer, request, progress, clip);
                     !error.ok()) {
                     return error;
                 }

@@ -13,6 +13,7 @@
 #include "archive/archive_reader.hpp"
 #include "common/error.hpp"
 #include "pack/archive_packer.hpp"
+#include "pack/input_converter.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -37,6 +38,10 @@ struct ReplaceRequest {
     // its name, to close it: Windows replaces no file that is open. The
     // source is not touched after it.
     std::function<void()> done_reading;
+    // Takes the files the WAV reader does not take as they are, or at
+    // another rate than the archive's (see input_converter.hpp), resampling
+    // them to the archive's rate.
+    const InputConverter* converter = nullptr;
 };
 
 struct ReplaceProgress {
@@ -46,6 +51,8 @@ struct ReplaceProgress {
     std::function<void(std::size_t index, std::uint16_t id, const std::string& file,
                        const ClipSummary& clip)>
         replaced;
+    // `file` was converted (before its clip is added).
+    std::function<void(const std::string& file, const Conversion& conversion)> converted;
     // Clip `index` is in the archive as it was.
     std::function<void(std::size_t index, std::uint16_t id, const ClipSummary& clip)> copied;
 };
@@ -67,7 +74,8 @@ std::vector<Error> clips_that_cannot_be_copied(const archive::ArchiveReader& sou
 
 // Writes `request.output` from `source` (an opened archive). A WAV file is
 // read when its turn comes, as the packers read them, and must be at the
-// source's rate (rate_mismatch: `value` its rate, `limit` the archive's).
+// source's rate (rate_mismatch: `value` its rate, `limit` the archive's),
+// unless the request's converter takes it.
 // Errors name the WAV file, the source (a clip that cannot be copied) or the
 // output; on any of them the output is left as it was.
 ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const ReplaceRequest& request,

@@ -20,13 +20,17 @@ bool exists(const std::string& name) {
     return fs::exists(path_from_utf8(name), ignored);
 }
 
-bool has_wav_extension(const fs::path& name) {
-    return equal_ignoring_case(utf8_from_path(name.extension()), ".wav");
+bool has_extension(const fs::path& name, std::span<const std::string_view> extensions) {
+    const std::string extension = utf8_from_path(name.extension());
+    return std::any_of(extensions.begin(), extensions.end(), [&](std::string_view wanted) {
+        return equal_ignoring_case(extension, wanted);
+    });
 }
 
-// Appends the folder's .wav files in name order; an error when the folder
-// cannot be listed or holds none.
-Error append_folder(const std::string& folder, std::vector<std::string>& files) {
+// Appends the folder's files of `extensions` in name order; an error when
+// the folder cannot be listed or holds none.
+Error append_folder(const std::string& folder, std::span<const std::string_view> extensions,
+                    std::vector<std::string>& files) {
     std::vector<std::string> names; // UTF-8, so the order is the same on every host
     std::error_code error;
     for (fs::directory_iterator item(path_from_utf8(folder), error), end; !error && item != end;
@@ -36,7 +40,8 @@ Error append_folder(const std::string& folder, std::vector<std::string>& files) 
         std::string utf8 = utf8_from_path(name);
         // Hidden files (editors' and systems' own, such as ._clip.wav) are
         // not clips.
-        if (!utf8.starts_with('.') && item->is_regular_file(ignored) && has_wav_extension(name)) {
+        if (!utf8.starts_with('.') && item->is_regular_file(ignored) &&
+            has_extension(name, extensions)) {
             names.push_back(std::move(utf8));
         }
     }
@@ -78,13 +83,14 @@ InputList numbered_inputs(const std::string& base) {
     return list;
 }
 
-InputList expand_inputs(std::span<const std::string> inputs) {
+InputList expand_inputs(std::span<const std::string> inputs,
+                        std::span<const std::string_view> extensions) {
     InputList list;
     for (const std::string& input : inputs) {
         std::error_code ignored;
         if (!fs::is_directory(path_from_utf8(input), ignored)) {
             list.files.push_back(input);
-        } else if (Error error = append_folder(input, list.files); !error.ok()) {
+        } else if (Error error = append_folder(input, extensions, list.files); !error.ok()) {
             list.error = std::move(error);
             return list;
         }

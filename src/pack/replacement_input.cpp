@@ -1,6 +1,7 @@
 #include "pack/replacement_input.hpp"
 
 #include "pack/archive_packer.hpp"
+#include "pack/converted_clip.hpp"
 #include "wav/wav_reader.hpp"
 
 namespace pev::pack {
@@ -30,6 +31,49 @@ ReplacementSamples read_replacement(const std::string& path, std::uint32_t archi
     }
     result.samples = std::move(read.clip.samples);
     return result;
+}
+
+ReplacementRoute route_replacement(const std::string& path, std::uint32_t archive_rate,
+                                   const InputConverter* converter) {
+    ReplacementRoute route;
+    // Another kind of recording is not read whole first.
+    route.convert = converter != nullptr && for_the_converter(path, archive_rate);
+    if (!route.convert) {
+        route.read = read_replacement(path, archive_rate);
+        const ErrorCode refused = route.read.error.code;
+        route.convert = converter != nullptr &&
+                        (refused == ErrorCode::wav_refused || refused == ErrorCode::rate_mismatch);
+    }
+    return route;
+}
+
+namespace {
+
+// Counts the samples a conversion hands over.
+class CountingSink final : public SampleSink {
+  public:
+    void take(std::span<const std::int16_t> samples) override { count += samples.size(); }
+    std::uint64_t count = 0;
+};
+
+} // namespace
+
+Error judge_replacement(const std::string& path, std::uint32_t archive_rate,
+                        const InputConverter* converter) {
+    const ReplacementRoute route = route_replacement(path, archive_rate, converter);
+    if (!route.convert) {
+        return route.read.error;
+    }
+    CountingSink counted;
+    Conversion done;
+    Error error = converter->convert(path, ConvertTarget{archive_rate, true}, counted, done);
+    if (error.ok()) {
+        error = check_clip(counted.count, archive_rate, archive_rate);
+        if (!error.ok()) {
+            error.subject = path;
+        }
+    }
+    return error;
 }
 
 } // namespace pev::pack

@@ -2,10 +2,13 @@
 // The one place that decides whether a file can take a clip's place in an
 // archive, and turns it into samples: `pev replace` and a mounted archive's
 // saved files both come through here, so they accept and refuse the same
-// files. Today that is a 16-bit mono PCM WAV file at the archive's rate, of
-// a length one clip can hold.
+// files: a 16-bit mono PCM WAV file at the archive's rate, of a length one
+// clip can hold, and, where the front end hands over an InputConverter (pev
+// built with sound files), any recording the converter reads, resampled to
+// the archive's rate.
 
 #include "common/error.hpp"
+#include "pack/input_converter.hpp"
 
 #include <cstdint>
 #include <string>
@@ -24,5 +27,21 @@ struct ReplacementSamples {
 // rate_mismatch (`value` its rate, `limit` the archive's), rate_zero,
 // clip_too_long.
 ReplacementSamples read_replacement(const std::string& path, std::uint32_t archive_rate);
+
+// How a file is to be taken: read as the WAV file it is (`read`: its samples,
+// or why it is refused), or handed to `converter`, which is done when there
+// is one and the file is no 16-bit mono WAV file at the archive's rate.
+struct ReplacementRoute {
+    bool convert = false;
+    ReplacementSamples read; // when not converted
+};
+ReplacementRoute route_replacement(const std::string& path, std::uint32_t archive_rate,
+                                   const InputConverter* converter);
+
+// Whether `path` may take a clip's place, as replace_clips would take it
+// with `converter`: ok(), or the refusal. Converted samples are counted, not
+// kept.
+Error judge_replacement(const std::string& path, std::uint32_t archive_rate,
+                        const InputConverter* converter);
 
 } // namespace pev::pack

@@ -2,6 +2,7 @@
 
 #include "archive/archive_layout.hpp"
 #include "pack/archive_output.hpp"
+#include "pack/converted_clip.hpp"
 #include "pack/encode_ahead.hpp"
 #include "pack/like_archive.hpp"
 #include "wav/wav_reader.hpp"
@@ -51,11 +52,14 @@ unsigned workers_for(const PackRequest& request) {
 // unless it concerns the archive.
 class ClipAdder {
   public:
-    ClipAdder(ArchivePacker& packer, const PackProgress& progress)
-        : packer_(packer), progress_(progress) {}
+    ClipAdder(ArchivePacker& packer, const PackRequest& request, const PackProgress& progress)
+        : packer_(packer), request_(request), progress_(progress) {}
 
     // A file read and encoded (ahead, or here).
     Error add(const std::string& name, const EncodedFile& file) {
+        if (needs_converting(file)) {
+            return add_converted(name);
+        }
         if (!file.error.empty()) {
             return refused(name, file.error);
         }
@@ -67,7 +71,34 @@ class ClipAdder {
                      clip);
     }
 
+    // The rate the next clip must have; 0 before the first, unless one was
+    // asked for.
+    std::uint32_t target_rate() const {
+        return request_.rate != 0 ? request_.rate : packer_.rate();
+    }
+
+    // A file through the converter.
+    Error add_converted(const std::string& name) {
+        // Without a rate asked for, the first clip's is the archive's.
+        const ConvertTarget target{target_rate(), request_.rate != 0};
+        ClipSummary clip;
+        Conversion done;
+        Error error =
+            add_converted_clip(*request_.converter, name, target, encoder_, packer_, clip, done);
+        if (error.ok() && progress_.converted) {
+            progress_.converted(name, done);
+        }
+        return added(name, std::move(error), clip);
+    }
+
   private:
+    // What the WAV reader refused, or a WAV file at another rate than the
+    // one asked for, goes to the converter when there is one.
+    bool needs_converting(const EncodedFile& file) const {
+        return request_.converter != nullptr &&
+               (!file.error.empty() || (request_.rate != 0 && file.sample_rate != request_.rate));
+    }
+
     static Error refused(const std::string& name, const std::string& why) {
         Error error = error_about(ErrorCode::wav_refused, name);
         error.detail = why;
@@ -95,7 +126,9 @@ class ClipAdder {
     }
 
     ArchivePacker& packer_;
+    const PackRequest& request_;
     const PackProgress& progress_;
+    ClipEncoder encoder_; // for converted files, kept from file to file
 };
 
 } // namespace
@@ -115,7 +148,7 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
             return error;
         }
         ArchivePacker packer(sink, std::move(layout.layout));
-        ClipAdder adder(packer, progress);
+        ClipAdder adder(packer, request, progress);
         std::optional<EncodeAhead> ahead;
         if (const unsigned workers = workers_for(request); workers > 0) {
             ahead.emplace(request.inputs, workers);
@@ -140,6 +173,14 @@ PackOutcome pack_wav_files(const PackRequest& request, const PackProgress& progr
                 if (done) {
                     continue;
                 }
+            }
+            // A large recording of another kind goes to the converter
+            // without being read whole first.
+            if (request.converter != nullptr && for_the_converter(name, adder.target_rate())) {
+                if (error = adder.add_converted(name); !error.ok()) {
+                    return error;
+                }
+                continue;
             }
             // A large file is read here. Each buffer lets its old memory go
             // before it takes more, so peak memory is still set by the

@@ -13,6 +13,7 @@
 
 #include "common/error.hpp"
 #include "pack/archive_packer.hpp"
+#include "pack/input_converter.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,13 @@ struct PackRequest {
     // (and encodes too while it waits); 0: one thread per core. The archive
     // and the progress are the same either way.
     unsigned threads = 0;
+    // The rate of the archive's clips; 0: the first input's, which every
+    // other must share.
+    std::uint32_t rate = 0;
+    // Takes the inputs the WAV reader does not take as they are (see
+    // input_converter.hpp); without one, every input is a 16-bit mono WAV
+    // file at the archive's rate or is refused.
+    const InputConverter* converter = nullptr;
 };
 
 struct PackProgress {
@@ -40,6 +48,8 @@ struct PackProgress {
     std::function<void(const std::string& file, const std::string& warning)> warning;
     // A file's clip is in the archive.
     std::function<void(const std::string& file, const ClipSummary& clip)> packed;
+    // A file was converted (before its clip is packed).
+    std::function<void(const std::string& file, const Conversion& conversion)> converted;
 };
 
 struct PackOutcome {

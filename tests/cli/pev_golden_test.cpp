@@ -6,6 +6,11 @@
 
 #include "support/golden_runner.hpp"
 #include "support/process.hpp"
+#if PEV_TEST_HAS_SOUND
+#include "support/recordings.hpp"
+
+#include <sndfile.h>
+#endif
 #include "support/sample_archives.hpp"
 #include "support/wav_builder.hpp"
 
@@ -21,6 +26,18 @@ namespace fs = std::filesystem;
 std::string program_under_test() {
     const char* chosen = std::getenv("PEV_TEST_PEV");
     return chosen != nullptr ? chosen : PEV_BINARY_DIR "/pev";
+}
+
+// Whether the pev under test reads and writes sound files: as this build's
+// does, unless PEV_TEST_SOUND says (0 or 1) for another build's.
+bool pev_has_sound() {
+    const char* told = std::getenv("PEV_TEST_SOUND");
+    return told != nullptr ? std::string(told) == "1" : PEV_TEST_HAS_SOUND != 0;
+}
+
+GoldenCase needing(SoundSupport sound, GoldenCase golden) {
+    golden.sound = sound;
+    return golden;
 }
 
 // Two sound clips among one of each kind that cannot be extracted, in
@@ -124,6 +141,41 @@ Setup wav_at(const std::string& name, Setup also, std::uint32_t rate = 22050) {
         also(dir);
     };
 }
+
+#if PEV_TEST_HAS_SOUND
+// A recording made by libsndfile, then `also`.
+Setup recording(const std::string& name, int format, const Signal& signal, Setup also = nullptr) {
+    return [=](const TempDir& dir) {
+        write_recording(dir.file(name), format, signal);
+        if (also) {
+            also(dir);
+        }
+    };
+}
+
+// The cases only a pev that reads other sound files has: their inputs are
+// made with libsndfile. None resamples, so the archives are the same
+// whatever the host's libsoxr does with its last bits.
+std::vector<GoldenCase> sound_file_cases() {
+    const Signal stereo = noise_signal(8000, 2, 1500, 5);
+    const Signal deep = tone(8000, 1, 0.2, 440);
+    return {
+        {"pack_sound_files",
+         {"pack", "P", "a.flac", "b.wav", "c.aiff", "-v"},
+         recording(
+             "a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, stereo,
+             wav_files({"b.wav"}, recording("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, deep)))},
+        {"pack_folder_of_sound_files",
+         {"pack", "P", "in"},
+         wav_files({"in/b.wav", "in/notes.txt"},
+                   recording("in/a.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, stereo))},
+        {"pack_mixed_rates",
+         {"pack", "P", "a.wav", "b.flac"},
+         recording("b.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, tone(22050, 1, 0.1, 300),
+                   wav_files({"a.wav"}))},
+    };
+}
+#endif
 
 // An archive rewritten in place is an input, which the listing leaves out:
 // it must hold what replace_into_new_archive wrote (its clip 2 replaced).
@@ -348,9 +400,11 @@ std::vector<GoldenCase> golden_cases() {
          wav_files({"a.wav"}, three())},
         {"pack_existing_refused", {"pack", "B", "a.wav"}, wav_files({"a.wav"}, three())},
         {"pack_existing_forced", {"pack", "B", "a.wav", "--force"}, wav_files({"a.wav"}, three())},
-        {"pack_folder_without_wav_files", {"pack", "P", "in"}, with_file(three(), "in", true)},
+        needing(
+            SoundSupport::without,
+            {"pack_folder_without_wav_files", {"pack", "P", "in"}, with_file(three(), "in", true)}),
         {"pack_missing_input", {"pack", "P", "a.wav", "gone.wav"}, wav_files({"a.wav"})},
-        {"pack_not_a_wav_file", {"pack", "P", "B.pev"}, three()},
+        needing(SoundSupport::without, {"pack_not_a_wav_file", {"pack", "P", "B.pev"}, three()}),
         {"pack_no_input", {"pack", "P"}, nullptr},
         {"pack_quiet", {"pack", "-q", "P", "a.wav"}, wav_files({"a.wav"})},
         {"pack_verbose", {"pack", "P", "a.wav", "b.wav", "-v"}, wav_files({"a.wav", "b.wav"})},
@@ -393,13 +447,76 @@ std::vector<GoldenCase> golden_cases() {
          {"replace", "D", "2=a.wav", "3=a.wav", "4=a.wav", "6=a.wav"},
          wav_at("a.wav", damaged())},
         {"replace_damaged_clip_kept", {"replace", "D", "2=a.wav"}, wav_at("a.wav", damaged())},
-        {"replace_with_not_a_wav_file", {"replace", "B", "1=B.pev"}, three()},
-        {"replace_with_other_rate", {"replace", "B", "1=a.wav"}, wav_at("a.wav", three(), 8000)},
+        needing(SoundSupport::without,
+                {"replace_with_not_a_wav_file", {"replace", "B", "1=B.pev"}, three()}),
+        needing(SoundSupport::without, {"replace_with_other_rate",
+                                        {"replace", "B", "1=a.wav"},
+                                        wav_at("a.wav", three(), 8000)}),
         {"replace_out_of_range", {"replace", "B", "4=a.wav"}, wav_at("a.wav", three())},
         {"replace_zero", {"replace", "B", "0=a.wav"}, wav_at("a.wav", three())},
         {"replace_given_twice", {"replace", "B", "2=a.wav", "02=a.wav"}, wav_at("a.wav", three())},
         {"replace_not_a_pair", {"replace", "B", "a.wav"}, wav_at("a.wav", three())},
+        // Sound files other than 16-bit mono WAV, and the options for them.
+        needing(SoundSupport::with, {"pack_not_a_sound_file", {"pack", "P", "B.pev"}, three()}),
+        needing(SoundSupport::with, {"pack_folder_without_sound_files",
+                                     {"pack", "P", "in"},
+                                     with_file(three(), "in", true)}),
+        needing(SoundSupport::with,
+                {"pack_text_named_wav",
+                 {"pack", "P", "t.wav"},
+                 [](const TempDir& dir) {
+                     write_file(dir.file("t.wav"), {'h', 'e', 'l', 'l', 'o', '\n'});
+                 }}),
+        needing(SoundSupport::with,
+                {"pack_output_named_flac", {"pack", "x.flac", "a.wav"}, wav_files({"a.wav"})}),
+        needing(SoundSupport::with, {"pack_rate_out_of_range",
+                                     {"pack", "P", "a.wav", "--rate", "10"},
+                                     wav_files({"a.wav"})}),
+        needing(SoundSupport::with,
+                {"replace_with_not_a_sound_file", {"replace", "B", "1=B.pev"}, three()}),
+        // Resampled to the archive's rate; -q, since the stored bytes of a
+        // resampled clip are libsoxr's to say to the last bit.
+        needing(SoundSupport::with, {"replace_with_other_rate_resampled",
+                                     {"replace", "B", "1=a.wav", "-q"},
+                                     [](const TempDir& dir) {
+                                         three()(dir);
+                                         std::vector<std::int16_t> quiet = noise(900, 9);
+                                         for (std::int16_t& sample : quiet) {
+                                             sample = static_cast<std::int16_t>(sample / 4);
+                                         }
+                                         write_file(dir.file("a.wav"), wav_file_bytes(quiet, 8000));
+                                     }}),
+        needing(SoundSupport::with, {"extract_opus_at_a_rate_it_lacks",
+                                     {"extract", "B", "--format", "opus", "--rate", "22050"},
+                                     three()}),
+        needing(
+            SoundSupport::without,
+            {"pack_rate_lacking", {"pack", "P", "a.wav", "--rate", "22050"}, wav_files({"a.wav"})}),
+        needing(SoundSupport::without,
+                {"extract_format_lacking", {"extract", "B", "--format", "flac"}, three()}),
+        needing(SoundSupport::without,
+                {"extract_name_flac_lacking", {"extract", "B", "--name", "{n}.flac"}, three()}),
+        needing(SoundSupport::without,
+                {"cat_format_lacking", {"cat", "B", "1", "--format", "mp3"}, three()}),
+        {"extract_format_unknown", {"extract", "B", "--format", "wma"}, three()},
+        {"extract_format_and_name_disagree",
+         {"extract", "B", "--format", "flac", "--name", "{n}.wav"},
+         three()},
+        // The very files extract writes by default.
+        {"extract_format_wav",
+         {"extract", "B", "--format", "wav", "--name", "{base}_{n}.WAV"},
+         three()},
     };
+}
+
+std::vector<GoldenCase> all_golden_cases() {
+    std::vector<GoldenCase> cases = golden_cases();
+#if PEV_TEST_HAS_SOUND
+    for (GoldenCase& golden : sound_file_cases()) {
+        cases.push_back(needing(SoundSupport::with, std::move(golden)));
+    }
+#endif
+    return cases;
 }
 
 class PevGolden : public ::testing::TestWithParam<GoldenCase> {};
@@ -408,11 +525,15 @@ TEST_P(PevGolden, OutputMatches) {
     // Every case would show the progress line from its first clip if it were
     // ever drawn on anything but a terminal: here standard error is a file.
     setenv("PEV_PROGRESS_DELAY", "0", 1);
+    if (GetParam().sound != SoundSupport::any &&
+        (GetParam().sound == SoundSupport::with) != pev_has_sound()) {
+        GTEST_SKIP() << "for a pev " << (pev_has_sound() ? "without" : "with") << " sound files";
+    }
     run_golden_case(GetParam(), program_under_test(),
                     fs::path(PEV_SOURCE_DIR) / "tests/cli/pev_golden");
 }
 
-INSTANTIATE_TEST_SUITE_P(Pev, PevGolden, ::testing::ValuesIn(golden_cases()),
+INSTANTIATE_TEST_SUITE_P(Pev, PevGolden, ::testing::ValuesIn(all_golden_cases()),
                          [](const auto& info) { return info.param.name; });
 
 // A replaced clip decodes as the WAV file packed alone would, and every other

@@ -298,8 +298,9 @@ def test_write(pev, scratch):
           "the temporary name is gone after the rename")
     # A file that cannot be packed: close fails with EINVAL, archive unchanged.
     before = archive.read_bytes()
-    for bad in (b"not a wav file", wav_bytes(tone(100, 1), rate=44100),
-                wav_bytes(tone(100, 1), channels=2)[:-2] + b"\0\0"):
+    # (A WAV file at another rate, or in stereo, is converted where pev has
+    # sound files, so only what no build reads is refused everywhere.)
+    for bad in (b"not a wav file", wav_bytes(tone(100, 1))[:30]):
         fd = os.open(mount.folder / "demo_0003.wav", os.O_WRONLY | os.O_TRUNC)
         os.write(fd, bad)
         try:
@@ -326,6 +327,22 @@ def test_write(pev, scratch):
                                                     (3, sources / "demo_0001.wav")], "r2.pev")
     check(archive.read_bytes() == expected, "rename + unmount equals pev replace")
     check(sorted(os.listdir(archive.parent)) == ["demo.pev"], "nothing beside the archive")
+
+    # A recording pev converts (a 44.1 kHz stereo WAV file, where pev has
+    # sound files): taken as pev replace takes it; elsewhere refused.
+    other = scratch / "w-other.wav"
+    other.write_bytes(wav_bytes(tone(2000, 5), rate=44100, channels=2))
+    converts = "--no-dither" in run(pev, "help", "replace").stdout
+    mount = Mount(pev, archive, scratch / "w-mnt", "--write")
+    try:
+        shutil.copyfile(other, mount.folder / "demo_0002.wav")
+        check(converts, "a 44.1 kHz stereo file was taken by a pev without sound files")
+    except OSError as error:
+        check(not converts and error.errno == 22, f"a converted recording: {error}")
+    check(mount.unmount() == 0, "the mount ends with status 0")
+    if converts:
+        expected = replaced_by_pev(pev, scratch, scratch / "r2.pev", [(2, other)], "r2c.pev")
+        check(archive.read_bytes() == expected, "a converted recording equals pev replace's")
 
     # 50 cp's: one rewrite, equal to pev replace with the same 50 files.
     generated = scratch / "gen.pev"

@@ -17,6 +17,11 @@
 
 namespace pev::test {
 
+// Whether a case needs a pev that reads and writes sound files other than
+// WAV (libsndfile and libsoxr), or one without (as the cross builds are),
+// where the two say different things.
+enum class SoundSupport { any, with, without };
+
 struct GoldenCase {
     std::string name;
     std::vector<std::string> args;
@@ -30,6 +35,7 @@ struct GoldenCase {
     std::function<void(const TempDir&)> after = nullptr;
     // A file of the case's folder to give as standard input (default: none).
     std::string stdin_file = "/dev/null";
+    SoundSupport sound = SoundSupport::any;
 };
 
 // Named by the case, so test names stay the same from build to build.

@@ -1,5 +1,5 @@
 # fish completion for pev: its commands, each command's options, and .pev
-# files (or WAV files and folders where pack takes them).
+# files (or sound files and folders where pack takes them).
 
 set -l commands list extract cat test pack replace mount unmount help
 
@@ -46,3 +46,6 @@ complete -c pev -n "__fish_seen_subcommand_from extract list test" -l id -x -d '
 complete -c pev -n "__fish_seen_subcommand_from mount" -l write -d 'take saved clips back into the archive'
 complete -c pev -n "__fish_seen_subcommand_from mount" -s f -l foreground -d 'stay in the foreground, log to standard error'
 complete -c pev -n "__fish_seen_subcommand_from mount" -s o -x -a 'allow_other allow_root default_permissions ro' -d 'mount options'
+complete -c pev -n "__fish_seen_subcommand_from extract cat" -l format -x -a 'wav flac ogg opus mp3 aiff' -d 'write files of FORMAT'
+complete -c pev -n "__fish_seen_subcommand_from extract cat pack" -l rate -x -d 'resample to HZ'
+complete -c pev -n "__fish_seen_subcommand_from extract cat pack replace" -l no-dither -d 'round to 16 bits without dither'

@@ -5,6 +5,7 @@
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "cli/pev/sound_support.hpp"
 #include "platform/console.hpp"
 #include "wav/wav_writer.hpp"
 
@@ -17,13 +18,25 @@ namespace {
 struct CatOptions {
     std::string archive;
     std::string position; // counted from 1, as the file names number clips
+    std::optional<std::string> format;
+    std::optional<std::uint32_t> rate;
+    bool no_dither = false;
 };
 
 int cat_clip(const CatOptions& options, const Streams& io) {
+    OutputChoice output;
+    if (const std::string problem =
+            choose_output(options.format, std::nullopt, options.rate, options.no_dither, output);
+        !problem.empty()) {
+        return usage_error("cat", problem, io.err);
+    }
     if (is_terminal(io.out)) {
-        std::fputs("pev: a WAV file would be written to the terminal; pipe it into a player "
-                   "(pev cat ARCHIVE N | aplay) or redirect it to a file\n",
-                   io.err);
+        const std::string kind =
+            output.format == sound::SoundFormat::wav ? "a WAV file" : "a sound file";
+        std::fprintf(io.err,
+                     "pev: %s would be written to the terminal; pipe it into a player "
+                     "(pev cat ARCHIVE N | aplay) or redirect it to a file\n",
+                     kind.c_str());
         return kExitUsage;
     }
     const auto archive = NamedArchive::open(options.archive, io.err);
@@ -48,8 +61,15 @@ int cat_clip(const CatOptions& options, const Streams& io) {
     }
     const wav::Frame frame = reader.decode(clip, buffers);
     set_binary_mode(io.out);
-    errno = 0;
-    if (!wav::write_file(io.out, frame, 1, reader.sample_rate()) || std::fflush(io.out) != 0) {
+    ClipOutput clip_output(output, output_rate(output, reader.sample_rate()));
+    Error error;
+    const bool written = clip_output.write_to(io.out, frame, reader.sample_rate(), error);
+    if (!error.ok()) {
+        std::fprintf(io.err, "pev: %s cannot be encoded: %s\n",
+                     clip_label(clip.index, clip.row.id).c_str(), error.detail.c_str());
+        return kExitFailed;
+    }
+    if (!written || std::fflush(io.out) != 0) {
         std::fprintf(io.err, "pev: cannot write to standard output: %s\n",
                      std::generic_category().message(errno).c_str());
         // Said once, here, with the system's reason.
@@ -65,6 +85,12 @@ class CatCommand final : public Command {
         positional(command, "ARCHIVE", options_.archive, "the archive")->required();
         positional(command, "N", options_.position, "the clip's position, counted from 1")
             ->required();
+        command
+            .add_option("--format", options_.format,
+                        "write a wav (the default), flac, ogg, opus, mp3 or aiff file")
+            ->type_name("FORMAT");
+        add_rate_option(command, options_.rate, "resample the clip to HZ");
+        add_dither_option(command, options_.no_dither);
     }
     int run(const Streams& io) override { return cat_clip(options_, io); }
 

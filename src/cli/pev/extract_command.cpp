@@ -8,6 +8,7 @@
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/progress_line.hpp"
 #include "cli/pev/sizes.hpp"
+#include "cli/pev/sound_support.hpp"
 #include "extraction/clip_stream.hpp"
 #include "extraction/wav_output.hpp"
 #include "platform/utf8_path.hpp"
@@ -32,6 +33,10 @@ struct ExtractOptions {
     bool skip_existing = false; // -n: keep what is there, write the rest
     bool dry_run = false;
     Verbosity verbosity = Verbosity::normal;
+    std::optional<std::string> format; // --format
+    std::optional<std::uint32_t> rate; // --rate
+    bool no_dither = false;
+    OutputChoice output; // what the three above come to
 };
 
 constexpr const char* kExtractFooter =
@@ -180,8 +185,8 @@ class ClipFiles {
   public:
     ClipFiles(std::uint32_t rate, const std::vector<std::string>& paths,
               const ExtractOptions& options, const Streams& io)
-        : rate_(rate), paths_(paths), verbosity_(options.verbosity), io_(io),
-          replace_(options.force),
+        : rate_(rate), output_(options.output, output_rate(options.output, rate)), paths_(paths),
+          verbosity_(options.verbosity), io_(io), replace_(options.force),
           progress_(io.err, paths.size(), options.verbosity != Verbosity::quiet) {}
 
     // False once the run is to stop.
@@ -193,8 +198,8 @@ class ClipFiles {
             progress_.advance(0);
             return true;
         }
-        const std::uint64_t size = clip.frame.file_size();
-        if (const Error error = extraction::write_wav_file(path, clip.frame, rate_, replace_);
+        std::uint64_t size = 0;
+        if (const Error error = output_.write_file(path, clip.frame, rate_, replace_, size);
             !error.ok()) {
             if (error.concerns_whole_folder()) {
                 const std::string folder = folder_of(path);
@@ -250,7 +255,8 @@ class ClipFiles {
         std::fprintf(io_.err, "pev: %s\n", problem.c_str());
     }
 
-    std::uint32_t rate_;
+    std::uint32_t rate_; // the clips'
+    ClipOutput output_;
     const std::vector<std::string>& paths_;
     Verbosity verbosity_;
     Streams io_;
@@ -339,6 +345,15 @@ int checked_extract(const std::string& command, const std::vector<std::string>& 
     if (options.force && options.skip_existing) {
         return usage_error(command, "--force and -n exclude each other", io.err);
     }
+    if (const std::string problem = choose_output(options.format, options.name_template,
+                                                  options.rate, options.no_dither, options.output);
+        !problem.empty()) {
+        return usage_error(command, problem, io.err);
+    }
+    if (!options.name_template && options.output.format != sound::SoundFormat::wav) {
+        options.name_template =
+            "{base}_{n}" + std::string(sound::name_of(options.output.format).extension);
+    }
     options.verbosity = *verbosity;
     return extract_each(with_wildcards_expanded(archives), options, io);
 }
@@ -359,6 +374,13 @@ class ExtractCommand final : public Command {
             ->type_name("LIST");
         command.add_option("--name", o.name_template, "name the files after TEMPLATE")
             ->type_name("TEMPLATE");
+        command
+            .add_option("--format", o.format,
+                        "write wav, flac, ogg, opus, mp3 or aiff files (default: as the "
+                        "template's extension says, else wav)")
+            ->type_name("FORMAT");
+        add_rate_option(command, o.rate, "resample the clips to HZ (default: the archive's rate)");
+        add_dither_option(command, o.no_dither);
         command.add_flag("--force", o.force, "replace existing files");
         command.add_flag("-n,--skip-existing", o.skip_existing,
                          "keep existing files and write the rest");

@@ -55,7 +55,8 @@ std::string file_error_text(const Error& error) {
         reason = "cannot create it: " + os;
         break;
     case ErrorCode::cannot_write:
-        reason = "cannot write it: " + os;
+        // libsndfile's refusal has no system error, only its words.
+        reason = "cannot write it: " + (error.os || error.detail.empty() ? os : error.detail);
         break;
     case ErrorCode::cannot_put_in_place:
         reason = "cannot put it in place: " + os;

@@ -9,6 +9,7 @@
 
 #ifdef PEV_HAVE_MOUNT
 #include "cli/pev/mount_messages.hpp"
+#include "cli/pev/sound_support.hpp"
 #include "mount/mount_session.hpp"
 #include "pack/clip_replacer.hpp"
 
@@ -242,6 +243,9 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     // The mount reads its own descriptor; this one would keep the file as
     // opened on disk, even once rewrites have put new ones in its place.
     named.reset();
+    // Saved recordings of other kinds are converted as pev replace converts
+    // them, where this build has sound files.
+    setup.tree.converter = make_input_converter(true);
     setup.tree.names_a_clip = [names, base](std::string_view name) {
         return names.could_name(name, base);
     };

@@ -4,6 +4,7 @@
 #include "cli/pev/command.hpp"
 #include "cli/pev/named_archive.hpp"
 #include "cli/pev/progress_line.hpp"
+#include "cli/pev/sound_support.hpp"
 #include "common/name_order.hpp"
 #include "pack/pack_inputs.hpp"
 #include "pack/wav_packer.hpp"
@@ -23,6 +24,8 @@ struct PackOptions {
     std::optional<std::string> like;
     bool force = false;
     Verbosity verbosity = Verbosity::normal; // -q: errors and warnings only
+    std::optional<std::uint32_t> rate;       // --rate: every clip resampled to it
+    bool no_dither = false;
 };
 
 // True for a file that begins with "RIFF" and ends before the 12 bytes a
@@ -44,6 +47,18 @@ std::string pack_problem_text(const Error& error) {
     if (error.code == ErrorCode::wav_refused && is_cut_short_riff(error.subject)) {
         return error.subject + ": it is cut short inside its 12-byte RIFF header";
     }
+    if (error.code == ErrorCode::rate_mismatch && has_sound_files()) {
+        return error.subject + ": its sample rate is " + std::to_string(error.value) +
+               " Hz, but the clips before it are at " + std::to_string(error.limit) +
+               " Hz; give --rate R to resample every input to one rate";
+    }
+    if (error.code == ErrorCode::folder_without_wavs && has_sound_files()) {
+        std::string extensions;
+        for (const std::string_view extension : folder_extensions()) {
+            extensions += (extensions.empty() ? "" : " ") + std::string(extension);
+        }
+        return error.subject + ": it holds no sound files (" + extensions + ")";
+    }
     if (error.code == ErrorCode::like_count_mismatch) {
         return error.subject + ": it holds " + std::to_string(error.value) + " clip" +
                (error.value == 1 ? "" : "s") + ", but " + std::to_string(error.limit) +
@@ -62,8 +77,18 @@ std::string output_path(const std::string& name) {
     return has_pev_extension(name) ? name : name + ".pev";
 }
 
-bool has_wav_extension(const std::string& name) {
-    return ends_with_ignoring_case(name, ".wav");
+// What OUT must not be named: an input's name, which it would take for
+// the archive's.
+std::string input_kind(const std::string& name) {
+    if (ends_with_ignoring_case(name, ".wav")) {
+        return "a WAV file";
+    }
+    for (const std::string_view extension : folder_extensions()) {
+        if (ends_with_ignoring_case(name, extension)) {
+            return "a sound file";
+        }
+    }
+    return "";
 }
 
 // Makes OUT's folder when it is missing, as extract -o does; `made` is the
@@ -84,15 +109,16 @@ bool make_folder_of(const std::string& archive, std::string& made, std::FILE* er
 }
 
 int pack(const PackOptions& options, const Streams& io) {
-    if (has_wav_extension(options.output)) {
+    if (const std::string kind = input_kind(options.output); !kind.empty()) {
         // `pev pack x.wav a.wav` would pack a.wav alone into x.wav.pev.
         return usage_error("pack",
-                           "the archive to write comes first, and " + options.output +
-                               " is a WAV file; name the archive, as in pev pack OUT.pev " +
+                           "the archive to write comes first, and " + options.output + " is " +
+                               kind + "; name the archive, as in pev pack OUT.pev " +
                                options.output,
                            io.err);
     }
-    pack::InputList inputs = pack::expand_inputs(with_wildcards_expanded(options.inputs));
+    pack::InputList inputs =
+        pack::expand_inputs(with_wildcards_expanded(options.inputs), folder_extensions());
     if (!inputs.error.ok()) {
         return report(inputs.error, io.err);
     }
@@ -103,6 +129,10 @@ int pack(const PackOptions& options, const Streams& io) {
         request.like = resolve_archive_path(*options.like);
     }
     request.force = options.force;
+    request.rate = options.rate.value_or(0);
+    const std::unique_ptr<pack::InputConverter> converter =
+        make_input_converter(!options.no_dither);
+    request.converter = converter.get();
 
     pack::PackProgress progress;
     progress.warning = [&io](const std::string& file, const std::string& warning) {
@@ -111,6 +141,10 @@ int pack(const PackOptions& options, const Streams& io) {
     // As extract has it: a progress line on a terminal, a line per file
     // with -v, the summary unless -q.
     ProgressLine line(io.err, request.inputs.size(), options.verbosity != Verbosity::quiet);
+    progress.converted = [&](const std::string& file, const pack::Conversion& conversion) {
+        report_conversion(file, conversion, options.verbosity == Verbosity::verbose, io,
+                          [&line] { line.clear(); });
+    };
     progress.packed = [&](const std::string& file, const pack::ClipSummary& clip) {
         if (options.verbosity == Verbosity::verbose) {
             line.clear();
@@ -143,7 +177,7 @@ class PackCommand final : public Command {
     void define(CLI::App& command) override {
         positional(command, "OUT.pev", options_.output, "the archive to write")->required();
         positional(command, "INPUT", options_.inputs,
-                   "WAV files, and folders whose .wav files are taken in name order "
+                   "sound files, and folders whose sound files are taken in name order "
                    "(clip2 before clip10)")
             ->required();
         command
@@ -151,6 +185,9 @@ class PackCommand final : public Command {
                         "keep the entry ids and unused header bytes of ARCHIVE")
             ->type_name("ARCHIVE");
         command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
+        add_rate_option(command, options_.rate,
+                        "resample every input to HZ (default: the rate all inputs share)");
+        add_dither_option(command, options_.no_dither);
         command.add_flag("-q,--quiet", quiet_, "print no summary line");
         command.add_flag("-v,--verbose", verbose_, "print a line per packed file");
     }
@@ -158,6 +195,10 @@ class PackCommand final : public Command {
         const std::optional<Verbosity> verbosity = verbosity_of("pack", quiet_, verbose_, io.err);
         if (!verbosity) {
             return kExitUsage;
+        }
+        if (const std::string error = sound_options_problem(options_.rate, options_.no_dither);
+            !error.empty()) {
+            return usage_error("pack", error, io.err);
         }
         options_.verbosity = *verbosity;
         return pack(options_, io);

@@ -4,6 +4,7 @@
 #include "cli/pev/command.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "cli/pev/sound_support.hpp"
 #include "pack/clip_replacer.hpp"
 #include "pack/wav_packer.hpp"
 #include "platform/utf8_path.hpp"
@@ -22,6 +23,7 @@ struct ReplaceOptions {
     std::optional<std::string> output;
     bool force = false;
     Verbosity verbosity = Verbosity::normal;
+    bool no_dither = false;
 };
 
 // A position as written, before the archive says how many clips it holds.
@@ -124,8 +126,14 @@ int replace(const ReplaceOptions& options, const Streams& io) {
         return kExitFailed;
     }
 
+    const std::unique_ptr<pack::InputConverter> converter =
+        make_input_converter(!options.no_dither);
+    request.converter = converter.get();
     const bool quiet = options.verbosity == Verbosity::quiet;
     pack::ReplaceProgress progress;
+    progress.converted = [&](const std::string& file, const pack::Conversion& conversion) {
+        report_conversion(file, conversion, options.verbosity == Verbosity::verbose, io);
+    };
     progress.warning = [&io](const std::string& file, const std::string& warning) {
         std::fprintf(io.err, "pev: warning: %s: %s\n", file.c_str(), warning.c_str());
     };
@@ -168,14 +176,16 @@ class ReplaceCommand final : public Command {
   public:
     void define(CLI::App& command) override {
         positional(command, "ARCHIVE", options_.archive, "the archive")->required();
-        positional(command, "N=FILE.wav", options_.pairs,
-                   "clip N replaced by a 16-bit mono WAV file at the archive's rate")
+        positional(command, "N=FILE", options_.pairs,
+                   "clip N replaced by a sound file, resampled to the archive's rate "
+                   "(without sound support: a 16-bit mono WAV file at that rate)")
             ->required();
         command
             .add_option("-o,--output", options_.output,
                         "write OUT.pev instead of replacing ARCHIVE")
             ->type_name("OUT");
         command.add_flag("--force", options_.force, "replace OUT.pev if it exists");
+        add_dither_option(command, options_.no_dither);
         command.add_flag("-q,--quiet", quiet_, "print nothing but errors");
         command.add_flag("-v,--verbose", verbose_, "print a line per clip");
         command.footer(kReplaceFooter);
@@ -186,6 +196,10 @@ class ReplaceCommand final : public Command {
             verbosity_of("replace", quiet_, verbose_, io.err);
         if (!verbosity) {
             return kExitUsage;
+        }
+        if (const std::string error = sound_options_problem(std::nullopt, options_.no_dither);
+            !error.empty()) {
+            return usage_error("replace", error, io.err);
         }
         options_.verbosity = *verbosity;
         return replace(options_, io);

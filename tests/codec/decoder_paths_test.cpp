@@ -55,6 +55,8 @@ TEST(DecoderPaths, TheBestIsAVectorDecoderWhereTheBuildHasOne) {
               __builtin_cpu_supports("avx2") != 0);
 #elif defined(__aarch64__)
     EXPECT_EQ(pev::best_decoder_path(), DecoderPath::neon);
+#elif defined(__EMSCRIPTEN__)
+    EXPECT_EQ(pev::best_decoder_path(), DecoderPath::simd128);
 #endif
 }
 

@@ -3,9 +3,11 @@
 // checks (guards past the span and past the samples written, the bound, the
 // scan, each block decoded alone). Seeds are fixed.
 
+#include "archive/archive_reader.hpp"
 #include "codec/block_decoder.hpp"
 #include "codec/decoder_paths.hpp"
 #include "harness/decoder_harness.hpp"
+#include "support/sample_archives.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -145,6 +147,32 @@ TEST(DecoderPaths, RandomEntries) {
         }
         const auto choice = static_cast<std::uint8_t>(entry % 3 == 0 ? any(rng) : 0);
         ASSERT_EQ(check(sizes, bytes, choice), "") << "entry " << entry;
+    }
+}
+
+// The end-to-end cases' archives and the demo: every clip through every
+// path, as the scalar decoder gives it.
+TEST(DecoderPaths, SampleArchivesAndTheDemo) {
+    using namespace pev::test;
+    const std::vector<Bytes> archives = {build_archive(three_clip_archive()),
+                                         build_archive(single_clip_archive(silent_entry(1, 70))),
+                                         read_file(PEV_SOURCE_DIR "/examples/demo.pev")};
+    for (const Bytes& archive : archives) {
+        const pev::archive::MemorySource source(archive);
+        const pev::archive::ArchiveReader reader(source);
+        for (std::size_t i = 0; i < reader.clip_count(); ++i) {
+            pev::archive::ClipBuffers buffers;
+            const pev::archive::ClipInfo clip = reader.inspect(i, buffers);
+            const auto bytes = reader.read_stored_bytes(clip, buffers);
+            std::vector<std::int16_t> expected(clip.measure.sample_bound);
+            expected.resize(
+                pev::decode_entry_on(DecoderPath::scalar, clip.block_sizes, bytes, expected));
+            for (const DecoderPath path : pev::usable_decoder_paths()) {
+                std::vector<std::int16_t> samples(clip.measure.sample_bound);
+                samples.resize(pev::decode_entry_on(path, clip.block_sizes, bytes, samples));
+                EXPECT_EQ(samples, expected) << pev::decoder_path_name(path) << ", clip " << i;
+            }
+        }
     }
 }
 

@@ -269,7 +269,8 @@ template <class Lanes> struct VectorDecoder {
     }
 
     // The codes of a block: every position but those an escape takes, 64
-    // positions a time. Only the block's own nibbles matter.
+    // positions a time. Only the block's own nibbles matter; bytes past it
+    // may be loaded, and their positions are not counted.
     static std::size_t count_block(std::int16_t stored, const std::uint8_t* bytes,
                                    std::size_t byte_count) {
         if (stored < 0) {
@@ -279,20 +280,30 @@ template <class Lanes> struct VectorDecoder {
             return kBlockSamples;
         }
         const std::size_t nibbles = 2 * static_cast<std::size_t>(stored);
-        // Bytes past the block may be loaded; their positions are not counted.
-        const StoredBytes block{bytes, byte_count};
-        std::size_t codes = 0;
+        // First the stretches that lie in the block and in the bytes.
+        std::size_t bulk = nibbles / kStretchNibbles;
+        const std::size_t in_bytes =
+            byte_count < kScanBytes ? 0 : (byte_count - kScanBytes) / kScanBytes + 1;
+        bulk = in_bytes < bulk ? in_bytes : bulk;
+        std::size_t taken = 0;
         std::uint64_t carried = 0;
-        for (std::size_t j = 0; j < nibbles; j += 2 * kScanBytes) {
+        for (std::size_t k = 0; k < bulk; ++k) {
+            const std::uint64_t escapes = Lanes::escape_positions(bytes + k * kScanBytes);
+            if ((escapes | carried) != 0) {
+                const CodeStarts starts =
+                    find_code_starts<kStretchNibbles>(escapes, carried, kStretchNibbles);
+                taken += kStretchNibbles - count_bits(starts.starts);
+                carried = starts.carried;
+            }
+        }
+        std::size_t codes = bulk * kStretchNibbles - taken;
+        const StoredBytes block{bytes, byte_count};
+        for (std::size_t j = bulk * kStretchNibbles; j < nibbles; j += kStretchNibbles) {
             alignas(32) std::uint8_t staged[kScanBytes];
             const std::uint64_t escapes =
                 Lanes::escape_positions(block.at(j / 2, kScanBytes, staged));
-            const std::size_t left = nibbles - j;
-            if ((escapes | carried) == 0 && left >= 2 * kScanBytes) {
-                codes += 2 * kScanBytes;
-                continue;
-            }
-            const CodeStarts starts = find_code_starts<2 * kScanBytes>(escapes, carried, left);
+            const CodeStarts starts =
+                find_code_starts<kStretchNibbles>(escapes, carried, nibbles - j);
             codes += count_bits(starts.starts);
             carried = starts.carried;
         }

@@ -471,6 +471,20 @@ std::size_t scalar_count_block(std::int16_t stored_size, const std::uint8_t* byt
 } // namespace
 
 namespace codec {
+
+std::size_t decode_codes_scalar(const std::uint8_t* in, std::size_t first, std::size_t end,
+                                std::uint8_t& level, std::int16_t* out, std::size_t& next) {
+    std::int16_t* const start = out;
+    std::size_t j = first;
+    for (; j + 13 <= end; j += decode_five_codes(in, j, level, out), out += 5) {
+    }
+    while (j < end) {
+        j += decode_window(in, j, end - j, level, out, start + 64);
+    }
+    next = j;
+    return static_cast<std::size_t>(out - start);
+}
+
 const DecoderFunctions kScalarDecoder = {&scalar_decode_entry, &scalar_decode_block,
                                          &scalar_count_block};
 } // namespace codec

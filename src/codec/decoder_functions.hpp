@@ -25,6 +25,15 @@ struct DecoderFunctions {
                                std::size_t byte_count);
 };
 
+// The scalar decoder's code by code stretch, for vector decoders without a
+// byte shuffle: decodes the codes that begin at nibble positions
+// [first, end) of `in` (nibble 0 is in[0]'s low half; `in` holds 8 bytes
+// from each position's byte on), at most 64, from `level` (0 is level 0),
+// which it moves on. Returns the samples written; `next` is where the code
+// after the last begins.
+std::size_t decode_codes_scalar(const std::uint8_t* in, std::size_t first, std::size_t end,
+                                std::uint8_t& level, std::int16_t* out, std::size_t& next);
+
 // Each is defined only where its translation unit is built (src/CMakeLists.txt
 // defines PEV_DECODER_X86, PEV_DECODER_NEON or PEV_DECODER_SIMD128).
 extern const DecoderFunctions kScalarDecoder;

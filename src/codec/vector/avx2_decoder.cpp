@@ -54,6 +54,7 @@ constexpr Bytes32 kNibbleFalls = {{0, -1, 1, -2, 2, -3, 3, -4, 4, -5, 5, -6, 6, 
 
 struct Avx2Lanes {
     using Level = __m256i; // the level, in every byte
+    static constexpr bool kShuffles = true;
 
     struct Window {
         __m256i positions; // nibbles of positions 0..31
@@ -62,6 +63,9 @@ struct Avx2Lanes {
     };
 
     static Level level(std::uint8_t v) { return _mm256_set1_epi8(static_cast<char>(v)); }
+    static std::uint8_t level_value(Level level) {
+        return static_cast<std::uint8_t>(_mm256_extract_epi8(level, 0));
+    }
 
     static __m256i load_halves(const std::uint8_t* low, const std::uint8_t* high) {
         return _mm256_inserti128_si256(

@@ -18,7 +18,7 @@
 // low or high eight bytes, 2·v·|v|), and, when kShuffles, shuffle(bytes,
 // indices) (indices of 0x80 give 0) and rows(low, high) (a register of two
 // 64-bit compaction rows). Without kShuffles, windows with escapes are
-// decoded code by code.
+// decoded code by code (vector_decoder.hpp).
 //
 // Internal linkage throughout (see vector_decoder.hpp).
 
@@ -40,7 +40,10 @@ template <class Ops> struct Lanes128 {
         V after; // 32..47
     };
 
+    static constexpr bool kShuffles = Ops::kShuffles;
+
     static Level level(std::uint8_t v) { return Ops::splat(v); }
+    static std::uint8_t level_value(Level level) { return Ops::first_byte(level); }
 
     static Window load(const std::uint8_t* in) {
         const V low4 = Ops::splat(0x0F);
@@ -120,33 +123,12 @@ template <class Ops> struct Lanes128 {
         return first + count_bits(starts >> 8);
     }
 
-    static std::uint8_t nibble_at(const std::uint8_t* in, unsigned position) {
-        const std::uint8_t b = in[position / 2];
-        return static_cast<std::uint8_t>(position % 2 == 0 ? b & 0x0F : b >> 4);
-    }
-
-    static std::size_t codes(const Window& window, const std::uint8_t* in, std::uint32_t starts,
+    // Only for Ops with byte shuffles; vector_decoder.hpp decodes the
+    // others' windows with escapes code by code.
+    static std::size_t codes(const Window& window, const std::uint8_t*, std::uint32_t starts,
                              Level& level, std::int16_t* out) {
-        if constexpr (Ops::kShuffles) {
-            const std::size_t first =
-                half_codes(window.low, window.high, starts & 0xFFFFu, level, out);
-            return first + half_codes(window.high, window.after, starts >> 16, level, out + first);
-        } else {
-            // One code at a time, from the window's bytes.
-            auto v = static_cast<std::uint8_t>(Ops::first_byte(level));
-            std::size_t count = 0;
-            for (; starts != 0; starts &= starts - 1) {
-                const auto at = static_cast<unsigned>(__builtin_ctz(starts));
-                unsigned code = nibble_at(in, at);
-                if (code == 0x0F) {
-                    code = nibble_at(in, at + 1) | (nibble_at(in, at + 2) << 4);
-                }
-                v = static_cast<std::uint8_t>(v + step_of_code(code));
-                out[count++] = square_law(static_cast<std::uint8_t>(v ^ 0x80));
-            }
-            level = Ops::splat(v);
-            return count;
-        }
+        const std::size_t first = half_codes(window.low, window.high, starts & 0xFFFFu, level, out);
+        return first + half_codes(window.high, window.after, starts >> 16, level, out + first);
     }
 
     static void silence32(std::int16_t* out) {

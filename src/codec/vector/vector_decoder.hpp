@@ -114,6 +114,32 @@ template <class Lanes> struct VectorDecoder {
                                     static_cast<std::uint32_t>(starts >> 32), level, out + count);
     }
 
+    // The codes of a stretch that holds escapes, `carried` positions at its
+    // start taken by the stretch before, `left` in the block: up to 64
+    // samples from `out` on. Where the lanes have no byte shuffle, code by
+    // code, with the scalar decoder.
+    static std::size_t stretch_with_escapes(const typename Lanes::Window& first,
+                                            const typename Lanes::Window& second,
+                                            const std::uint8_t* in, std::uint64_t escapes,
+                                            std::uint64_t& carried, std::size_t left, Level& level,
+                                            std::int16_t* out) {
+        if constexpr (Lanes::kShuffles) {
+            const CodeStarts starts = find_code_starts<kStretchNibbles>(escapes, carried, left);
+            carried = starts.carried;
+            return stretch(first, second, in, starts.starts, level, out);
+        } else {
+            const std::size_t end = left < kStretchNibbles ? left : kStretchNibbles;
+            auto plain_level = static_cast<std::uint8_t>(Lanes::level_value(level) ^ 0x80);
+            std::size_t next = 0;
+            const std::size_t count =
+                decode_codes_scalar(in, count_bits(carried), end, plain_level, out, next);
+            carried =
+                next > kStretchNibbles ? (std::uint64_t{1} << (next - kStretchNibbles)) - 1 : 0;
+            level = Lanes::level(static_cast<std::uint8_t>(plain_level ^ 0x80));
+            return count;
+        }
+    }
+
     static std::uint64_t escapes_of(const typename Lanes::Window& first,
                                     const typename Lanes::Window& second) {
         return Lanes::escape_nibbles(first) |
@@ -161,10 +187,8 @@ template <class Lanes> struct VectorDecoder {
                 at += kStretchNibbles;
                 continue;
             }
-            const CodeStarts starts =
-                find_code_starts<kStretchNibbles>(escapes, carried, kStretchNibbles);
-            carried = starts.carried;
-            at += stretch(first, second, in, starts.starts, level, at);
+            at += stretch_with_escapes(first, second, in, escapes, carried, kStretchNibbles, level,
+                                       at);
         }
 
         // Then the rest, from a copy of the bytes near their end and through
@@ -176,15 +200,14 @@ template <class Lanes> struct VectorDecoder {
             const typename Lanes::Window first = Lanes::load(from);
             const typename Lanes::Window second = Lanes::load(from + kWindowNibbles / 2);
             const std::size_t left = nibbles - j;
-            const CodeStarts starts =
-                find_code_starts<kStretchNibbles>(escapes_of(first, second), carried, left);
-            carried = starts.carried;
+            const std::uint64_t escapes = escapes_of(first, second);
             const auto room = static_cast<std::size_t>(out.end - at);
             if (room >= kStretchNibbles && left >= direct_left) {
-                at += stretch(first, second, from, starts.starts, level, at);
+                at += stretch_with_escapes(first, second, from, escapes, carried, left, level, at);
             } else {
                 alignas(32) std::int16_t samples[kStretchNibbles];
-                std::size_t count = stretch(first, second, from, starts.starts, level, samples);
+                std::size_t count = stretch_with_escapes(first, second, from, escapes, carried,
+                                                         left, level, samples);
                 count = count < room ? count : room;
                 std::memcpy(at, samples, count * sizeof samples[0]);
                 at += count;

@@ -11,6 +11,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// For the few functions of a stretch that take the level by reference:
+// inlined, the level stays in a register; called, it would go through
+// memory (in WebAssembly, the module's own memory) at every window.
+#define PEV_INLINE_STRETCH [[gnu::always_inline]] inline
+
 namespace pev::codec {
 namespace {
 

@@ -79,7 +79,7 @@ template <class Ops> struct Lanes128 {
     }
 
     // Running sums of the 16 bytes from `level` on; `level` becomes the last.
-    static V running_levels(V steps, Level& level) {
+    PEV_INLINE_STRETCH static V running_levels(V steps, Level& level) {
         steps = Ops::add(steps, Ops::template shift_up<1>(steps));
         steps = Ops::add(steps, Ops::template shift_up<2>(steps));
         steps = Ops::add(steps, Ops::template shift_up<4>(steps));
@@ -89,7 +89,7 @@ template <class Ops> struct Lanes128 {
         return steps;
     }
 
-    static void plain(const Window& window, Level& level, std::int16_t* out) {
+    PEV_INLINE_STRETCH static void plain(const Window& window, Level& level, std::int16_t* out) {
         const V first = running_levels(Ops::nibble_steps(window.low), level);
         Ops::store_square_law(out, first, false);
         Ops::store_square_law(out + 8, first, true);
@@ -108,8 +108,8 @@ template <class Ops> struct Lanes128 {
 
     // The codes beginning at `starts` (16 bits) among the positions in
     // `nibbles`, the next 16 following.
-    static std::size_t half_codes(V nibbles, V next, std::uint32_t starts, Level& level,
-                                  std::int16_t* out) {
+    PEV_INLINE_STRETCH static std::size_t half_codes(V nibbles, V next, std::uint32_t starts,
+                                                     Level& level, std::int16_t* out) {
         const V escape = Ops::eq(nibbles, Ops::splat(0x0F));
         const V escape_code = Ops::or_(Ops::template after<1>(nibbles, next),
                                        Ops::shl4(Ops::template after<2>(nibbles, next)));
@@ -125,8 +125,9 @@ template <class Ops> struct Lanes128 {
 
     // Only for Ops with byte shuffles; vector_decoder.hpp decodes the
     // others' windows with escapes code by code.
-    static std::size_t codes(const Window& window, const std::uint8_t*, std::uint32_t starts,
-                             Level& level, std::int16_t* out) {
+    PEV_INLINE_STRETCH static std::size_t codes(const Window& window, const std::uint8_t*,
+                                                std::uint32_t starts, Level& level,
+                                                std::int16_t* out) {
         const std::size_t first = half_codes(window.low, window.high, starts & 0xFFFFu, level, out);
         return first + half_codes(window.high, window.after, starts >> 16, level, out + first);
     }

@@ -30,7 +30,9 @@ struct Simd128Ops {
     static V avg(V a, V b) { return wasm_u8x16_avgr(a, b); }
     static V eq(V a, V b) { return wasm_i8x16_eq(a, b); }
     static V high_nibbles(V a) { return wasm_u8x16_shr(a, 4); }
-    static V shl4(V a) { return wasm_i8x16_shl(a, 4); }
+    // Per 16-bit lane, which is the same for values below 16 and one
+    // instruction where a byte shift is several.
+    static V shl4(V a) { return wasm_i16x8_shl(a, 4); }
     static V zip_low(V a, V b) {
         return wasm_i8x16_shuffle(a, b, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
     }
@@ -38,23 +40,24 @@ struct Simd128Ops {
         return wasm_i8x16_shuffle(a, b, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15,
                                   31);
     }
-    // Byte k of the result is byte k - shift of `a`, or 0 (byte 0 of a
-    // register of zeros) below.
+    // Byte k of the result is byte k - shift of `a`, or 0 below: bytes
+    // 16 - shift.. of a register of zeros followed by `a`. Consecutive
+    // indices, so that the engine makes one alignr of it, not a shuffle.
     template <int shift> static V shift_up(V a) {
         const V zero = wasm_i8x16_splat(0);
         if constexpr (shift == 1) {
-            return wasm_i8x16_shuffle(zero, a, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
+            return wasm_i8x16_shuffle(zero, a, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
                                       28, 29, 30);
         } else if constexpr (shift == 2) {
-            return wasm_i8x16_shuffle(zero, a, 0, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27,
-                                      28, 29);
+            return wasm_i8x16_shuffle(zero, a, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
+                                      27, 28, 29);
         } else if constexpr (shift == 4) {
-            return wasm_i8x16_shuffle(zero, a, 0, 0, 0, 0, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25,
-                                      26, 27);
+            return wasm_i8x16_shuffle(zero, a, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24,
+                                      25, 26, 27);
         } else {
             static_assert(shift == 8);
-            return wasm_i8x16_shuffle(zero, a, 0, 0, 0, 0, 0, 0, 0, 0, 16, 17, 18, 19, 20, 21, 22,
-                                      23);
+            return wasm_i8x16_shuffle(zero, a, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                      22, 23);
         }
     }
     template <int shift> static V after(V a, V b) {

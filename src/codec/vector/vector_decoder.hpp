@@ -105,9 +105,10 @@ template <class Lanes> struct VectorDecoder {
 
     // A stretch of two windows with escapes: up to 64 samples from `out` on,
     // whatever their number.
-    static std::size_t stretch(const typename Lanes::Window& first,
-                               const typename Lanes::Window& second, const std::uint8_t* in,
-                               std::uint64_t starts, Level& level, std::int16_t* out) {
+    PEV_INLINE_STRETCH static std::size_t stretch(const typename Lanes::Window& first,
+                                                  const typename Lanes::Window& second,
+                                                  const std::uint8_t* in, std::uint64_t starts,
+                                                  Level& level, std::int16_t* out) {
         const std::size_t count =
             Lanes::codes(first, in, static_cast<std::uint32_t>(starts), level, out);
         return count + Lanes::codes(second, in + kWindowNibbles / 2,
@@ -118,11 +119,10 @@ template <class Lanes> struct VectorDecoder {
     // start taken by the stretch before, `left` in the block: up to 64
     // samples from `out` on. Where the lanes have no byte shuffle, code by
     // code, with the scalar decoder.
-    static std::size_t stretch_with_escapes(const typename Lanes::Window& first,
-                                            const typename Lanes::Window& second,
-                                            const std::uint8_t* in, std::uint64_t escapes,
-                                            std::uint64_t& carried, std::size_t left, Level& level,
-                                            std::int16_t* out) {
+    PEV_INLINE_STRETCH static std::size_t
+    stretch_with_escapes(const typename Lanes::Window& first, const typename Lanes::Window& second,
+                         const std::uint8_t* in, std::uint64_t escapes, std::uint64_t& carried,
+                         std::size_t left, Level& level, std::int16_t* out) {
         if constexpr (Lanes::kShuffles) {
             const CodeStarts starts = find_code_starts<kStretchNibbles>(escapes, carried, left);
             carried = starts.carried;

@@ -236,8 +236,11 @@ inline unsigned nibble_at(const std::uint8_t* in, std::size_t j) {
 // the block's last two nibbles takes its missing nibbles from the byte right
 // after the block, which the next block with stored bytes decodes again as its
 // own.
+//
+// Decodes from nibble `j` on, at `level`: from the start (0, 0) but for the
+// SSE2 decoder, which hands a block over where its first escape is.
 void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size_t stored,
-                        SampleSink& sink) {
+                        SampleSink& sink, std::size_t j = 0, std::uint8_t level = 0) {
     const std::size_t nibbles = 2 * stored;
     // The block's bytes and the one after it, as far as they exist.
     const std::size_t reachable = source.present(start, stored + 1);
@@ -245,8 +248,6 @@ void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size
     std::int16_t* const first = sink.cursor();
     std::int16_t* const end = first + sink.room();
     std::int16_t* out = first;
-    std::uint8_t level = 0;
-    std::size_t j = 0;
 
     // Direct reads while all three nibbles an escape may need are in reach.
     // Runs of whole bytes without escapes go to the fast loop; a run is only
@@ -472,17 +473,13 @@ std::size_t scalar_count_block(std::int16_t stored_size, const std::uint8_t* byt
 
 namespace codec {
 
-std::size_t decode_codes_scalar(const std::uint8_t* in, std::size_t first, std::size_t end,
-                                std::uint8_t& level, std::int16_t* out, std::size_t& next) {
-    std::int16_t* const start = out;
-    std::size_t j = first;
-    for (; j + 13 <= end; j += decode_five_codes(in, j, level, out), out += 5) {
-    }
-    while (j < end) {
-        j += decode_window(in, j, end - j, level, out, start + 64);
-    }
-    next = j;
-    return static_cast<std::size_t>(out - start);
+std::size_t decode_delta_rest_scalar(const std::uint8_t* bytes, std::size_t byte_count,
+                                     std::uint64_t start, std::size_t stored, std::size_t from,
+                                     std::uint8_t level, std::int16_t* samples, std::size_t room) {
+    const ByteSource source({bytes, byte_count});
+    SampleSink sink{{samples, room}};
+    decode_delta_block(source, start, stored, sink, from, level);
+    return sink.written;
 }
 
 const DecoderFunctions kScalarDecoder = {&scalar_decode_entry, &scalar_decode_block,

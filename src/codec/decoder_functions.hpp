@@ -25,14 +25,13 @@ struct DecoderFunctions {
                                std::size_t byte_count);
 };
 
-// The scalar decoder's code by code stretch, for vector decoders without a
-// byte shuffle: decodes the codes that begin at nibble positions
-// [first, end) of `in` (nibble 0 is in[0]'s low half; `in` holds 8 bytes
-// from each position's byte on), at most 64, from `level` (0 is level 0),
-// which it moves on. Returns the samples written; `next` is where the code
-// after the last begins.
-std::size_t decode_codes_scalar(const std::uint8_t* in, std::size_t first, std::size_t end,
-                                std::uint8_t& level, std::int16_t* out, std::size_t& next);
+// The rest of a delta block by the scalar decoder, for vector decoders
+// without a byte shuffle, from its first escape on: the delta block of
+// `stored` bytes `start` bytes into the entry's bytes, from nibble `from` at
+// `level` (0 is level 0). Returns the samples written, at most `room`.
+std::size_t decode_delta_rest_scalar(const std::uint8_t* bytes, std::size_t byte_count,
+                                     std::uint64_t start, std::size_t stored, std::size_t from,
+                                     std::uint8_t level, std::int16_t* samples, std::size_t room);
 
 // Each is defined only where its translation unit is built (src/CMakeLists.txt
 // defines PEV_DECODER_X86, PEV_DECODER_NEON or PEV_DECODER_SIMD128).

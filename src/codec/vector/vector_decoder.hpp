@@ -117,27 +117,24 @@ template <class Lanes> struct VectorDecoder {
 
     // The codes of a stretch that holds escapes, `carried` positions at its
     // start taken by the stretch before, `left` in the block: up to 64
-    // samples from `out` on. Where the lanes have no byte shuffle, code by
-    // code, with the scalar decoder.
+    // samples from `out` on.
     PEV_INLINE_STRETCH static std::size_t
     stretch_with_escapes(const typename Lanes::Window& first, const typename Lanes::Window& second,
                          const std::uint8_t* in, std::uint64_t escapes, std::uint64_t& carried,
                          std::size_t left, Level& level, std::int16_t* out) {
-        if constexpr (Lanes::kShuffles) {
-            const CodeStarts starts = find_code_starts<kStretchNibbles>(escapes, carried, left);
-            carried = starts.carried;
-            return stretch(first, second, in, starts.starts, level, out);
-        } else {
-            const std::size_t end = left < kStretchNibbles ? left : kStretchNibbles;
-            auto plain_level = static_cast<std::uint8_t>(Lanes::level_value(level) ^ 0x80);
-            std::size_t next = 0;
-            const std::size_t count =
-                decode_codes_scalar(in, count_bits(carried), end, plain_level, out, next);
-            carried =
-                next > kStretchNibbles ? (std::uint64_t{1} << (next - kStretchNibbles)) - 1 : 0;
-            level = Lanes::level(static_cast<std::uint8_t>(plain_level ^ 0x80));
-            return count;
-        }
+        const CodeStarts starts = find_code_starts<kStretchNibbles>(escapes, carried, left);
+        carried = starts.carried;
+        return stretch(first, second, in, starts.starts, level, out);
+    }
+
+    // Without a byte shuffle, code by code is all there is for escapes, and
+    // the scalar decoder does it best, plain runs and all: the rest of the
+    // block is its, from the first stretch with an escape on.
+    static void hand_over(StoredBytes bytes, std::uint64_t start, std::size_t stored,
+                          std::size_t from, Level level, std::int16_t*& at, std::int16_t* end) {
+        const auto plain_level = static_cast<std::uint8_t>(Lanes::level_value(level) ^ 0x80);
+        at += decode_delta_rest_scalar(bytes.data, bytes.size, start, stored, from, plain_level, at,
+                                       static_cast<std::size_t>(end - at));
     }
 
     static std::uint64_t escapes_of(const typename Lanes::Window& first,
@@ -187,30 +184,44 @@ template <class Lanes> struct VectorDecoder {
                 at += kStretchNibbles;
                 continue;
             }
-            at += stretch_with_escapes(first, second, in, escapes, carried, kStretchNibbles, level,
-                                       at);
+            if constexpr (Lanes::kShuffles) {
+                at += stretch_with_escapes(first, second, in, escapes, carried, kStretchNibbles,
+                                           level, at);
+            } else {
+                hand_over(bytes, start, stored, k * kStretchNibbles, level, at, out.end);
+                out.at = at;
+                return;
+            }
         }
 
         // Then the rest, from a copy of the bytes near their end and through
-        // a buffer where the samples near the end are.
-        for (std::size_t j = bulk * kStretchNibbles; j < nibbles && at != out.end;
-             j += kStretchNibbles) {
-            alignas(32) std::uint8_t staged[kStretchLoadBytes];
-            const std::uint8_t* from = bytes.at(start + j / 2, kStretchLoadBytes, staged);
-            const typename Lanes::Window first = Lanes::load(from);
-            const typename Lanes::Window second = Lanes::load(from + kWindowNibbles / 2);
-            const std::size_t left = nibbles - j;
-            const std::uint64_t escapes = escapes_of(first, second);
-            const auto room = static_cast<std::size_t>(out.end - at);
-            if (room >= kStretchNibbles && left >= direct_left) {
-                at += stretch_with_escapes(first, second, from, escapes, carried, left, level, at);
-            } else {
-                alignas(32) std::int16_t samples[kStretchNibbles];
-                std::size_t count = stretch_with_escapes(first, second, from, escapes, carried,
-                                                         left, level, samples);
-                count = count < room ? count : room;
-                std::memcpy(at, samples, count * sizeof samples[0]);
-                at += count;
+        // a buffer where the samples near the end are. Without a byte shuffle
+        // it is not worth a vector stretch so near the block's end.
+        const std::size_t rest = bulk * kStretchNibbles;
+        if constexpr (!Lanes::kShuffles) {
+            if (rest < nibbles && at != out.end) {
+                hand_over(bytes, start, stored, rest, level, at, out.end);
+            }
+        } else {
+            for (std::size_t j = rest; j < nibbles && at != out.end; j += kStretchNibbles) {
+                alignas(32) std::uint8_t staged[kStretchLoadBytes];
+                const std::uint8_t* from = bytes.at(start + j / 2, kStretchLoadBytes, staged);
+                const typename Lanes::Window first = Lanes::load(from);
+                const typename Lanes::Window second = Lanes::load(from + kWindowNibbles / 2);
+                const std::size_t left = nibbles - j;
+                const std::uint64_t escapes = escapes_of(first, second);
+                const auto room = static_cast<std::size_t>(out.end - at);
+                if (room >= kStretchNibbles && left >= direct_left) {
+                    at += stretch_with_escapes(first, second, from, escapes, carried, left, level,
+                                               at);
+                } else {
+                    alignas(32) std::int16_t samples[kStretchNibbles];
+                    std::size_t count = stretch_with_escapes(first, second, from, escapes, carried,
+                                                             left, level, samples);
+                    count = count < room ? count : room;
+                    std::memcpy(at, samples, count * sizeof samples[0]);
+                    at += count;
+                }
             }
         }
         out.at = at;

@@ -22,15 +22,29 @@ Error ClipReader::open(const ArchiveReader& reader, std::size_t index) {
     if (!clip_.table_read_whole()) {
         return read_failure(clip_, clip_.table_read);
     }
+    // Every buffer reads will need, taken now, each as large as this clip
+    // needs (a few KiB, where the largest possible block would take 160):
+    // a block's bytes and the one after it, where they are not in memory,
+    // and the samples of its largest block.
     in_place_ = clip_bytes_in_place(reader.source(), clip_);
-    bytes_.take(kBlockBufferBytes); // all reads will need, taken now
-    samples_ = sample_buffer_.take(kMaxSamplesPerBlock);
+    if (!in_place_) {
+        std::uint64_t largest = 0;
+        for (const std::int16_t size : clip_.block_sizes) {
+            largest = std::max<std::uint64_t>(largest, is_malformed_block_size(size) ? 0 : size);
+        }
+        bytes_.take(largest + 1);
+    }
     starts_.resize(clip_.block_sizes.size() + 1);
     std::uint64_t count = 0;
     if (Error error = scan_clip(reader.source(), clip_, bytes_, count, starts_)) {
         starts_.clear();
         return error;
     }
+    std::uint64_t largest_block = 0;
+    for (std::size_t block = 0; block + 1 < starts_.size(); ++block) {
+        largest_block = std::max(largest_block, starts_[block + 1].sample - starts_[block].sample);
+    }
+    samples_ = sample_buffer_.take(largest_block);
     return {};
 }
 

@@ -17,8 +17,8 @@
 // store_square_law(out, v, high) (the samples of the offset levels in v's
 // low or high eight bytes, 2·v·|v|), and, when kShuffles, shuffle(bytes,
 // indices) (indices of 0x80 give 0) and rows(low, high) (a register of two
-// 64-bit compaction rows). Without kShuffles, windows with escapes are
-// decoded code by code (vector_decoder.hpp).
+// 64-bit compaction rows). Without kShuffles, the scalar decoder takes a
+// block over at its first stretch with an escape (vector_decoder.hpp).
 //
 // Internal linkage throughout (see vector_decoder.hpp).
 
@@ -123,8 +123,8 @@ template <class Ops> struct Lanes128 {
         return first + count_bits(starts >> 8);
     }
 
-    // Only for Ops with byte shuffles; vector_decoder.hpp decodes the
-    // others' windows with escapes code by code.
+    // Only for Ops with byte shuffles; vector_decoder.hpp hands the others'
+    // blocks to the scalar decoder where escapes begin.
     PEV_INLINE_STRETCH static std::size_t codes(const Window& window, const std::uint8_t*,
                                                 std::uint32_t starts, Level& level,
                                                 std::int16_t* out) {

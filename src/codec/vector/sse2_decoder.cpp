@@ -1,7 +1,8 @@
 // The block decoder on SSE2, which every x86-64 processor has. SSE2 has no
-// byte shuffle, so steps and square law are arithmetic, and windows with
-// escapes go code by code (lanes128.hpp); processors with AVX2 use
-// avx2_decoder.cpp instead.
+// byte shuffle, so steps and square law are arithmetic, and from a delta
+// block's first stretch with an escape on the scalar decoder takes the block
+// over (vector_decoder.hpp); processors with AVX2 use avx2_decoder.cpp
+// instead.
 
 #include "codec/decoder_functions.hpp"
 

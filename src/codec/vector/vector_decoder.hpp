@@ -15,8 +15,8 @@
 // worked out as if a code began there, the steps of real codes are moved
 // together with a byte shuffle, eight positions at a time, and summed and
 // expanded the same way. A decoder whose instruction set has no byte shuffle
-// (SSE2) decodes those windows code by code. Raw blocks are the square law
-// alone; silent blocks a fill.
+// (SSE2) hands a block to the scalar decoder from its first stretch with an
+// escape on. Raw blocks are the square law alone; silent blocks a fill.
 //
 // The levels run in the offset form v = level - 128 (level 0, where every
 // delta block starts, is 0x80), which is the signed byte the square law

@@ -12,7 +12,7 @@
 // machine is quiet, and more than once.
 
 import { execFileSync } from 'node:child_process';
-import { existsSync } from 'node:fs';
+import { existsSync, rmSync } from 'node:fs';
 import { join, resolve } from 'node:path';
 import { archive, root, work } from './archives.mjs';
 
@@ -34,7 +34,8 @@ const path = archive('a2000', 2000, 94000);
 // it), then the timed rounds; the sum of every clip's middle sample checks
 // that the rounds decoded alike.
 async function inBrowser() {
-    const context = await chromium.launchPersistentContext(join(work, `profile-decode-${process.pid}`), {
+    const profile = join(work, `profile-decode-${process.pid}`);
+    const context = await chromium.launchPersistentContext(profile, {
         executablePath: process.env.CHROMIUM ?? '/usr/bin/chromium',
         headless: true,
         args: ['--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking'],
@@ -79,6 +80,7 @@ async function inBrowser() {
         });
     } finally {
         await context.close();
+        rmSync(profile, { recursive: true, force: true });
     }
 }
 

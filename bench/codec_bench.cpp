@@ -1,7 +1,9 @@
 // Decoding throughput of the codec, in samples per second, for entries of raw
-// blocks, of delta blocks without escapes and of escape-heavy delta blocks.
+// blocks, of delta blocks without escapes and of escape-heavy delta blocks,
+// on every decoder path the processor runs (BM_DecodeRaw/scalar, .../avx2).
 
 #include "codec/block_decoder.hpp"
+#include "codec/decoder_paths.hpp"
 #include "codec_inputs.hpp"
 
 #include <benchmark/benchmark.h>
@@ -9,10 +11,12 @@
 namespace {
 
 void decode_entries(benchmark::State& state, pev::bench::EntryKind kind) {
+    const auto path = pev::usable_decoder_paths()[static_cast<std::size_t>(state.range(0))];
+    state.SetLabel(pev::decoder_path_name(path));
     pev::bench::BenchEntry entry = pev::bench::make_bench_entry(kind);
     std::size_t samples = 0;
     for (auto _ : state) {
-        samples = pev::decode_entry(entry.block_sizes, entry.compressed, entry.samples);
+        samples = pev::decode_entry_on(path, entry.block_sizes, entry.compressed, entry.samples);
         benchmark::DoNotOptimize(entry.samples.data());
         benchmark::ClobberMemory();
     }
@@ -33,9 +37,14 @@ void BM_DecodeEscapeHeavy(benchmark::State& state) {
     decode_entries(state, pev::bench::EntryKind::escapes);
 }
 
-BENCHMARK(BM_DecodeRaw);
-BENCHMARK(BM_DecodeDelta);
-BENCHMARK(BM_DecodeEscapeHeavy);
+// One run per usable path, by its place in usable_decoder_paths().
+void every_path(benchmark::internal::Benchmark* benchmark) {
+    benchmark->DenseRange(0, static_cast<int>(pev::usable_decoder_paths().size()) - 1);
+}
+
+BENCHMARK(BM_DecodeRaw)->Apply(every_path);
+BENCHMARK(BM_DecodeDelta)->Apply(every_path);
+BENCHMARK(BM_DecodeEscapeHeavy)->Apply(every_path);
 
 } // namespace
 

@@ -1,6 +1,8 @@
 #pragma once
-// Runs the entry decoder over an arbitrary block-size table and bytes, and
-// checks it against a plain reference decoder and against its sample bound.
+// Runs the entry decoder, on every path this processor runs (the scalar
+// decoder and the vector ones), over an arbitrary block-size table and
+// bytes, and checks each against a plain reference decoder, its sample
+// bound and its own scan.
 
 #include <cstdint>
 #include <span>

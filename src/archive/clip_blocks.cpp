@@ -3,9 +3,15 @@
 #include "codec/block_decoder.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 namespace pev::archive {
 namespace {
+
+// How far past a block a view of it runs: the 40 bytes a decoder's stretch
+// loads, from the block's last whole stretch on.
+constexpr std::uint64_t kBlockViewSlack = 64;
 
 std::uint64_t stored_size_of(std::int16_t size) {
     return is_malformed_block_size(size) ? 0 : static_cast<std::uint64_t>(size);
@@ -32,6 +38,11 @@ Error read_block(const ByteSource& source, const ClipInfo& clip, std::size_t blo
                  std::span<const std::uint8_t>& bytes) {
     const std::uint64_t stored = stored_size_of(clip.block_sizes[block]);
     const std::uint64_t wanted = std::min(stored + 1, clip.measure.compressed_bytes - byte);
+    // A view costs nothing, so it runs on a little past the block (within
+    // the clip), where the decoder's last loads then find their bytes in
+    // place instead of copied.
+    const std::uint64_t viewed =
+        std::min(stored + kBlockViewSlack, clip.measure.compressed_bytes - byte);
     const std::uint64_t offset = clip.compressed_offset() + byte;
     // A clip's stored bytes may run up to its block-size table's length past
     // the end of the archive (their end is checked without the table): those
@@ -40,7 +51,7 @@ Error read_block(const ByteSource& source, const ClipInfo& clip, std::size_t blo
     const std::uint64_t inside = offset < source.size() ? source.size() - offset : 0;
     const std::uint64_t expected = std::min(wanted, inside);
     const auto enough = [&](std::size_t got) { return got >= expected; };
-    if (const std::span<const std::uint8_t> view = source.view(offset, wanted);
+    if (const std::span<const std::uint8_t> view = source.view(offset, viewed);
         enough(view.size()) && !view.empty()) {
         bytes = view;
         return {};
@@ -54,8 +65,38 @@ Error read_block(const ByteSource& source, const ClipInfo& clip, std::size_t blo
     return {};
 }
 
+std::optional<std::span<const std::uint8_t>> clip_bytes_in_place(const ByteSource& source,
+                                                                 const ClipInfo& clip) {
+    const std::uint64_t offset = clip.compressed_offset();
+    const std::uint64_t wanted = clip.measure.compressed_bytes;
+    const std::uint64_t inside = offset < source.size() ? source.size() - offset : 0;
+    if (wanted > SIZE_MAX) {
+        return std::nullopt;
+    }
+    const std::span<const std::uint8_t> view =
+        source.view(offset, static_cast<std::size_t>(wanted));
+    if (view.size() < std::min(wanted, inside)) {
+        return std::nullopt;
+    }
+    return view;
+}
+
+std::span<const std::uint8_t> block_in_place(std::span<const std::uint8_t> clip_bytes,
+                                             std::int16_t size, std::uint64_t byte) {
+    const std::size_t from =
+        static_cast<std::size_t>(std::min<std::uint64_t>(byte, clip_bytes.size()));
+    const std::uint64_t viewed = stored_size_of(size) + kBlockViewSlack;
+    return clip_bytes.subspan(
+        from, static_cast<std::size_t>(std::min<std::uint64_t>(viewed, clip_bytes.size() - from)));
+}
+
 Error scan_clip(const ByteSource& source, const ClipInfo& clip, ScratchBuffer<std::uint8_t>& buffer,
                 std::uint64_t& sample_count, std::span<BlockStart> starts) {
+    const auto in_place = clip_bytes_in_place(source, clip);
+    if (in_place && starts.empty()) {
+        sample_count = count_entry_samples(clip.block_sizes, *in_place);
+        return {};
+    }
     BlockStart at;
     for (std::size_t block = 0; block < clip.block_sizes.size(); ++block) {
         const std::int16_t size = clip.block_sizes[block];
@@ -63,7 +104,9 @@ Error scan_clip(const ByteSource& source, const ClipInfo& clip, ScratchBuffer<st
             starts[block] = at;
         }
         std::span<const std::uint8_t> bytes;
-        if (size != kSilentBlock && size != kRawBlock && holds_bytes(size)) {
+        if (in_place) {
+            bytes = block_in_place(*in_place, size, at.byte);
+        } else if (size != kSilentBlock && size != kRawBlock && holds_bytes(size)) {
             if (Error error = read_block(source, clip, block, at.byte, buffer, bytes)) {
                 return error;
             }
@@ -81,6 +124,12 @@ Error scan_clip(const ByteSource& source, const ClipInfo& clip, ScratchBuffer<st
 Error decode_clip(const ByteSource& source, const ClipInfo& clip,
                   ScratchBuffer<std::uint8_t>& buffer, std::span<std::int16_t> samples,
                   std::uint64_t& written) {
+    // In memory, the whole clip in one call: the same samples as block by
+    // block, without a call per block.
+    if (const auto view = clip_bytes_in_place(source, clip)) {
+        written = decode_entry(clip.block_sizes, *view, samples);
+        return {};
+    }
     std::uint64_t byte = 0;
     std::size_t out = 0;
     for (std::size_t block = 0; block < clip.block_sizes.size(); ++block) {

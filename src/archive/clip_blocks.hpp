@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace pev::archive {
@@ -35,11 +36,23 @@ Error read_failure(const ClipInfo& clip, const ReadOutcome& outcome);
 
 // Reads block `block` of `clip`, which begins `byte` bytes into its
 // compressed bytes, with the byte after it when the clip has one; `bytes`
-// gets them: in place for a source in memory, else read into `buffer`,
-// which then grows to at most kBlockBufferBytes.
+// gets them: in place for a source in memory (with up to 63 more of the
+// clip's bytes after them, which the decoders do not use), else read into
+// `buffer`, which then grows to at most kBlockBufferBytes.
 Error read_block(const ByteSource& source, const ClipInfo& clip, std::size_t block,
                  std::uint64_t byte, ScratchBuffer<std::uint8_t>& buffer,
                  std::span<const std::uint8_t>& bytes);
+
+// The stored bytes of `clip`, in place, when the source holds them in memory
+// (as far as they lie inside the archive: the rest read as 0 anyway).
+std::optional<std::span<const std::uint8_t>> clip_bytes_in_place(const ByteSource& source,
+                                                                 const ClipInfo& clip);
+
+// Block `block`'s bytes from `clip_bytes` (clip_bytes_in_place), which
+// begin `byte` bytes into them, with those after it that read_block would
+// give.
+std::span<const std::uint8_t> block_in_place(std::span<const std::uint8_t> clip_bytes,
+                                             std::int16_t size, std::uint64_t byte);
 
 // Scans `clip` (one inspect() found sound) and stores its sample count. When
 // `starts` is not empty it must hold block_count + 1 entries: each block's

@@ -10,6 +10,7 @@ Error ClipReader::open(const ArchiveReader& reader, std::size_t index) {
     reader_ = &reader;
     loaded_ = false;
     position_ = 0;
+    next_block_ = 0;
     clip_ = reader.inspect(index, buffers_);
     if (!clip_.ok()) {
         Error error;
@@ -21,14 +22,29 @@ Error ClipReader::open(const ArchiveReader& reader, std::size_t index) {
     if (!clip_.table_read_whole()) {
         return read_failure(clip_, clip_.table_read);
     }
-    bytes_.take(kBlockBufferBytes); // all reads will need, taken now
-    samples_.resize(kMaxSamplesPerBlock);
+    // Every buffer reads will need, taken now, each as large as this clip
+    // needs (a few KiB, where the largest possible block would take 160):
+    // a block's bytes and the one after it, where they are not in memory,
+    // and the samples of its largest block.
+    in_place_ = clip_bytes_in_place(reader.source(), clip_);
+    if (!in_place_) {
+        std::uint64_t largest = 0;
+        for (const std::int16_t size : clip_.block_sizes) {
+            largest = std::max<std::uint64_t>(largest, is_malformed_block_size(size) ? 0 : size);
+        }
+        bytes_.take(largest + 1);
+    }
     starts_.resize(clip_.block_sizes.size() + 1);
     std::uint64_t count = 0;
     if (Error error = scan_clip(reader.source(), clip_, bytes_, count, starts_)) {
         starts_.clear();
         return error;
     }
+    std::uint64_t largest_block = 0;
+    for (std::size_t block = 0; block + 1 < starts_.size(); ++block) {
+        largest_block = std::max(largest_block, starts_[block + 1].sample - starts_[block].sample);
+    }
+    samples_ = sample_buffer_.take(largest_block);
     return {};
 }
 
@@ -42,21 +58,30 @@ std::size_t ClipReader::block_of(std::uint64_t sample) const {
     return static_cast<std::size_t>(after - starts_.begin()) - 1;
 }
 
-Error ClipReader::load(std::size_t block) {
-    loaded_ = false;
+Error ClipReader::decode(std::size_t block, std::span<std::int16_t> into) {
     const std::int16_t size = clip_.block_sizes[block];
     std::span<const std::uint8_t> bytes;
-    if (size != kSilentBlock) {
+    if (in_place_) {
+        bytes = block_in_place(*in_place_, size, starts_[block].byte);
+    } else if (size != kSilentBlock) {
         if (Error error =
                 read_block(reader_->source(), clip_, block, starts_[block].byte, bytes_, bytes)) {
             return error;
         }
     }
-    const std::size_t decoded = decode_block(size, bytes, samples_);
+    const std::size_t decoded = decode_block(size, bytes, into);
     // The bytes changed since the scan (a source that does not keep them):
     // what they decode to now would not line up with the other blocks.
     if (decoded != starts_[block + 1].sample - starts_[block].sample) {
         return read_failure(clip_, {});
+    }
+    return {};
+}
+
+Error ClipReader::load(std::size_t block) {
+    loaded_ = false;
+    if (Error error = decode(block, samples_)) {
+        return error;
     }
     block_ = block;
     loaded_ = true;
@@ -68,7 +93,24 @@ Error ClipReader::read(std::span<std::int16_t> out, std::size_t& got) {
     while (got < out.size() && position_ < length()) {
         if (!loaded_ || position_ < starts_[block_].sample ||
             position_ >= starts_[block_ + 1].sample) {
-            if (Error error = load(block_of(position_))) {
+            // Reading on, the next block; after a seek, a search.
+            std::size_t block = next_block_;
+            if (block + 1 >= starts_.size() || position_ < starts_[block].sample ||
+                position_ >= starts_[block + 1].sample) {
+                block = block_of(position_);
+            }
+            next_block_ = block + 1;
+            const std::uint64_t block_samples = starts_[block + 1].sample - starts_[block].sample;
+            if (position_ == starts_[block].sample && out.size() - got >= block_samples) {
+                // A whole block goes straight into the caller's samples.
+                if (Error error = decode(block, out.subspan(got, block_samples))) {
+                    return error;
+                }
+                got += block_samples;
+                position_ += block_samples;
+                continue;
+            }
+            if (Error error = load(block)) {
                 return error;
             }
         }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -37,6 +38,9 @@ class ClipReader {
 
   private:
     std::size_t block_of(std::uint64_t sample) const;
+    // Decodes `block` into `into`, which holds its samples.
+    Error decode(std::size_t block, std::span<std::int16_t> into);
+    // Decodes `block` into samples_, for reads of part of it.
     Error load(std::size_t block);
 
     const ArchiveReader* reader_ = nullptr;
@@ -44,8 +48,11 @@ class ClipReader {
     ClipInfo clip_;
     std::vector<BlockStart> starts_; // each block's start, then the clip's end
     ScratchBuffer<std::uint8_t> bytes_;
-    std::vector<std::int16_t> samples_; // the decoded block
-    std::size_t block_ = 0;
+    std::optional<std::span<const std::uint8_t>> in_place_; // the clip's bytes, in memory
+    ScratchBuffer<std::int16_t> sample_buffer_;             // taken once, never cleared
+    std::span<std::int16_t> samples_;                       // the decoded block
+    std::size_t block_ = 0;                                 // the block in samples_
+    std::size_t next_block_ = 0; // where a read that goes on from the last begins
     bool loaded_ = false;
     std::uint64_t position_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "codec/block_decoder.hpp"
 
+#include "codec/decoder_functions.hpp"
 #include "codec/tables.hpp"
 
 #include <algorithm>
@@ -7,6 +8,9 @@
 #include <bit>
 #include <cstring>
 
+// The scalar decoder: the reference the vector decoders (src/codec/vector/)
+// must agree with, and the one used where there is no vector unit.
+//
 // Built without GCC's vectoriser (see src/CMakeLists.txt): it turns the
 // table-lookup loops below into vector loads taken apart again lane by lane.
 
@@ -232,8 +236,11 @@ inline unsigned nibble_at(const std::uint8_t* in, std::size_t j) {
 // the block's last two nibbles takes its missing nibbles from the byte right
 // after the block, which the next block with stored bytes decodes again as its
 // own.
+//
+// Decodes from nibble `j` on, at `level`: from the start (0, 0) but for the
+// SSE2 decoder, which hands a block over where its first escape is.
 void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size_t stored,
-                        SampleSink& sink) {
+                        SampleSink& sink, std::size_t j = 0, std::uint8_t level = 0) {
     const std::size_t nibbles = 2 * stored;
     // The block's bytes and the one after it, as far as they exist.
     const std::size_t reachable = source.present(start, stored + 1);
@@ -241,8 +248,6 @@ void decode_delta_block(const ByteSource& source, std::uint64_t start, std::size
     std::int16_t* const first = sink.cursor();
     std::int16_t* const end = first + sink.room();
     std::int16_t* out = first;
-    std::uint8_t level = 0;
-    std::size_t j = 0;
 
     // Direct reads while all three nibbles an escape may need are in reach.
     // Runs of whole bytes without escapes go to the fast loop; a run is only
@@ -425,58 +430,60 @@ std::size_t count_delta_codes(std::span<const std::uint8_t> bytes, std::size_t s
     return codes;
 }
 
-} // namespace
-
-std::size_t decode_entry(std::span<const std::int16_t> block_sizes,
-                         std::span<const std::uint8_t> compressed,
-                         std::span<std::int16_t> samples) {
-    const ByteSource source(compressed);
-    SampleSink sink{samples};
+// The scalar decoder, behind the same plain-pointer functions as the vector
+// ones (decoder_functions.hpp).
+std::size_t scalar_decode_entry(const std::int16_t* sizes, std::size_t block_count,
+                                const std::uint8_t* bytes, std::size_t byte_count,
+                                std::int16_t* samples, std::size_t room) {
+    const ByteSource source({bytes, byte_count});
+    SampleSink sink{{samples, room}};
     std::uint64_t position = 0;
-    for (const std::int16_t size : block_sizes) {
+    for (std::size_t i = 0; i < block_count; ++i) {
         if (sink.room() == 0) {
             break;
         }
-        decode_one_block(source, position, size, sink);
-        if (!is_malformed_block_size(size)) {
-            position += static_cast<std::uint64_t>(size);
+        decode_one_block(source, position, sizes[i], sink);
+        if (!is_malformed_block_size(sizes[i])) {
+            position += static_cast<std::uint64_t>(sizes[i]);
         }
     }
     return sink.written;
 }
 
-std::size_t decode_block(std::int16_t stored_size, std::span<const std::uint8_t> bytes,
-                         std::span<std::int16_t> samples) {
-    const ByteSource source(bytes);
-    SampleSink sink{samples};
+std::size_t scalar_decode_block(std::int16_t stored_size, const std::uint8_t* bytes,
+                                std::size_t byte_count, std::int16_t* samples, std::size_t room) {
+    const ByteSource source({bytes, byte_count});
+    SampleSink sink{{samples, room}};
     decode_one_block(source, 0, stored_size, sink);
     return sink.written;
 }
 
-std::size_t count_block_samples(std::int16_t stored_size, std::span<const std::uint8_t> bytes) {
+std::size_t scalar_count_block(std::int16_t stored_size, const std::uint8_t* bytes,
+                               std::size_t byte_count) {
     if (is_malformed_block_size(stored_size)) {
         return 0;
     }
     if (stored_size == kSilentBlock || stored_size == kRawBlock) {
         return kSamplesPerBlock;
     }
-    return count_delta_codes(bytes, static_cast<std::size_t>(stored_size));
+    return count_delta_codes({bytes, byte_count}, static_cast<std::size_t>(stored_size));
 }
 
-std::uint64_t count_entry_samples(std::span<const std::int16_t> block_sizes,
-                                  std::span<const std::uint8_t> compressed) {
-    std::uint64_t count = 0;
-    std::uint64_t position = 0;
-    for (const std::int16_t size : block_sizes) {
-        const std::span<const std::uint8_t> rest =
-            position < compressed.size() ? compressed.subspan(static_cast<std::size_t>(position))
-                                         : std::span<const std::uint8_t>();
-        count += count_block_samples(size, rest);
-        if (!is_malformed_block_size(size)) {
-            position += static_cast<std::uint64_t>(size);
-        }
-    }
-    return count;
+} // namespace
+
+namespace codec {
+
+std::size_t decode_delta_rest_scalar(const std::uint8_t* bytes, std::size_t byte_count,
+                                     std::uint64_t start, std::size_t stored, std::size_t from,
+                                     std::uint8_t level, std::int16_t* samples, std::size_t room) {
+    const ByteSource source({bytes, byte_count});
+    SampleSink sink{{samples, room}};
+    decode_delta_block(source, start, stored, sink, from, level);
+    return sink.written;
 }
+
+const DecoderFunctions kScalarDecoder = {&scalar_decode_entry, &scalar_decode_block,
+                                         &scalar_count_block};
+} // namespace codec
 
 } // namespace pev

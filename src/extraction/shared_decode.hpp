@@ -5,7 +5,6 @@
 #include "codec/block_decoder.hpp"
 #include "wav/frame.hpp"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -14,10 +13,12 @@ namespace pev::extraction {
 
 // A sound clip decoded by two threads. One decodes the front, a few blocks
 // at a time, each straight behind the last. Meanwhile the other may take the
-// tail, the blocks from some point on to the end: it decodes them where the
-// blocks before them would end at the most, and join() moves them down behind
-// the front's real end once both parts are done. Every delta block starts
-// from level 0, so the parts do not depend on each other.
+// tail, the blocks from some point on to the end: it counts the front's
+// samples from their stored bytes (a scan, several times cheaper than
+// decoding them) and decodes the tail right where the front will end, so
+// nothing needs moving once both parts are done. Every delta block starts
+// from level 0, so the parts do not depend on each other, and the decoder
+// writes nothing past the samples it gives, so the parts never touch.
 class SharedDecode {
   public:
     SharedDecode() = default;
@@ -40,26 +41,18 @@ class SharedDecode {
         front_blocks_ = end;
     }
 
-    // Decodes the blocks from `first` on, where the blocks before them would
-    // end at the most.
+    // Decodes the blocks from `first` on, behind where the blocks before them
+    // end.
     void decode_tail(std::size_t first) {
-        const EntryMeasure before = measure_entry(sizes_.first(first));
-        tail_start_ = before.sample_bound;
-        tail_samples_ =
-            decode_entry(sizes_.subspan(first), compressed_.subspan(before.compressed_bytes),
-                         samples_.subspan(tail_start_));
+        const auto front = sizes_.first(first);
+        const std::uint64_t front_bytes = measure_entry(front).compressed_bytes;
+        const std::uint64_t tail_start = count_entry_samples(front, compressed_);
+        tail_samples_ = decode_entry(sizes_.subspan(first), compressed_.subspan(front_bytes),
+                                     samples_.subspan(tail_start));
     }
 
-    // The clip's frame, once both parts are done: the tail, if one was
-    // decoded, moved down behind the front.
-    wav::Frame join() const {
-        if (tail_start_ != front_samples_) { // already in place when the front is full
-            const auto tail = samples_.subspan(tail_start_, tail_samples_);
-            std::copy(tail.begin(), tail.end(),
-                      samples_.begin() + static_cast<std::ptrdiff_t>(front_samples_));
-        }
-        return wav::Frame(room_.whole(), front_samples_ + tail_samples_);
-    }
+    // The clip's frame, once both parts are done.
+    wav::Frame join() const { return wav::Frame(room_.whole(), front_samples_ + tail_samples_); }
 
   private:
     std::span<const std::int16_t> sizes_;
@@ -70,7 +63,6 @@ class SharedDecode {
     std::uint64_t front_bytes_ = 0;
     std::size_t front_samples_ = 0;
     // Written by the thread that decodes the tail, apart from the front's.
-    std::size_t tail_start_ = 0;
     std::size_t tail_samples_ = 0;
 };
 

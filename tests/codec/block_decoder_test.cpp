@@ -1,4 +1,5 @@
 #include "codec/block_decoder.hpp"
+#include "codec/decoder_paths.hpp"
 #include "codec/tables.hpp"
 
 #include <cstdint>
@@ -76,15 +77,17 @@ TEST_P(DecodeEntry, YieldsExpectedSamples) {
     const Bytes memory(joined.begin(), joined.end());
     const std::span<const std::uint8_t> compressed(memory.data(), c.bytes.size());
     const auto bound = pev::measure_entry(c.sizes).sample_bound;
-    std::vector<std::int16_t> samples(bound + 4, kSentinel);
+    for (const pev::DecoderPath path : pev::usable_decoder_paths()) {
+        SCOPED_TRACE(pev::decoder_path_name(path));
+        std::vector<std::int16_t> samples(bound + 4, kSentinel);
+        const std::size_t written =
+            pev::decode_entry_on(path, c.sizes, compressed, std::span(samples).first(bound));
 
-    const std::size_t written =
-        pev::decode_entry(c.sizes, compressed, std::span(samples).first(bound));
-
-    ASSERT_LE(written, bound);
-    EXPECT_EQ(std::vector(samples.begin(), samples.begin() + written), expand(c.expected));
-    for (std::size_t i = bound; i < samples.size(); ++i) {
-        EXPECT_EQ(samples[i], kSentinel) << "written past the span at " << i;
+        ASSERT_LE(written, bound);
+        EXPECT_EQ(std::vector(samples.begin(), samples.begin() + written), expand(c.expected));
+        for (std::size_t i = written; i < samples.size(); ++i) {
+            EXPECT_EQ(samples[i], kSentinel) << "written past the samples at " << i;
+        }
     }
 }
 
@@ -189,14 +192,16 @@ class DecodeIntoShortSpan : public testing::TestWithParam<ShortSpanCase> {};
 // A span smaller than the sizes claim stops the decoder at its end.
 TEST_P(DecodeIntoShortSpan, StopsAtSpanEnd) {
     const ShortSpanCase& c = GetParam();
-    std::vector<std::int16_t> samples(c.room + 4, kSentinel);
+    for (const pev::DecoderPath path : pev::usable_decoder_paths()) {
+        SCOPED_TRACE(pev::decoder_path_name(path));
+        std::vector<std::int16_t> samples(c.room + 4, kSentinel);
+        const std::size_t written =
+            pev::decode_entry_on(path, c.sizes, c.bytes, std::span(samples).first(c.room));
 
-    const std::size_t written =
-        pev::decode_entry(c.sizes, c.bytes, std::span(samples).first(c.room));
-
-    EXPECT_EQ(std::vector(samples.begin(), samples.begin() + written), expand(c.expected));
-    for (std::size_t i = c.room; i < samples.size(); ++i) {
-        EXPECT_EQ(samples[i], kSentinel) << "written past the span at " << i;
+        EXPECT_EQ(std::vector(samples.begin(), samples.begin() + written), expand(c.expected));
+        for (std::size_t i = c.room; i < samples.size(); ++i) {
+            EXPECT_EQ(samples[i], kSentinel) << "written past the span at " << i;
+        }
     }
 }
 

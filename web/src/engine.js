@@ -542,7 +542,17 @@ function answer(seq, work) {
         );
 }
 
-const started = createPevModule().then((module) => {
+// The decoder uses WebAssembly's vector instructions (SIMD128), which
+// browsers have had since 2021 (Safari since 16.4, 2023); where they are
+// missing the module would not even compile, so say so in words. The probe
+// is the smallest module with one: i8x16.splat and i8x16.popcnt.
+const SIMD_PROBE = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10,
+    10, 1, 8, 0, 65, 0, 253, 15, 253, 98, 11]);
+const loaded = WebAssembly.validate(SIMD_PROBE)
+    ? createPevModule()
+    : Promise.reject(new Error('this browser lacks WebAssembly SIMD; Chrome 91, Firefox 89, Safari 16.4 or later have it'));
+
+const started = loaded.then((module) => {
     M = module;
     lib = {};
     const names = ['strerror', 'open_memory', 'close', 'clip_count', 'sample_rate', 'get_clip_info',

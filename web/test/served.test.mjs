@@ -44,6 +44,21 @@ test('works from a static web server on a phone-sized screen', async () => {
     }
 });
 
+test('says that the browser lacks WebAssembly SIMD where it does', async () => {
+    const context = await t.launch();
+    try {
+        await context.addInitScript(() => {
+            window.Worker = undefined; // the engine on the page, where the probe below is seen
+            WebAssembly.validate = () => false;
+        });
+        const page = await context.newPage();
+        await page.goto(url);
+        await page.waitForFunction(() => /lacks WebAssembly SIMD/.test(document.querySelector('#message').textContent));
+    } finally {
+        await context.close();
+    }
+});
+
 test('runs the engine on the page itself where no worker may start', async () => {
     const context = await t.launch();
     try {

@@ -96,8 +96,10 @@ class Extractor {
         if (existing == ExistingName::other) {
             return write_through(create_unbuffered(name), frame);
         }
-        const Error error =
-            extraction::write_wav_file(name, frame, reader_.sample_rate(), /*replace=*/true);
+        // What was just seen there spares the output file asking again.
+        const Error error = extraction::write_wav_file(
+            name, frame, reader_.sample_rate(), /*replace=*/true,
+            existing == ExistingName::none ? NameSeen::free : NameSeen::taken);
         // A folder this process may not create files in, holding a file it
         // may write: written in place, as before.
         if (error.code == ErrorCode::cannot_create && existing == ExistingName::writable_file &&

@@ -1,15 +1,14 @@
 #include "extraction/wav_output.hpp"
 
 #include "platform/output_error.hpp"
-#include "platform/output_file.hpp"
 #include "wav/wav_writer.hpp"
 
 namespace pev::extraction {
 
 Error write_wav_file(const std::string& path, const wav::Frame& frame, std::uint32_t rate,
-                     bool replace) {
+                     bool replace, NameSeen seen) {
     constexpr std::uint16_t kChannels = 1;
-    OutputFile file(path, OutputFileOptions{.replace = replace});
+    OutputFile file(path, OutputFileOptions{.replace = replace, .seen = seen});
     if (!file.create()) {
         const std::span<const std::uint8_t> bytes =
             wav::frame_to_file_bytes(frame, kChannels, rate);

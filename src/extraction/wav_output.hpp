@@ -5,6 +5,7 @@
 // the archive.
 
 #include "common/error.hpp"
+#include "platform/output_file.hpp"
 #include "wav/frame.hpp"
 
 #include <cstdint>
@@ -14,7 +15,8 @@
 namespace pev::extraction {
 
 // `frame` is turned into the file's bytes in place and written in one piece.
+// `seen` is what the caller has just seen under `path`, if it looked.
 Error write_wav_file(const std::string& path, const wav::Frame& frame, std::uint32_t rate,
-                     bool replace);
+                     bool replace, NameSeen seen = NameSeen::unknown);
 
 } // namespace pev::extraction

@@ -7,6 +7,7 @@
 #include "support/golden_runner.hpp"
 #include "support/process.hpp"
 #include "support/sample_archives.hpp"
+#include "support/sync_order.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wav_builder.hpp"
 
@@ -102,6 +103,34 @@ TEST_P(RealRunFault, FailsAndSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(Pev, RealRunFault, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Each archive a run writes is on disk before it takes any name, and its
+// folder after it took its final one: a crash leaves the old archive or the
+// new one, never a name on a file whose bytes were lost.
+TEST(RealRun, SyncsEachArchiveBeforeItsNameAndItsFolderAfter) {
+    if (runs_through_emulator() || !strace_available()) {
+        GTEST_SKIP() << "needs a native build and strace";
+    }
+    const char* const commands[] = {
+        "pev pack P a.wav",           "pev pack --force B a.wav", "Wav2pev W",
+        "pev replace B 1=a.wav", // in place
+        "pev replace B 1=a.wav -o R",
+    };
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        const TempDir dir;
+        put(dir, "B.pev", three_clip_archive());
+        write_file(dir.file("a.wav"), wav_file_bytes(noise(900, 9), 22050));
+        write_file(dir.file("W_0001.wav"), wav_file_bytes(noise(900, 9), 22050));
+        const std::string traced = "cd '" + dir.path().string() + "' && " + kUnderStrace +
+                                   "-o trace.txt -e trace=" + kSyncTraceCalls + " " +
+                                   PEV_BINARY_DIR "/" + command + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(traced.c_str()), 0);
+        const SyncOrder order = sync_order(text_of(dir.path() / "trace.txt"));
+        EXPECT_EQ(order.placed, 1);
+        EXPECT_EQ(order.problem, "");
+    }
+}
 
 // Every file a run opens in its folder, the WAV files it packs included, is
 // opened close-on-exec, so that no program started meanwhile inherits it.

@@ -4,6 +4,7 @@
 #include "platform/temporary_name.hpp"
 #include "support/archive_builder.hpp"
 #include "support/process.hpp"
+#include "support/sync_order.hpp"
 #include "support/temp_dir.hpp"
 
 #include <algorithm>
@@ -454,6 +455,24 @@ TEST(OutputFile, RefusedSystemCallLeavesNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
         EXPECT_TRUE(names_in(dir).empty());
     }
+}
+
+// Where the file system refuses unnamed files, a file to be synced is too,
+// before its temporary name becomes the final one, and its folder after.
+TEST(OutputFile, NamedFileIsSyncedBeforeItsNameAndItsFolderAfter) {
+    if (!strace_available()) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const TempDir dir;
+    const std::string trace = dir.file("trace.txt");
+    const std::string command = std::string("ASAN_OPTIONS=detect_leaks=0 strace -f -o ") + trace +
+                                " -e trace=" + kSyncTraceCalls + " " PEV_OUTPUT_FILE_CHILD " " +
+                                dir.path().string() + " commit-synced </dev/null >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<std::uint8_t> bytes = read_file(trace);
+    const SyncOrder order = sync_order({bytes.begin(), bytes.end()});
+    EXPECT_EQ(order.placed, 1);
+    EXPECT_EQ(order.problem, "");
 }
 
 } // namespace

@@ -15,11 +15,13 @@ namespace {
 std::atomic<std::uint64_t> next_draw{0};
 std::atomic<bool> seeded{false};
 
+#ifndef _WIN32
 // A child process made by fork would repeat its parent's names: it is seeded
 // afresh at its first name (the child's handler may do no more than this).
 void forget_seed() {
     seeded.store(false);
 }
+#endif
 
 // Seeded from the system's randomness once, then drawn without asking it
 // again. Threads that seed at once only draw from another random start.

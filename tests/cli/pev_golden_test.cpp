@@ -284,7 +284,13 @@ std::vector<GoldenCase> golden_cases() {
          [](const TempDir& dir) {
              three()(dir);
              fs::create_symlink("gone.wav", dir.path() / "B_0002.wav");
-         }},
+         },
+         0,
+         false,
+         0,
+         nullptr,
+         "/dev/null",
+         true},
         {"extract_existing_file_forced",
          {"extract", "B", "--force"},
          with_file(three(), "B_0002.wav")},

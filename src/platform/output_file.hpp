@@ -73,6 +73,10 @@ class OutputFile {
     // Hands the buffered bytes to the system.
     std::error_code flush();
 
+    // What the caller has seen under the final name since it made the file
+    // (see NameSeen), for commit().
+    void saw(NameSeen seen) { options_.seen = seen; }
+
     // Writes what is buffered and gives the file its final name. Fails with
     // std::errc::file_exists when another file took the name meanwhile and
     // replacing was not asked for; the file is then removed like any other

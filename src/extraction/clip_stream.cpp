@@ -184,7 +184,6 @@ class DecodeAhead {
     // file when the worker did not.
     void await(Slot& slot) {
         std::unique_lock<std::mutex> lock(mutex_);
-        consumer_waits_ = !slot.full || slot.writing;
         slot_changed_.wait(lock, [&slot] { return slot.full || slot.decoding; });
         const std::size_t left = slot.front_end - slot.front_begun;
         if (slot.full || left < 2 * kBlocksPerStep) {
@@ -207,15 +206,14 @@ class DecodeAhead {
     }
 
     // Writes the file of the clip in `slot`, handed over and not yet taken,
-    // while the worker has nothing else to do and the consumer keeps it
-    // waiting (it found its last clip ready and written): where files take
-    // longer to write than their clips to decode, the two threads take turns
-    // at the writing; where decoding takes longer, the consumer writes and
-    // the worker decodes on. `lock` is held on entry and on return, and let
-    // go meanwhile.
+    // while the worker would otherwise wait for the consumer to free the
+    // next slot: where files take longer to write than their clips to
+    // decode, the worker takes on writing too; where decoding takes longer,
+    // the consumer is waiting for it and writes itself. `lock` is held on
+    // entry and on return, and let go meanwhile.
     void write_pending(std::unique_lock<std::mutex>& lock, Slot& slot) {
-        if (!options_.write_ahead || consumer_waits_ || !slot.full || slot.taken || slot.failure ||
-            slot.clip.file || !slot.clip.info.ok()) {
+        if (!options_.write_ahead || !slot.full || slot.taken || slot.failure || slot.clip.file ||
+            !slot.clip.info.ok()) {
             return;
         }
         slot.writing = true;
@@ -319,8 +317,7 @@ class DecodeAhead {
     std::condition_variable slot_changed_; // the consumer waits on this
     std::condition_variable slot_emptied_; // the worker waits on this
     bool stopping_ = false;
-    bool consumer_waits_ = false; // its last clip was not ready, or being written
-    std::thread worker_;          // last: it starts after everything it uses exists
+    std::thread worker_; // last: it starts after everything it uses exists
 };
 
 } // namespace

@@ -84,8 +84,11 @@ TEST_P(CallsPerFile, StayWithinTheirCount) {
         if (c.replacing) {
             ASSERT_EQ(std::system((in_dir + c.command + " >/dev/null").c_str()), 0);
         }
-        const std::string traced = in_dir + "strace -f -c -o calls.txt -e trace=" + kWriteSide +
-                                   " " + c.command + " >/dev/null";
+        // The leak checker cannot work under strace.
+        const std::string traced =
+            in_dir +
+            "ASAN_OPTIONS=detect_leaks=0 strace -f -c -o calls.txt -e trace=" + kWriteSide + " " +
+            c.command + " >/dev/null";
         ASSERT_EQ(std::system(traced.c_str()), 0);
         totals[clips == kClips ? 0 : 1] = total_calls(dir.file("calls.txt"));
     }

@@ -103,3 +103,25 @@ def test_a_missing_library_is_named_clearly():
     result = run_python("import pev", PEV_LIBRARY="/nowhere/libpev.so")
     assert result.returncode != 0
     assert "LibraryNotFound" in result.stderr and "PEV_LIBRARY" in result.stderr
+
+
+def test_a_file_cut_after_opening_raises_instead_of_reading_zeros(tmp_path):
+    path = tmp_path / "cut.pev"
+    path.write_bytes(DEMO.read_bytes())
+    with pev.open(path) as archive:
+        clip = archive[2]
+        reader = clip.reader()  # its blocks were found while the file was whole
+        os.truncate(path, 100000)
+        for read in (clip.read, lambda: reader.read(100000)):
+            with pytest.raises(pev.Error) as error:
+                read()
+            assert error.value.status == 14  # a read came up short
+        reader.close()
+
+
+def test_a_clip_at_another_rate_is_packed_from_its_samples(demo):
+    # Copied as stored, it would keep the demo's rate, and the library refuses
+    # a clip at another rate than the archive's.
+    packed = pev.open(pev.pack([demo[0]], 8000))
+    assert packed.rate == 8000
+    assert list(packed[0].read()) == list(demo[0].read())

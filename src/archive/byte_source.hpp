@@ -46,8 +46,9 @@ class ByteSource {
 };
 
 // An open file, borrowed: the caller closes it after the source is gone. Its
-// size is taken once, when the source is made. Reads from several threads
-// take turns, since they share the file's position.
+// size is taken once, when the source is made. Reads never move the file's
+// position on POSIX hosts; elsewhere reads from several threads take turns,
+// since they share it.
 class FileSource final : public ByteSource {
   public:
     explicit FileSource(std::FILE* file);
@@ -59,7 +60,9 @@ class FileSource final : public ByteSource {
   private:
     std::FILE* file_;
     std::uint64_t size_ = 0;
+#ifdef _WIN32
     mutable std::mutex mutex_;
+#endif
 };
 
 // Bytes in memory, borrowed: they must outlive the source and every reader

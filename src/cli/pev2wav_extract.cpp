@@ -53,9 +53,16 @@ class Extractor {
         std::vector<std::size_t> indices(reader_.clip_count());
         std::iota(indices.begin(), indices.end(), std::size_t{0});
         bool all_written = true;
+        extraction::StreamOptions stream{.stop_at_refusal = true, .threads = options_.threads};
+        if (!options_.create_output) {
+            // Each file is written under no name by the thread that decoded
+            // it, ahead of its turn; here it only takes its name.
+            stream.write_ahead = [&base_name](std::size_t index) {
+                return clip_file_name(base_name, static_cast<int>(index) + 1);
+            };
+        }
         extraction::stream_clips(
-            reader_, indices,
-            extraction::StreamOptions{.stop_at_refusal = true, .threads = options_.threads},
+            reader_, indices, stream,
             [&](ReadyClip& clip) {
                 all_written = extract_clip(base_name, clip);
                 return all_written;
@@ -72,13 +79,15 @@ class Extractor {
             return false;
         }
         const int position = static_cast<int>(clip.info.index) + 1;
-        return write_wav(clip_file_name(base_name, position), clip.frame);
+        return write_wav(clip_file_name(base_name, position), clip);
     }
 
-    bool write_wav(const std::string& name, const wav::Frame& frame) {
-        const bool written = options_.create_output
-                                 ? write_through(options_.create_output(name), frame)
-                                 : write_file(name, frame);
+    bool write_wav(const std::string& name, ReadyClip& clip) {
+        const bool written = clip.file
+                                 ? write_file(name, *clip.file)
+                                 : write_through(options_.create_output(name),
+                                                 wav::frame_to_file_bytes(clip.frame, kChannels,
+                                                                          reader_.sample_rate()));
         std::fprintf(options_.out, written ? "Extracted: %s\n" : "File i/o error: %s\n",
                      name.c_str());
         return written;
@@ -91,31 +100,33 @@ class Extractor {
     // link, a device, a pipe, a read-only file) is opened and written as it
     // is, since whoever put it there meant it, and a rename must never get
     // around a read-only file.
-    bool write_file(const std::string& name, const wav::Frame& frame) {
+    bool write_file(const std::string& name, extraction::WavFileAhead& file) {
         const ExistingName existing = existing_name(name);
         if (existing == ExistingName::other) {
-            return write_through(create_unbuffered(name), frame);
+            return write_through(create_unbuffered(name), file.bytes());
         }
+        // What was just seen there spares the output file asking again.
         const Error error =
-            extraction::write_wav_file(name, frame, reader_.sample_rate(), /*replace=*/true);
+            file.commit(existing == ExistingName::none ? NameSeen::free : NameSeen::taken);
         // A folder this process may not create files in, holding a file it
         // may write: written in place, as before.
         if (error.code == ErrorCode::cannot_create && existing == ExistingName::writable_file &&
             (error.os == std::errc::permission_denied ||
              error.os == std::errc::operation_not_permitted)) {
-            return write_through(create_unbuffered(name), frame);
+            return write_through(create_unbuffered(name), file.bytes());
         }
         return error.ok();
     }
 
-    // Writes the whole file into `file`, opened for writing, and closes it.
-    bool write_through(std::FILE* file, const wav::Frame& frame) const {
+    // Writes a whole file's bytes into `file`, opened for writing, and
+    // closes it.
+    static bool write_through(std::FILE* file, std::span<const std::uint8_t> bytes) {
         if (file == nullptr) {
             return false;
         }
         // Flushed before closing: some C runtimes report a failed final flush
         // from fflush but not from fclose.
-        bool written = wav::write_file(file, frame, kChannels, reader_.sample_rate()) &&
+        bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
                        std::fflush(file) == 0;
         written = (std::fclose(file) == 0) && written;
         return written;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -38,11 +39,21 @@ ExtractStats largest_of(const ExtractStats& a, const ExtractStats& b) {
             std::max(a.largest_sample_buffer_bytes, b.largest_sample_buffer_bytes)};
 }
 
-ReadyClip prepare(const ArchiveReader& reader, std::size_t index, ClipBuffers& buffers) {
+// A decoded clip's WAV file, written when the stream writes ahead.
+void write_ahead(const ArchiveReader& reader, const StreamOptions& options, ReadyClip& clip) {
+    if (options.write_ahead && clip.info.ok()) {
+        clip.file = std::make_unique<WavFileAhead>(options.write_ahead(clip.info.index), clip.frame,
+                                                   reader.sample_rate());
+    }
+}
+
+ReadyClip prepare(const ArchiveReader& reader, std::size_t index, ClipBuffers& buffers,
+                  const StreamOptions& options) {
     ReadyClip clip;
     clip.info = reader.inspect(index, buffers);
     if (clip.info.ok()) {
         clip.frame = reader.decode(clip.info, buffers);
+        write_ahead(reader, options, clip);
     }
     return clip;
 }
@@ -78,7 +89,7 @@ void stream_on_this_thread(const ArchiveReader& reader, std::span<const std::siz
     } on_exit{buffers, stats};
 
     for (const std::size_t index : indices) {
-        ReadyClip clip = prepare(reader, index, buffers);
+        ReadyClip clip = prepare(reader, index, buffers, options);
         if (!consume(clip) || ends_stream(clip, options)) {
             return;
         }
@@ -139,6 +150,7 @@ class DecodeAhead {
             if (!consume(slot.clip) || ends_stream(slot.clip, options_)) {
                 return;
             }
+            slot.clip.file.reset(); // a file the consumer did not name is gone now
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 static_cast<SlotState&>(slot) = SlotState{}; // free for the worker
@@ -155,7 +167,9 @@ class DecodeAhead {
         std::size_t front_begun = 0; // the blocks the worker has begun
         bool tail_taken = false;     // the consumer decodes the blocks from front_end on
         bool front_done = false;
-        bool full = false; // the clip is the consumer's
+        bool full = false;    // the clip is the consumer's
+        bool writing = false; // the worker writes its file, having nothing else to do
+        bool taken = false;   // the consumer has it: nobody else touches it
     };
 
     struct Slot : SlotState {
@@ -166,23 +180,52 @@ class DecodeAhead {
     };
 
     // Waits for the clip in `slot`, decoding the later half of its blocks
-    // that the worker has not begun, when there are enough.
+    // that the worker has not begun, when there are enough, and writing its
+    // file when the worker did not.
     void await(Slot& slot) {
         std::unique_lock<std::mutex> lock(mutex_);
         slot_changed_.wait(lock, [&slot] { return slot.full || slot.decoding; });
         const std::size_t left = slot.front_end - slot.front_begun;
         if (slot.full || left < 2 * kBlocksPerStep) {
-            slot_changed_.wait(lock, [&slot] { return slot.full; });
+            slot_changed_.wait(lock, [&slot] { return slot.full && !slot.writing; });
+        } else {
+            const std::size_t tail_first = slot.front_end - left / 2;
+            slot.front_end = tail_first;
+            slot.tail_taken = true;
+            lock.unlock();
+            slot.decode.decode_tail(tail_first);
+            lock.lock();
+            slot_changed_.wait(lock, [&slot] { return slot.front_done; });
+            slot.clip.frame = slot.decode.join();
+        }
+        slot.taken = true;
+        lock.unlock();
+        if (!slot.clip.file && !slot.failure) {
+            write_ahead(reader_, options_, slot.clip);
+        }
+    }
+
+    // Writes the file of the clip in `slot`, handed over and not yet taken,
+    // while the worker would otherwise wait for the consumer to free the
+    // next slot: where files take longer to write than their clips to
+    // decode, the worker takes on writing too; where decoding takes longer,
+    // the consumer is waiting for it and writes itself. `lock` is held on
+    // entry and on return, and let go meanwhile.
+    void write_pending(std::unique_lock<std::mutex>& lock, Slot& slot) {
+        if (!options_.write_ahead || !slot.full || slot.taken || slot.failure || slot.clip.file ||
+            !slot.clip.info.ok()) {
             return;
         }
-        const std::size_t tail_first = slot.front_end - left / 2;
-        slot.front_end = tail_first;
-        slot.tail_taken = true;
+        slot.writing = true;
         lock.unlock();
-        slot.decode.decode_tail(tail_first);
+        try {
+            write_ahead(reader_, options_, slot.clip);
+        } catch (const std::bad_alloc&) {
+            // The consumer tries again, and says so if it cannot either.
+        }
         lock.lock();
-        slot_changed_.wait(lock, [&slot] { return slot.front_done; });
-        slot.clip.frame = slot.decode.join();
+        slot.writing = false;
+        slot_changed_.notify_one();
     }
 
     void produce() {
@@ -190,6 +233,9 @@ class DecodeAhead {
             Slot& slot = slots_[n % slots_.size()];
             {
                 std::unique_lock<std::mutex> lock(mutex_);
+                if (n > 0 && slot.in_use) {
+                    write_pending(lock, slots_[(n - 1) % slots_.size()]);
+                }
                 slot_emptied_.wait(lock, [&] { return stopping_ || !slot.in_use; });
                 if (stopping_) {
                     return;
@@ -198,7 +244,7 @@ class DecodeAhead {
             }
             bool last = false;
             try {
-                slot.clip = ReadyClip{reader_.inspect(indices_[n], slot.buffers), {}};
+                slot.clip = ReadyClip{reader_.inspect(indices_[n], slot.buffers), {}, nullptr};
                 last = ends_stream(slot.clip, options_);
                 if (slot.clip.info.ok()) {
                     read_and_decode(slot);
@@ -215,6 +261,8 @@ class DecodeAhead {
                 return;
             }
         }
+        std::unique_lock<std::mutex> lock(mutex_);
+        write_pending(lock, slots_[(indices_.size() - 1) % slots_.size()]);
     }
 
     void read_and_decode(Slot& slot) {

@@ -6,11 +6,14 @@
 // while the consumer writes the current one.
 
 #include "archive/archive_reader.hpp"
+#include "extraction/wav_output.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
+#include <string>
 
 namespace pev::extraction {
 
@@ -23,6 +26,9 @@ struct ReadyClip {
     // The WAV header's room, then the samples; empty when the clip was
     // refused. Valid until the consumer returns.
     wav::Frame frame;
+    // With StreamOptions::write_ahead, the clip's WAV file (when it is not
+    // refused), written and waiting for its name; `frame` is its bytes then.
+    std::unique_ptr<WavFileAhead> file;
 };
 
 // What the clips needed, for benchmarks and resource tests: the largest
@@ -42,6 +48,12 @@ struct StreamOptions {
     // and there is enough work to gain from it; 1: everything on the calling
     // thread; 2 or more: always decode ahead (on one more thread).
     unsigned threads = 0;
+    // When set, each clip's WAV file is written, under no name yet, to the
+    // path this gives for the clip's index, before the clip is handed over:
+    // by the thread decoding ahead when it would otherwise wait for the
+    // consumer, else on the calling thread. The consumer gives the file its
+    // name, or drops it.
+    std::function<std::string(std::size_t index)> write_ahead = nullptr;
 };
 
 // Calls `consume` with each clip of `indices`, in that order, until it

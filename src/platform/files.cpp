@@ -54,6 +54,34 @@ ExistingName existing_name(const std::string& path) {
     return (attributes & kNotPlain) != 0 ? ExistingName::other : ExistingName::writable_file;
 }
 
+FileIdentity identity_of(const std::string& path) {
+    // Opened for no access at all, which folders and files in use allow.
+    HANDLE handle =
+        CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    const bool known = GetFileInformationByHandle(handle, &information) != 0;
+    CloseHandle(handle);
+    if (!known) {
+        return {};
+    }
+    return {information.dwVolumeSerialNumber,
+            (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow, true};
+}
+
+Occupant occupant_of(const std::string& path, const FileIdentity& same_as) {
+    if (GetFileAttributesW(widen(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return Occupant::nothing;
+    }
+    const FileIdentity identity = identity_of(path);
+    const bool same = identity.known && same_as.known && identity.device == same_as.device &&
+                      identity.file == same_as.file;
+    return same ? Occupant::same_file : Occupant::a_file;
+}
+
 bool seek_to(std::FILE* file, std::uint64_t offset) {
     if (offset > static_cast<std::uint64_t>(std::numeric_limits<__int64>::max())) {
         return false;
@@ -88,8 +116,15 @@ std::FILE* open_stream(const std::string& path, int flags, const char* mode) {
 
 } // namespace
 
+// A named pipe is opened without waiting for a writer, which may never come:
+// whoever reads it then finds it empty, or not seekable, at once.
 std::FILE* open_for_reading(const std::string& path) {
-    return open_stream(path, O_RDONLY, "rb");
+    std::FILE* file = open_stream(path, O_RDONLY | O_NONBLOCK, "rb");
+    if (file != nullptr) {
+        const int fd = fileno(file);
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    }
+    return file;
 }
 
 std::FILE* open_for_writing(const std::string& path) {
@@ -103,6 +138,36 @@ ExistingName existing_name(const std::string& path) {
     }
     const bool writable = S_ISREG(status.st_mode) && access(path.c_str(), W_OK) == 0;
     return writable ? ExistingName::writable_file : ExistingName::other;
+}
+
+namespace {
+
+bool same_file(const struct stat& status, const FileIdentity& identity) {
+    return identity.known && static_cast<std::uint64_t>(status.st_dev) == identity.device &&
+           static_cast<std::uint64_t>(status.st_ino) == identity.file;
+}
+
+} // namespace
+
+FileIdentity identity_of(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+        return {};
+    }
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+            true};
+}
+
+Occupant occupant_of(const std::string& path, const FileIdentity& same_as) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+        return Occupant::nothing;
+    }
+    // A link is the file it leads to, if any.
+    if (S_ISLNK(status.st_mode) && same_as.known && stat(path.c_str(), &status) != 0) {
+        return Occupant::a_file;
+    }
+    return same_file(status, same_as) ? Occupant::same_file : Occupant::a_file;
 }
 
 bool seek_to(std::FILE* file, std::uint64_t offset) {

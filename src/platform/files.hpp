@@ -23,6 +23,23 @@ enum class ExistingName {
 };
 ExistingName existing_name(const std::string& path);
 
+// A file's identity, to tell whether two names lead to one file.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool known = false;
+};
+
+// The identity of the file `path` leads to, through links; unknown when
+// there is none.
+FileIdentity identity_of(const std::string& path);
+
+// What stands under a name a file is to be written to: nothing (or nothing
+// that can be looked at), some file, or the very file `same_as`. One look at
+// the name, and a second only where it is a link.
+enum class Occupant { nothing, a_file, same_file };
+Occupant occupant_of(const std::string& path, const FileIdentity& same_as);
+
 // Seeks to an absolute offset; false when the seek fails.
 bool seek_to(std::FILE* file, std::uint64_t offset);
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
-#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -130,27 +130,5 @@ void forget_on_interrupt(int entry) {
         entries[entry].state.store(kFree);
     }
 }
-
-#ifdef _WIN32
-
-InterruptionsHeld::InterruptionsHeld() = default;
-InterruptionsHeld::~InterruptionsHeld() = default;
-
-#else
-
-InterruptionsHeld::InterruptionsHeld() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (const int signal : kSignals) {
-        sigaddset(&held, signal);
-    }
-    pthread_sigmask(SIG_BLOCK, &held, &saved_);
-}
-
-InterruptionsHeld::~InterruptionsHeld() {
-    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-}
-
-#endif
 
 } // namespace pev

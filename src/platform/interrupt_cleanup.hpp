@@ -11,10 +11,6 @@
 
 #include <string>
 
-#ifndef _WIN32
-#include <signal.h>
-#endif
-
 namespace pev {
 
 #ifdef _WIN32
@@ -25,26 +21,13 @@ using NativeName = std::string;
 
 // Removes `name` if the process is interrupted before the matching
 // forget_on_interrupt(). Returns the entry to forget, or -1 when the table is
-// full or the name too long: the file is then left on interruption.
+// full or the name too long: the file is then left on interruption. A name
+// may be entered before its file is created, so that no moment is left in
+// which the file stands unentered; it must then be a name no other file can
+// bear (see temporary_name.hpp), since the handler removes whatever is there.
 int remove_on_interrupt(const NativeName& name);
 
 // Ends the entry `entry` (-1 is ignored): its name was renamed or removed.
 void forget_on_interrupt(int entry);
-
-// While alive, this thread takes no interruption, so that a file created and
-// then registered cannot be left behind by a signal in between; a signal that
-// came meanwhile arrives when it ends. Does nothing on Windows.
-class InterruptionsHeld {
-  public:
-    InterruptionsHeld();
-    ~InterruptionsHeld();
-    InterruptionsHeld(const InterruptionsHeld&) = delete;
-    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
-
-#ifndef _WIN32
-  private:
-    sigset_t saved_; // the thread's mask before
-#endif
-};
 
 } // namespace pev

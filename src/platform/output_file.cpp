@@ -1,14 +1,16 @@
 #include "platform/output_file.hpp"
 
+#include "platform/folder_refusals.hpp"
 #include "platform/interrupt_cleanup.hpp"
 #include "platform/output_file_system_calls.hpp"
+#include "platform/temporary_name.hpp"
 #include "platform/utf8_path.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <random>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -48,25 +50,6 @@ void start_writeback(int fd, std::uint64_t before, std::uint64_t after) {
     }
 }
 #endif
-
-// `path` up to and including its last separator; "" for the current folder.
-std::string folder_prefix(const std::string& path) {
-#ifdef _WIN32
-    const auto end = path.find_last_of("/\\:");
-#else
-    const auto end = path.find_last_of('/');
-#endif
-    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
-// A temporary name beside `path`, of a fixed short length: a final name as
-// long as the folder allows still has room for one.
-std::string temporary_name(const std::string& path) {
-    std::random_device random;
-    char name[24];
-    std::snprintf(name, sizeof name, ".pev-%08x.tmp", static_cast<unsigned>(random()));
-    return folder_prefix(path) + name;
-}
 
 #ifdef _WIN32
 
@@ -199,7 +182,8 @@ std::error_code OutputFile::create() {
     }
     // Checked again when the name is taken; this spares writing a whole file
     // in vain.
-    if (!options_.replace && name_taken(path_)) {
+    if (!options_.replace && (options_.seen == NameSeen::taken ||
+                              (options_.seen == NameSeen::unknown && name_taken(path_)))) {
         return fail(OutputStep::create, std::make_error_code(std::errc::file_exists));
     }
     bool refused = false;
@@ -395,11 +379,19 @@ std::error_code OutputFile::close_file() {
 
 std::error_code OutputFile::create_unnamed(bool& refused) {
 #ifdef O_TMPFILE
-    const int fd = calls_->open(folder_of(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    const std::string folder = folder_of(path_);
+    if (refused_in(calls_, folder, FolderRefusal::unnamed_files)) {
+        refused = true;
+        return {};
+    }
+    const int fd = calls_->open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // Kernels and file systems without unnamed files: a named one then.
         const int code = errno;
         refused = code == EOPNOTSUPP || code == EISDIR || code == EINVAL;
+        if (refused) {
+            note_refused(calls_, folder, FolderRefusal::unnamed_files);
+        }
         return system_error(code);
     }
     // It is given its name through /proc/self/fd.
@@ -419,16 +411,20 @@ std::error_code OutputFile::create_unnamed(bool& refused) {
 std::error_code OutputFile::create_named() {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         const std::string name = temporary_name(path_);
-        const InterruptionsHeld held;
+        // Entered before the file exists: an interruption at any moment after
+        // the open finds it there to remove.
+        const int entry = remove_on_interrupt(name);
         const int fd = calls_->open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             fd_ = fd;
             temp_path_ = name;
-            interrupt_entry_ = remove_on_interrupt(name);
+            interrupt_entry_ = entry;
             return {};
         }
-        if (errno != EEXIST) {
-            return system_error();
+        const int code = errno;
+        forget_on_interrupt(entry);
+        if (code != EEXIST) {
+            return system_error(code);
         }
     }
     return std::make_error_code(std::errc::file_exists);
@@ -461,14 +457,42 @@ std::error_code OutputFile::write_out(std::uint64_t offset, std::span<const std:
     return {};
 }
 
+namespace {
+
+#ifdef AT_EMPTY_PATH
+// Whether linkat names a descriptor itself (AT_EMPTY_PATH), which kernels
+// before 6.10 allow only to a process that may read any file; learnt by the
+// first refusal, after which every file goes through /proc.
+std::atomic<bool> empty_path_refused{false};
+#endif
+
+// Links the unnamed file `fd` under `name`; refuses a name that exists.
+int link_unnamed(int fd, const char* name) {
+#ifdef AT_EMPTY_PATH
+    if (!empty_path_refused.load(std::memory_order_relaxed)) {
+        if (linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) {
+            return 0;
+        }
+        if (errno != ENOENT && errno != EPERM && errno != EINVAL) {
+            return -1;
+        }
+        empty_path_refused.store(true, std::memory_order_relaxed);
+    }
+#endif
+    const std::string unnamed = "/proc/self/fd/" + std::to_string(fd);
+    return linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, name, AT_SYMLINK_FOLLOW);
+}
+
+} // namespace
+
 std::error_code OutputFile::commit_unnamed() {
     if (options_.sync && fsync(fd_) != 0) {
         return fail(OutputStep::write, system_error());
     }
-    const std::string unnamed = "/proc/self/fd/" + std::to_string(fd_);
-    const bool linked =
-        linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, path_.c_str(), AT_SYMLINK_FOLLOW) == 0;
-    if (!linked && (errno != EEXIST || !options_.replace)) {
+    // A name seen taken is not tried: linkat would refuse it.
+    const bool try_final = !options_.replace || options_.seen != NameSeen::taken;
+    const bool linked = try_final && link_unnamed(fd_, path_.c_str()) == 0;
+    if (try_final && !linked && (errno != EEXIST || !options_.replace)) {
         // The kernel refuses a name that exists: nothing can slip in between.
         return fail(OutputStep::commit, system_error());
     }
@@ -477,12 +501,16 @@ std::error_code OutputFile::commit_unnamed() {
         // rename then moves over the old file in one step.
         for (int attempt = 0; attempt < kNameAttempts && temp_path_.empty(); ++attempt) {
             const std::string name = temporary_name(path_);
-            const InterruptionsHeld held;
-            if (linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            const int entry = remove_on_interrupt(name);
+            if (link_unnamed(fd_, name.c_str()) == 0) {
                 temp_path_ = name;
-                interrupt_entry_ = remove_on_interrupt(name);
-            } else if (errno != EEXIST) {
-                return fail(OutputStep::commit, system_error());
+                interrupt_entry_ = entry;
+                continue;
+            }
+            const int code = errno;
+            forget_on_interrupt(entry);
+            if (code != EEXIST) {
+                return fail(OutputStep::commit, system_error(code));
             }
         }
         if (temp_path_.empty()) {
@@ -529,11 +557,15 @@ std::error_code OutputFile::take_final_name() {
     if (options_.replace) {
         return rename(from, to) == 0 ? std::error_code() : system_error();
     }
-    if (calls_->rename_no_replace(from, to) == 0) {
-        return {};
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return system_error();
+    const std::string folder = folder_of(path_);
+    if (!refused_in(calls_, folder, FolderRefusal::rename_no_replace)) {
+        if (calls_->rename_no_replace(from, to) == 0) {
+            return {};
+        }
+        if (errno != EINVAL && errno != ENOSYS) {
+            return system_error();
+        }
+        note_refused(calls_, folder, FolderRefusal::rename_no_replace);
     }
     // Kernels or file systems without it: a hard link fails on a name that
     // exists, and once it stands the temporary name can go.

@@ -18,12 +18,24 @@ namespace pev {
 
 struct OutputFileSystemCalls;
 
+// What the caller has just seen under the final name, so that the file need
+// not ask again. Taking the name stays as safe whatever changed meanwhile:
+// a name seen free that is taken by then is still never replaced unasked,
+// and one seen taken that is gone by then is still filled.
+enum class NameSeen {
+    unknown, // not looked at
+    free,    // nothing there: no check before writing
+    taken,   // a file there: refused at once, or, replacing, no attempt at
+             // a name that would be refused
+};
+
 struct OutputFileOptions {
     // An existing file of the final name may be replaced.
     bool replace = false;
     // The file's bytes and its name reach the disk before commit() returns
     // (archives; WAV files are not worth the wait).
     bool sync = false;
+    NameSeen seen = NameSeen::unknown;
     // Tests only: stand-ins for a few system calls; nullptr for the host's.
     const OutputFileSystemCalls* system_calls = nullptr;
 };
@@ -60,6 +72,10 @@ class OutputFile {
 
     // Hands the buffered bytes to the system.
     std::error_code flush();
+
+    // What the caller has seen under the final name since it made the file
+    // (see NameSeen), for commit().
+    void saw(NameSeen seen) { options_.seen = seen; }
 
     // Writes what is buffered and gives the file its final name. Fails with
     // std::errc::file_exists when another file took the name meanwhile and

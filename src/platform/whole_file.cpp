@@ -77,20 +77,26 @@ WholeFileRead read_whole_file(const std::string& path, std::unique_ptr<std::uint
 WholeFileRead read_whole_file(const std::string& path, std::unique_ptr<std::uint8_t[]>& buffer,
                               std::size_t& capacity) {
     WholeFileRead read;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not waiting for a writer, should it be a named pipe: it is refused
+    // below, whoever writes to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         read.problem = WholeFileProblem::cannot_open;
         read.os_error = errno;
         return read;
     }
-    // A regular file's size is in its status; anything else is asked as a
-    // seek to its end, which a pipe refuses.
+    // A regular file's size is in its status, a disk's is where a seek to
+    // its end lands. Pipes, sockets and character devices have none (a
+    // terminal refuses the seek, /dev/zero lands at 0 without being empty).
     struct stat status;
+    const bool known = fstat(fd, &status) == 0;
     off_t size = -1;
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    if (known && S_ISREG(status.st_mode)) {
         size = status.st_size;
-    } else if (size = lseek(fd, 0, SEEK_END); size >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
-        size = -1;
+    } else if (known && S_ISBLK(status.st_mode)) {
+        if (size = lseek(fd, 0, SEEK_END); size >= 0 && lseek(fd, 0, SEEK_SET) != 0) {
+            size = -1;
+        }
     }
     if (size < 0) {
         read.problem = WholeFileProblem::not_seekable;

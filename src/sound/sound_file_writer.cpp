@@ -215,8 +215,9 @@ bool can_write(SoundFormat format) {
 }
 
 Error write_sound_file(const std::string& path, SoundFormat format, std::uint32_t rate,
-                       const ClipSamples& samples, bool replace, std::uint64_t* size) {
-    OutputFile file(path, OutputFileOptions{.replace = replace});
+                       const ClipSamples& samples, bool replace, std::uint64_t* size,
+                       NameSeen seen) {
+    OutputFile file(path, OutputFileOptions{.replace = replace, .seen = seen});
     Error error;
     if (!file.create()) {
         FileDestination destination(file);

@@ -7,6 +7,7 @@
 // byte as Pev2wav does.
 
 #include "common/error.hpp"
+#include "platform/output_file.hpp"
 #include "sound/sound_formats.hpp"
 
 #include <cstdint>
@@ -34,7 +35,8 @@ struct ClipSamples {
 // write_wav_file; a refusal of libsndfile's is cannot_write with its words
 // in `detail`.
 Error write_sound_file(const std::string& path, SoundFormat format, std::uint32_t rate,
-                       const ClipSamples& samples, bool replace, std::uint64_t* size = nullptr);
+                       const ClipSamples& samples, bool replace, std::uint64_t* size = nullptr,
+                       NameSeen seen = NameSeen::unknown);
 
 // The same file's bytes in memory (for standard output, which may be a pipe
 // an encoder could not go back in); the error's subject is empty.

@@ -139,11 +139,15 @@ TEST(CapiCallbacks, ReadLikeMemoryAndFailWithTheirReason) {
         for (int after = 0; after < 12; ++after) {
             FailingSource fresh{&demo, 0, after, failure};
             pev_archive* a = nullptr;
+            errno = ENOTTY;
             const pev_status opened_status =
                 pev_open_callbacks(FailingSource::read, demo.size(), &fresh, &a);
             const ArchiveHandle failing(a, pev_close);
+            // -1 and a short read are failures with no reason: errno 0, not
+            // EPERM (1) nor what errno held before.
             if (opened_status != PEV_OK) {
                 EXPECT_EQ(opened_status, PEV_ERR_IO) << after;
+                EXPECT_EQ(errno, failure == -EIO ? EIO : 0) << after;
                 continue;
             }
             std::vector<std::int16_t> samples(200000);

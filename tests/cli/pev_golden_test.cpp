@@ -336,6 +336,20 @@ std::vector<GoldenCase> golden_cases() {
          }},
         {"extract_names_collide", {"extract", "B", "--name", "same.wav"}, three()},
         {"extract_existing_file_refused", {"extract", "B"}, with_file(three(), "B_0002.wav")},
+        // A link to nothing is a name taken all the same: refused before any
+        // file is written.
+        {"extract_dangling_link_refused",
+         {"extract", "B"},
+         [](const TempDir& dir) {
+             three()(dir);
+             fs::create_symlink("gone.wav", dir.path() / "B_0002.wav");
+         },
+         0,
+         false,
+         0,
+         nullptr,
+         "/dev/null",
+         true},
         {"extract_existing_file_forced",
          {"extract", "B", "--force"},
          with_file(three(), "B_0002.wav")},

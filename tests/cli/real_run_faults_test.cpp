@@ -7,6 +7,7 @@
 #include "support/golden_runner.hpp"
 #include "support/process.hpp"
 #include "support/sample_archives.hpp"
+#include "support/sync_order.hpp"
 #include "support/temp_dir.hpp"
 #include "support/wav_builder.hpp"
 
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace pev::test {
@@ -46,7 +48,7 @@ struct FaultCase {
     const char* name;
     const char* program; // "pev" or "Wav2pev", in the build folder
     const char* args;
-    const char* inject; // strace's inject= argument, or nullptr
+    const char* inject; // strace's inject= argument (and more), or nullptr
     const char* stdout_to;
     const char* message; // told exactly once on standard error
     const char* absent;  // a file the run must not leave
@@ -65,6 +67,15 @@ const FaultCase kCases[] = {
      "pev: cannot write to standard output", nullptr},
     {"list_to_full_device", "pev", "list B", nullptr, "/dev/full",
      "pev: cannot write to standard output", nullptr},
+    // WAV inputs with no size to read them by: refused at once, whether or
+    // not anything writes to the pipe.
+    {"pack_named_pipe", "pev", "pack P fifo.wav", nullptr, "/dev/null",
+     "pev: fifo.wav: cannot read it: it is not a seekable file", "P.pev"},
+    {"wav2pev_device", "Wav2pev", "W /dev/zero", nullptr, "/dev/null",
+     "Wav2pev: /dev/zero: cannot read it: it is not a seekable file", "W.pev"},
+    // A file cut short while it is read: read(2) finds its end early.
+    {"wav2pev_input_cut_while_read", "Wav2pev", "W a.wav", "read:retval=0 -P a.wav", "/dev/null",
+     "Wav2pev: a.wav: cannot read it: Input/output error", "W.pev"},
 };
 
 void PrintTo(const FaultCase& c, std::ostream* out) {
@@ -82,10 +93,12 @@ TEST_P(RealRunFault, FailsAndSaysSo) {
     put(dir, "B.pev", three_clip_archive());
     write_file(dir.file("a.wav"), wav_file_bytes(noise(900, 9), 22050));
     write_file(dir.file("W_0001.wav"), wav_file_bytes(noise(900, 9), 22050));
+    ASSERT_EQ(mkfifo(dir.file("fifo.wav").c_str(), 0600), 0);
     const std::string tracer = c.inject == nullptr ? ""
                                                    : std::string(kUnderStrace) +
                                                          "-o /dev/null -e inject=" + c.inject + " ";
-    const std::string command = "cd '" + dir.path().string() + "' && " + tracer +
+    // A run that hangs fails in half a minute.
+    const std::string command = "cd '" + dir.path().string() + "' && timeout 30 env " + tracer +
                                 PEV_BINARY_DIR "/" + c.program + " " + c.args + " </dev/null >" +
                                 c.stdout_to + " 2>stderr.txt";
     const int status = std::system(command.c_str());
@@ -102,6 +115,34 @@ TEST_P(RealRunFault, FailsAndSaysSo) {
 
 INSTANTIATE_TEST_SUITE_P(Pev, RealRunFault, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Each archive a run writes is on disk before it takes any name, and its
+// folder after it took its final one: a crash leaves the old archive or the
+// new one, never a name on a file whose bytes were lost.
+TEST(RealRun, SyncsEachArchiveBeforeItsNameAndItsFolderAfter) {
+    if (runs_through_emulator() || !strace_available()) {
+        GTEST_SKIP() << "needs a native build and strace";
+    }
+    const char* const commands[] = {
+        "pev pack P a.wav",           "pev pack --force B a.wav", "Wav2pev W",
+        "pev replace B 1=a.wav", // in place
+        "pev replace B 1=a.wav -o R",
+    };
+    for (const char* command : commands) {
+        SCOPED_TRACE(command);
+        const TempDir dir;
+        put(dir, "B.pev", three_clip_archive());
+        write_file(dir.file("a.wav"), wav_file_bytes(noise(900, 9), 22050));
+        write_file(dir.file("W_0001.wav"), wav_file_bytes(noise(900, 9), 22050));
+        const std::string traced = "cd '" + dir.path().string() + "' && " + kUnderStrace +
+                                   "-o trace.txt -e trace=" + kSyncTraceCalls + " " +
+                                   PEV_BINARY_DIR "/" + command + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(traced.c_str()), 0);
+        const SyncOrder order = sync_order(text_of(dir.path() / "trace.txt"));
+        EXPECT_EQ(order.placed, 1);
+        EXPECT_EQ(order.problem, "");
+    }
+}
 
 // Every file a run opens in its folder, the WAV files it packs included, is
 // opened close-on-exec, so that no program started meanwhile inherits it.

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <numeric>
 #include <ostream>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
@@ -96,6 +97,72 @@ INSTANTIATE_TEST_SUITE_P(Extract, DecodeAhead,
                                          ExtractCase{"refused_clip", 12, -1, -1, -1, 12},
                                          ExtractCase{"file_not_created", -1, 8, -1, -1, 8},
                                          ExtractCase{"write_fails", -1, -1, 4, -1, 5}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct AheadCase {
+    const char* name;
+    int refused, folder_at, link_at; // 0-based clips, -1 none
+    int result;
+};
+
+inline void PrintTo(const AheadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class WriteAhead : public testing::TestWithParam<AheadCase> {};
+
+// Into real files, each written ahead under no name by the thread that
+// decoded it: the same files and lines as on one thread, nothing of a file
+// written ahead of a failure, and a name that is a link written through.
+TEST_P(WriteAhead, WritesExactlyWhatOneThreadWrites) {
+    const AheadCase& c = GetParam();
+    TempDir dir;
+    write_file(dir.file("B.pev"), many_clips(c.refused));
+    std::vector<std::string> runs;
+    for (const unsigned threads : {1u, 2u}) {
+        const std::filesystem::path into = dir.path() / std::to_string(threads);
+        const auto name_of = [&](int clip) {
+            return into / archive::clip_file_name("B", clip + 1);
+        };
+        std::filesystem::create_directories(into / "elsewhere");
+        if (c.folder_at >= 0) {
+            std::filesystem::create_directory(name_of(c.folder_at));
+        }
+        if (c.link_at >= 0) {
+            std::filesystem::create_symlink("elsewhere/target.wav", name_of(c.link_at));
+        }
+        CapturedStream console;
+        const cli::ExtractOptions options{console.get(), console.get(), nullptr, threads};
+        std::FILE* archive = std::fopen(dir.file("B.pev").c_str(), "rb");
+        const int result = cli::extract_archive((into / "B").string(), archive, options);
+        std::fclose(archive);
+        EXPECT_EQ(result, c.result) << threads;
+        // The lines name the folder, which differs from run to run.
+        std::string run = std::regex_replace(console.text(), std::regex("/[12]/"), "/N/");
+        std::vector<std::filesystem::path> entries(
+            std::filesystem::recursive_directory_iterator(into), {});
+        std::sort(entries.begin(), entries.end());
+        for (const auto& entry : entries) {
+            run += entry.lexically_relative(into).string() + "\n";
+            if (std::filesystem::is_regular_file(entry)) {
+                const auto bytes = read_file(entry.string());
+                run.append(bytes.begin(), bytes.end());
+            }
+        }
+        EXPECT_EQ(run.find(".tmp"), std::string::npos);
+        if (c.link_at >= 0) {
+            EXPECT_TRUE(std::filesystem::is_symlink(name_of(c.link_at))) << threads;
+        }
+        runs.push_back(run);
+    }
+    EXPECT_TRUE(runs[0] == runs[1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extract, WriteAhead,
+                         testing::Values(AheadCase{"every_clip", -1, -1, -1, kClips},
+                                         AheadCase{"refused_clip", 12, -1, -1, -1},
+                                         AheadCase{"name_is_a_folder", -1, 8, -1, -1},
+                                         AheadCase{"name_is_a_link", -1, -1, 4, kClips}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Reads from memory, notes the furthest byte asked for (one thread reads at a

@@ -142,6 +142,53 @@ TEST(StoredClip, CopiesDecodeExactlyAsInTheirSource) {
     EXPECT_EQ(packer.stored_samples(), 1024u + 3002u + 1326u);
 }
 
+// The demo cut 200 bytes short, read from its file: the last clip's final
+// bytes lie past the end, where its sizes still place them, and read as 0.
+// Copied through the buffers the clips before filled, they must be zeros
+// too, so that every copy decodes as its source.
+TEST(StoredClip, CopiesOfACutArchiveDecodeAsTheirSource) {
+    const Bytes demo = test::read_file(PEV_SOURCE_DIR "/examples/demo.pev");
+    const test::TempDir dir;
+    test::write_file(dir.file("cut.pev"), Bytes(demo.begin(), demo.end() - 200));
+    std::FILE* file = std::fopen(dir.file("cut.pev").c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    const archive::FileSource source(file);
+    const archive::ArchiveReader reader(source);
+    ASSERT_EQ(reader.clip_count(), 3u);
+    archive::MemorySink sink;
+    ArchivePacker packer(sink, layout_for(3, nullptr).layout);
+    archive::ClipBuffers buffers;
+    for (std::size_t index = 0; index < 3; ++index) {
+        StoredClip clip;
+        ASSERT_TRUE(read_stored_clip(reader, index, buffers, clip, CountSamples::no).ok());
+        ASSERT_TRUE(packer.add_stored_clip(clip).ok());
+    }
+    ASSERT_TRUE(packer.finish().ok());
+    const archive::MemorySource copy_source(sink.bytes());
+    const archive::ArchiveReader copy(copy_source);
+    for (std::size_t index = 0; index < 3; ++index) {
+        EXPECT_EQ(read_clip(copy, index).samples, read_clip(reader, index).samples)
+            << "clip " << index;
+    }
+    std::fclose(file);
+}
+
+// The longest clip the format holds, 65535 blocks, is copied by both
+// packers; one block more (given directly) is refused by both.
+TEST(StoredClip, LongestClipIsCopiedAndNoLonger) {
+    for (const std::size_t blocks : {std::size_t{65535}, std::size_t{65536}}) {
+        SCOPED_TRACE(blocks);
+        const Sizes silent(blocks, 0);
+        const StoredClip clip{silent, {}, std::nullopt, 8000};
+        archive::MemorySink sink;
+        ArchivePacker packer(sink, layout_for(1, nullptr).layout);
+        PackSession session;
+        const ErrorCode expected = blocks > 65535 ? ErrorCode::clip_too_long : ErrorCode::none;
+        EXPECT_EQ(packer.add_stored_clip(clip).code, expected);
+        EXPECT_EQ(session.add_stored_clip(clip).code, expected);
+    }
+}
+
 TEST(StoredClip, RefusedClipsAreNotCopied) {
     const Bytes source_bytes = test::build_archive(hand_built_archive());
     const archive::MemorySource source(source_bytes);

@@ -3,9 +3,9 @@
 // Sets SIGINT, SIGTERM and SIGHUP as asked, starts the file, writes "r" and
 // waits for its standard input to close; then exits 0 if the temporary file
 // still stands. With its own handler, it writes "h" and exits 7.
-// `output_file_child FOLDER commit|commit-unnamed` writes the file (named or
-// unnamed) and puts it in place: 0 when done, 3 when the writing failed and
-// 5 when the commit did.
+// `output_file_child FOLDER commit|commit-unnamed|commit-synced` writes the
+// file (named, unnamed, or named and synced as archives are) and puts it in
+// place: 0 when done, 3 when the writing failed and 5 when the commit did.
 
 #include "platform/output_file.hpp"
 #include "platform/refused_calls.hpp"
@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
     }
     const pev::OutputFileSystemCalls calls = pev::test::named_file_calls();
     pev::OutputFile file(folder + "/out.pev",
-                         {.system_calls = disposition == "commit-unnamed" ? nullptr : &calls});
+                         {.sync = disposition == "commit-synced",
+                          .system_calls = disposition == "commit-unnamed" ? nullptr : &calls});
     const std::vector<std::uint8_t> bytes(100000, 0x5a);
     if (file.create() || file.append(bytes) || file.flush()) {
         return 3;

@@ -1,8 +1,10 @@
 #include "platform/files.hpp"
 #include "platform/output_file.hpp"
 #include "platform/refused_calls.hpp"
+#include "platform/temporary_name.hpp"
 #include "support/archive_builder.hpp"
 #include "support/process.hpp"
+#include "support/sync_order.hpp"
 #include "support/temp_dir.hpp"
 
 #include <algorithm>
@@ -183,6 +185,113 @@ TEST(OutputFile, NoReplaceRenameFallsBackWhereRefused) {
     }
 }
 
+// What the caller saw under the name only spares a look: a name seen free
+// that is taken by the commit is still not replaced unasked, and one seen
+// taken that is gone by then is still filled.
+TEST(OutputFile, NameSeenSparesALookButNotTheSafety) {
+    struct Case {
+        NameSeen seen;
+        bool replace;
+        bool present; // at commit
+        bool refused; // as taken
+    };
+    const Case cases[] = {
+        {NameSeen::free, false, true, true},
+        {NameSeen::free, true, true, false},
+        {NameSeen::taken, true, false, false},
+        {NameSeen::taken, true, true, false},
+    };
+    for (const Way way : kWays) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message()
+                         << "way " << static_cast<int>(way) << " seen " << static_cast<int>(c.seen)
+                         << " replace " << c.replace << " present " << c.present);
+            const TempDir dir;
+            const std::string path = dir.file("out.wav");
+            OutputFileOptions options = options_for(way, c.replace);
+            options.seen = c.seen;
+            Bytes expected;
+            std::error_code committed;
+            {
+                OutputFile file(path, options);
+                ASSERT_FALSE(file.create());
+                expected = write_sample(file);
+                if (c.present) {
+                    write_file(path, kOld);
+                }
+                committed = file.commit();
+            }
+            if (c.refused) {
+                EXPECT_EQ(committed, std::errc::file_exists);
+            } else {
+                EXPECT_FALSE(committed) << committed.message();
+            }
+            EXPECT_EQ(read_file(path), c.refused ? kOld : expected);
+            EXPECT_EQ(names_in(dir), std::vector<std::string>{"out.wav"});
+        }
+    }
+}
+
+// A folder that refused a way of writing is not asked again by the next
+// files: the stand-ins count how often they are asked.
+int tmpfile_asked = 0;
+int rename_asked = 0;
+int counting_open(const char* path, int flags, unsigned mode) {
+    tmpfile_asked += (flags & O_TMPFILE) == O_TMPFILE ? 1 : 0;
+    return open_without_tmpfile(path, flags, mode);
+}
+int counting_rename(const char* from, const char* to) {
+    ++rename_asked;
+    return refused<EINVAL>(from, to);
+}
+
+TEST(OutputFile, WhatAFolderRefusedIsAskedOnce) {
+    OutputFileSystemCalls calls = OutputFileSystemCalls::host();
+    calls.open = counting_open;
+    calls.rename_no_replace = counting_rename;
+    tmpfile_asked = rename_asked = 0;
+    const TempDir dir;
+    const Bytes bytes = pattern(3000, 4);
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        OutputFile file(dir.file(name), {.system_calls = &calls});
+        ASSERT_FALSE(file.create());
+        ASSERT_FALSE(file.append(bytes));
+        ASSERT_FALSE(file.commit());
+        EXPECT_EQ(read_file(dir.file(name)), bytes);
+    }
+    EXPECT_EQ(tmpfile_asked, 1);
+    EXPECT_EQ(rename_asked, 1);
+    // Another folder is asked afresh.
+    const TempDir other;
+    OutputFile file(other.file("d.wav"), {.system_calls = &calls});
+    ASSERT_FALSE(file.create());
+    EXPECT_EQ(tmpfile_asked, 2);
+}
+
+// Temporary names are entered for removal before they exist, which is safe
+// only while no other process draws the same ones: a child made by fork
+// must not repeat its parent's.
+TEST(OutputFile, ForkedChildDrawsOtherTemporaryNames) {
+    temporary_name("x"); // the parent has drawn, so its sequence is set
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string name = temporary_name("x");
+        _exit(write(channel[1], name.data(), name.size()) == static_cast<ssize_t>(name.size()) ? 0
+                                                                                               : 1);
+    }
+    close(channel[1]);
+    char drawn[64] = {};
+    const ssize_t got = read(channel[0], drawn, sizeof drawn - 1);
+    close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_GT(got, 0);
+    EXPECT_NE(std::string(drawn), temporary_name("x"));
+}
+
 // Files may not grow past this while alive; a write beyond fails with EFBIG
 // instead of ending the process.
 class FileSizeLimit {
@@ -346,6 +455,24 @@ TEST(OutputFile, RefusedSystemCallLeavesNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << status;
         EXPECT_TRUE(names_in(dir).empty());
     }
+}
+
+// Where the file system refuses unnamed files, a file to be synced is too,
+// before its temporary name becomes the final one, and its folder after.
+TEST(OutputFile, NamedFileIsSyncedBeforeItsNameAndItsFolderAfter) {
+    if (!strace_available()) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const TempDir dir;
+    const std::string trace = dir.file("trace.txt");
+    const std::string command = std::string("ASAN_OPTIONS=detect_leaks=0 strace -f -o ") + trace +
+                                " -e trace=" + kSyncTraceCalls + " " PEV_OUTPUT_FILE_CHILD " " +
+                                dir.path().string() + " commit-synced </dev/null >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::vector<std::uint8_t> bytes = read_file(trace);
+    const SyncOrder order = sync_order({bytes.begin(), bytes.end()});
+    EXPECT_EQ(order.placed, 1);
+    EXPECT_EQ(order.problem, "");
 }
 
 } // namespace

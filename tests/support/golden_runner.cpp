@@ -37,6 +37,9 @@ void run_golden_case(const GoldenCase& golden, const std::string& program,
     if (golden.memory_limit_kb != 0 && (sanitized || runs_through_emulator())) {
         GTEST_SKIP() << "an address-space limit needs a plain native build";
     }
+    if (golden.native_only && runs_through_emulator()) {
+        GTEST_SKIP() << "needs the host's own files";
+    }
     if (golden.file_size_limit_kb != 0 && runs_through_emulator()) {
         // Wine words the refused write in its own way.
         GTEST_SKIP() << "a file-size limit needs a plain native run";

@@ -35,6 +35,8 @@ struct GoldenCase {
     std::function<void(const TempDir&)> after = nullptr;
     // A file of the case's folder to give as standard input (default: none).
     std::string stdin_file = "/dev/null";
+    // Needs the host's own files: Wine shows no link that leads nowhere.
+    bool native_only = false;
     SoundSupport sound = SoundSupport::any;
 };
 

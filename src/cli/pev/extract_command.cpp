@@ -11,6 +11,7 @@
 #include "cli/pev/sound_support.hpp"
 #include "extraction/clip_stream.hpp"
 #include "extraction/wav_output.hpp"
+#include "platform/files.hpp"
 #include "platform/utf8_path.hpp"
 #include "platform/wildcards.hpp"
 
@@ -44,9 +45,18 @@ constexpr const char* kExtractFooter =
     "position, 4 digits) and {id} (its entry id); the default is {base}_{n}.wav,\n"
     "the names Pev2wav gives.";
 
-bool exists(const std::string& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path_from_utf8(path), error));
+// What stands under each path to be written, looked at once for the whole
+// run: the checks before writing and the writing itself all go by it.
+std::vector<Occupant> occupants_of(const std::vector<std::string>& paths,
+                                   const std::string& archive) {
+    // Standard input is no file any name could lead to.
+    const FileIdentity read = archive == kStandardInput ? FileIdentity{} : identity_of(archive);
+    std::vector<Occupant> occupants;
+    occupants.reserve(paths.size());
+    for (const std::string& path : paths) {
+        occupants.push_back(occupant_of(path, read));
+    }
+    return occupants;
 }
 
 // The path of every selected clip's file, or a usage error when two clips
@@ -80,14 +90,12 @@ std::string target_paths(const NamedArchive& archive, const std::vector<std::siz
 // True when one of `paths` is the archive itself (by another name, a link or
 // a template such as {base}.pev): writing it would destroy what is being
 // read, whatever --force says.
-bool refuse_archive_itself(const std::vector<std::string>& paths, const std::string& archive,
-                           std::FILE* err) {
-    const fs::path read = path_from_utf8(archive);
-    for (const std::string& path : paths) {
-        std::error_code error;
-        if (fs::equivalent(path_from_utf8(path), read, error) && !error) {
+bool refuse_archive_itself(const std::vector<std::string>& paths,
+                           const std::vector<Occupant>& occupants, std::FILE* err) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (occupants[i] == Occupant::same_file) {
             std::fprintf(err, "pev: %s is the archive being read; nothing was written\n",
-                         path.c_str());
+                         paths[i].c_str());
             return true;
         }
     }
@@ -95,12 +103,13 @@ bool refuse_archive_itself(const std::vector<std::string>& paths, const std::str
 }
 
 // Names the first file that would be replaced, and how many more there are.
-bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
+bool refuse_existing(const std::vector<std::string>& paths, const std::vector<Occupant>& occupants,
+                     std::FILE* err) {
     std::size_t clashes = 0;
     const std::string* first = nullptr;
-    for (const std::string& path : paths) {
-        if (exists(path)) {
-            first = first != nullptr ? first : &path;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (occupants[i] != Occupant::nothing) {
+            first = first != nullptr ? first : &paths[i];
             ++clashes;
         }
     }
@@ -117,13 +126,15 @@ bool refuse_existing(const std::vector<std::string>& paths, std::FILE* err) {
 }
 
 // -n: the clips whose files are already there are left out, and counted.
-std::size_t drop_existing(std::vector<std::size_t>& indices, std::vector<std::string>& paths) {
+std::size_t drop_existing(std::vector<std::size_t>& indices, std::vector<std::string>& paths,
+                          std::vector<Occupant>& occupants) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < paths.size(); ++i) {
-        if (!exists(paths[i])) {
+        if (occupants[i] == Occupant::nothing) {
             if (kept != i) {
                 indices[kept] = indices[i];
                 paths[kept] = std::move(paths[i]);
+                occupants[kept] = occupants[i];
             }
             ++kept;
         }
@@ -131,17 +142,19 @@ std::size_t drop_existing(std::vector<std::size_t>& indices, std::vector<std::st
     const std::size_t skipped = paths.size() - kept;
     indices.resize(kept);
     paths.resize(kept);
+    occupants.resize(kept);
     return skipped;
 }
 
 // --dry-run: each name that would be written, and what becomes of the files
 // already there; nothing is written. Fails (status 1) when the run itself
 // would refuse.
-int show_dry_run(const std::vector<std::string>& paths, const ExtractOptions& options,
-                 std::FILE* out) {
+int show_dry_run(const std::vector<std::string>& paths, const std::vector<Occupant>& occupants,
+                 const ExtractOptions& options, std::FILE* out) {
     std::size_t clashes = 0;
-    for (const std::string& path : paths) {
-        if (!exists(path)) {
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        if (occupants[i] == Occupant::nothing) {
             std::fprintf(out, "would write: %s\n", path.c_str());
             continue;
         }
@@ -184,13 +197,15 @@ bool make_folder(const std::string& folder, bool& made, std::FILE* err) {
 class ClipFiles {
   public:
     ClipFiles(std::uint32_t rate, const std::vector<std::string>& paths,
-              const ExtractOptions& options, const Streams& io)
+              const std::vector<Occupant>& occupants, const ExtractOptions& options,
+              const Streams& io)
         : rate_(rate), output_(options.output, output_rate(options.output, rate)), paths_(paths),
-          verbosity_(options.verbosity), io_(io), replace_(options.force),
+          occupants_(occupants), verbosity_(options.verbosity), io_(io), replace_(options.force),
           progress_(io.err, paths.size(), options.verbosity != Verbosity::quiet) {}
 
     // False once the run is to stop.
     bool take(const extraction::ReadyClip& clip) {
+        const Occupant occupant = occupants_[next_];
         const std::string& path = paths_[next_++];
         if (!clip.info.ok()) {
             report(clip_label(clip.info.index, clip.info.row.id) +
@@ -199,7 +214,8 @@ class ClipFiles {
             return true;
         }
         std::uint64_t size = 0;
-        if (const Error error = output_.write_file(path, clip.frame, rate_, replace_, size);
+        const NameSeen seen = occupant == Occupant::nothing ? NameSeen::free : NameSeen::taken;
+        if (const Error error = output_.write_file(path, clip.frame, rate_, replace_, seen, size);
             !error.ok()) {
             if (error.concerns_whole_folder()) {
                 const std::string folder = folder_of(path);
@@ -258,6 +274,7 @@ class ClipFiles {
     std::uint32_t rate_; // the clips'
     ClipOutput output_;
     const std::vector<std::string>& paths_;
+    const std::vector<Occupant>& occupants_;
     Verbosity verbosity_;
     Streams io_;
     bool replace_;
@@ -292,14 +309,16 @@ int extract(const ExtractOptions& options, const Streams& io) {
         std::fprintf(io.err, "pev: %s\n", error.c_str());
         return kExitUsage;
     }
-    if (refuse_archive_itself(paths, archive->path(), io.err)) {
+    std::vector<Occupant> occupants = occupants_of(paths, archive->path());
+    if (refuse_archive_itself(paths, occupants, io.err)) {
         return kExitUsage;
     }
     if (options.dry_run) {
-        return show_dry_run(paths, options, io.out);
+        return show_dry_run(paths, occupants, options, io.out);
     }
-    const std::size_t skipped = options.skip_existing ? drop_existing(indices, paths) : 0;
-    if (!options.force && refuse_existing(paths, io.err)) {
+    const std::size_t skipped =
+        options.skip_existing ? drop_existing(indices, paths, occupants) : 0;
+    if (!options.force && refuse_existing(paths, occupants, io.err)) {
         return kExitFailed;
     }
     bool made_folder = false;
@@ -307,7 +326,7 @@ int extract(const ExtractOptions& options, const Streams& io) {
         return kExitFailed;
     }
 
-    ClipFiles files(reader.sample_rate(), paths, options, io);
+    ClipFiles files(reader.sample_rate(), paths, occupants, options, io);
     extraction::stream_clips(reader, indices, extraction::StreamOptions{.stop_at_refusal = false},
                              [&files](extraction::ReadyClip& clip) { return files.take(clip); });
     files.finish(folder.empty() ? "." : folder, skipped);

@@ -31,6 +31,12 @@ struct PackOptions {
 // True for a file that begins with "RIFF" and ends before the 12 bytes a
 // RIFF header takes, which the WAV reader calls "not a RIFF file".
 bool is_cut_short_riff(const std::string& name) {
+    // Only a plain file is opened again: a named pipe would wait for a
+    // writer, or for bytes that never come.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path_from_utf8(name), error)) {
+        return false;
+    }
     std::FILE* file = open_for_reading(name);
     if (file == nullptr) {
         return false;

@@ -192,16 +192,17 @@ std::string writable_format_names() {
 }
 
 Error ClipOutput::write_file(const std::string& path, const wav::Frame& frame,
-                             std::uint32_t clip_rate, bool replace, std::uint64_t& size) {
+                             std::uint32_t clip_rate, bool replace, NameSeen seen,
+                             std::uint64_t& size) {
     if (format_ == sound::SoundFormat::wav) {
         const wav::Frame written = rate_ == clip_rate ? frame : resampled_frame(frame, clip_rate);
         size = written.file_size();
-        return extraction::write_wav_file(path, written, rate_, replace);
+        return extraction::write_wav_file(path, written, rate_, replace, seen);
     }
 #if PEV_HAS_SOUND
     return sound::write_sound_file(path, format_, rate_,
                                    samples_of(frame, clip_rate, rate_, dither_, resampled_),
-                                   replace, &size);
+                                   replace, &size, seen);
 #else
     size = 0;
     return error_about(ErrorCode::cannot_write, path); // refused before any clip

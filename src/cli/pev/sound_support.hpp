@@ -8,6 +8,7 @@
 #include "cli/pev/command.hpp"
 #include "common/error.hpp"
 #include "pack/input_converter.hpp"
+#include "platform/output_file.hpp"
 #include "sound/sound_formats.hpp"
 #include "wav/frame.hpp"
 
@@ -88,8 +89,9 @@ class ClipOutput {
 
     // One clip, decoded at `clip_rate`, into a file at `path`; `size` is the
     // size of the file written.
+    // `seen`: what the caller saw under `path`, which the file need not ask.
     Error write_file(const std::string& path, const wav::Frame& frame, std::uint32_t clip_rate,
-                     bool replace, std::uint64_t& size);
+                     bool replace, NameSeen seen, std::uint64_t& size);
 
     // The same bytes to `out`; false with errno set when a write failed,
     // and `error` set when the clip could not be encoded.

@@ -267,6 +267,11 @@ std::error_code OutputFile::commit() {
     const std::error_code error = temp_path_.empty() ? commit_unnamed() : commit_named();
     if (!error) {
         state_ = State::committed;
+        // An archive's folder is cleared of what a killed writer left; WAV
+        // files, thousands to a folder, do not pay for reading it.
+        if (options_.sync) {
+            remove_stale_temporary_names(path_);
+        }
     }
     return error;
 }

@@ -292,6 +292,35 @@ TEST(OutputFile, ForkedChildDrawsOtherTemporaryNames) {
     EXPECT_NE(std::string(drawn), temporary_name("x"));
 }
 
+// A writer killed between linking a replacing file under its temporary name
+// and renaming it leaves that name; the next archive written in the folder
+// removes it, and only the names of processes that are gone.
+TEST(OutputFile, ArchiveClearsTheTemporaryNamesOfProcessesGone) {
+    const pid_t gone = fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0) {
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const TempDir dir;
+    const auto name = [](long pid) { return ".pev-" + std::to_string(pid) + "-0123456789abcdef.tmp"; };
+    const std::vector<std::string> kept = {name(getpid()), name(1), ".pev-7.tmp", "a.wav"};
+    for (const std::string& file : kept) {
+        write_file(dir.file(file), {1});
+    }
+    write_file(dir.file(name(gone)), {1});
+    for (const bool sync : {false, true}) {
+        OutputFile file(dir.file("out.pev"), OutputFileOptions{.replace = true, .sync = sync});
+        ASSERT_FALSE(file.create());
+        ASSERT_FALSE(file.commit());
+        // WAV files, which are not synced, do not look.
+        EXPECT_EQ(fs::exists(dir.file(name(gone))), !sync);
+    }
+    for (const std::string& file : kept) {
+        EXPECT_TRUE(fs::exists(dir.file(file))) << file;
+    }
+}
+
 // Files may not grow past this while alive; a write beyond fails with EFBIG
 // instead of ending the process.
 class FileSizeLimit {

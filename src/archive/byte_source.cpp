@@ -5,11 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace pev::archive {
 
@@ -31,27 +26,8 @@ ReadOutcome FileSource::read_some(std::uint64_t offset, std::span<std::uint8_t> 
     if (file_ == nullptr) {
         return {};
     }
-    const int fd = fileno(file_);
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const std::uint64_t at = offset + got;
-        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-            return {got, EOVERFLOW};
-        }
-        const ssize_t done =
-            pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(at));
-        if (done < 0 && errno == EINTR) {
-            continue;
-        }
-        if (done < 0) {
-            return {got, errno};
-        }
-        if (done == 0) {
-            break; // the end of the file
-        }
-        got += static_cast<std::size_t>(done);
-    }
-    return {got, 0};
+    const PositionalRead read = read_at_offset(fileno(file_), offset, into);
+    return {read.got, read.os_error};
 }
 
 #else

@@ -1,6 +1,7 @@
 #include "mount/archive_generation.hpp"
 
 #include "archive/clip_blocks.hpp"
+#include "platform/files.hpp"
 #include "wav/frame.hpp"
 
 #include <algorithm>
@@ -56,22 +57,8 @@ std::size_t DescriptorSource::read_at(std::uint64_t offset, std::span<std::uint8
 
 archive::ReadOutcome DescriptorSource::read_some(std::uint64_t offset,
                                                  std::span<std::uint8_t> into) const {
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const ssize_t n =
-            ::pread(fd_, into.data() + got, into.size() - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return {got, errno};
-        }
-        if (n == 0) {
-            break; // the end of the file
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return {got, 0};
+    const PositionalRead read = read_at_offset(fd_, offset, into);
+    return {read.got, read.os_error};
 }
 
 ArchiveGeneration::ArchiveGeneration(int fd, const struct stat& status)

@@ -1,5 +1,7 @@
 #include "mount/draft_file.hpp"
 
+#include "platform/files.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -31,22 +33,8 @@ DraftFile::~DraftFile() {
 }
 
 long DraftFile::read(std::uint64_t offset, std::span<std::uint8_t> into) const {
-    std::size_t got = 0;
-    while (got < into.size()) {
-        const ssize_t n =
-            ::pread(fd_, into.data() + got, into.size() - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -errno;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    return static_cast<long>(got);
+    const PositionalRead read = read_at_offset(fd_, offset, into);
+    return read.os_error != 0 ? -read.os_error : static_cast<long>(read.got);
 }
 
 long DraftFile::write(std::uint64_t offset, std::span<const std::uint8_t> bytes) {

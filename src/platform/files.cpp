@@ -184,6 +184,28 @@ std::int64_t seek_to_end(std::FILE* file) {
     return static_cast<std::int64_t>(ftello(file));
 }
 
+PositionalRead read_at_offset(int fd, std::uint64_t offset, std::span<std::uint8_t> into) {
+    std::size_t got = 0;
+    while (got < into.size()) {
+        const std::uint64_t at = offset + got;
+        if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+            return {got, EOVERFLOW};
+        }
+        const ssize_t done = pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(at));
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done < 0) {
+            return {got, errno};
+        }
+        if (done == 0) {
+            break; // the end of the file
+        }
+        got += static_cast<std::size_t>(done);
+    }
+    return {got, 0};
+}
+
 #endif
 
 } // namespace pev

@@ -3,8 +3,10 @@
 // gets its own: names are UTF-8 inside the program (wide names at the edge on
 // Windows) and offsets are 64-bit everywhere.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 
 namespace pev {
@@ -45,5 +47,16 @@ bool seek_to(std::FILE* file, std::uint64_t offset);
 
 // Seeks to the end and reports that position (the file's size), or -1.
 std::int64_t seek_to_end(std::FILE* file);
+
+#ifndef _WIN32
+// Reads `into` from `offset` of the open file `fd` without moving its
+// position (so threads need not take turns), as far as the file goes: the
+// bytes read, and the system's reason when a read failed.
+struct PositionalRead {
+    std::size_t got = 0;
+    int os_error = 0;
+};
+PositionalRead read_at_offset(int fd, std::uint64_t offset, std::span<std::uint8_t> into);
+#endif
 
 } // namespace pev

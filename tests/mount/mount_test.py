@@ -426,14 +426,16 @@ def rewrite_under(pev, scratch, label, injection, base, source, expected, killed
     if killed:
         # Killed between linking the new archive under its temporary name and
         # renaming it over the old one, the mount leaves that name (no call
-        # replaces a name with an unnamed file); the next archive written in
-        # the folder clears it away.
+        # replaces a name with an unnamed file); mounting it again for writing
+        # clears it away, as does the next archive written in the folder.
         left = [name for name in beside if name.startswith(f".pev-{mount.process.pid}-")]
         check(beside == sorted(["demo.pev", *left]) and len(left) <= 1,
               f"{label}: beside the archive: {beside}")
         check(mount.process.returncode == -signal.SIGKILL, f"{label}: the mount was killed")
         run("fusermount3", "-u", mount.folder)
         again = Mount(pev, archive, scratch / f"f-{label}-again", "--write")
+        check(sorted(os.listdir(where)) == ["demo.pev"],
+              f"{label}: beside the archive once mounted again: {sorted(os.listdir(where))}")
         shutil.copy(source, again.folder / "demo_0001.wav")
         check(again.unmount() == 0 and archive.read_bytes() == expected,
               f"{label}: the next rewrite after the kill")

@@ -12,6 +12,7 @@
 #include "cli/pev/sound_support.hpp"
 #include "mount/mount_session.hpp"
 #include "pack/clip_replacer.hpp"
+#include "platform/temporary_name.hpp"
 
 #include <cerrno>
 #include <climits>
@@ -215,6 +216,9 @@ int mount_archive(const MountOptions& options, const Streams& io) {
             std::fprintf(io.err, "pev: %s\n", problem.c_str());
             return kExitFailed;
         }
+        // A rewrite killed between naming the new archive and putting it in
+        // place left it under a temporary name; mounting it again clears it.
+        remove_stale_temporary_names(path);
         setup.tree.draft_folder = draft_folder();
         int draft_error = 0;
         if (!mount::DraftFile::create(setup.tree.draft_folder, draft_error)) {

@@ -13,26 +13,43 @@
 namespace pev::mount {
 namespace {
 
-// libfuse's messages, kept to be worded as one line instead of printed.
-std::string& fuse_messages() {
-    static std::string messages;
-    return messages;
+// libfuse's messages, kept to be worded as one line instead of printed. One
+// message may come in pieces (its list of unknown options comes a word a
+// call), so the text is kept as it came and made one line when asked for.
+std::string& fuse_output() {
+    static std::string output;
+    return output;
 }
 
 void keep_fuse_message(fuse_log_level, const char* format, va_list arguments) {
-    char line[512];
-    std::vsnprintf(line, sizeof line, format, arguments);
-    std::string& messages = fuse_messages();
-    std::string text(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
+    char piece[512];
+    std::vsnprintf(piece, sizeof piece, format, arguments);
+    fuse_output() += piece;
+}
+
+// The lines libfuse wrote, without its "fuse: " prefix, joined by "; ".
+std::string fuse_messages() {
+    std::string messages;
+    std::size_t start = 0;
+    const std::string& output = fuse_output();
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos) {
+            end = output.size();
+        }
+        std::string line = output.substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && line.back() == ' ') {
+            line.pop_back();
+        }
+        if (line.rfind("fuse: ", 0) == 0) {
+            line.erase(0, 6);
+        }
+        if (!line.empty()) {
+            messages += (messages.empty() ? "" : "; ") + line;
+        }
     }
-    if (text.rfind("fuse: ", 0) == 0) {
-        text.erase(0, 6);
-    }
-    if (!text.empty()) {
-        messages += (messages.empty() ? "" : "; ") + text;
-    }
+    return messages;
 }
 
 // A value inside -o: commas and backslashes escaped, as libfuse reads them.
@@ -127,7 +144,7 @@ MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
         fuse_opt_add_arg(&arguments, "-o");
         fuse_opt_add_arg(&arguments, option.c_str());
     }
-    fuse_messages().clear();
+    fuse_output().clear();
     fuse_set_log_func(keep_fuse_message);
     const fuse_operations operations = fuse_bridge_operations(writable);
     fuse* session = fuse_new(&arguments, &operations, sizeof operations, &tree);

@@ -16,11 +16,11 @@ end
 
 complete -c pev -f
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a list -d 'list the clips'
-complete -c pev -n "not __fish_seen_subcommand_from $commands" -a extract -d 'write the clips as WAV files'
+complete -c pev -n "not __fish_seen_subcommand_from $commands" -a extract -d 'write the clips as WAV or other sound files'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a cat -d 'write one clip to standard output'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a test -d 'check that every clip can be extracted'
-complete -c pev -n "not __fish_seen_subcommand_from $commands" -a pack -d 'pack WAV files into a voice archive'
-complete -c pev -n "not __fish_seen_subcommand_from $commands" -a replace -d 'replace clips of an archive with WAV files'
+complete -c pev -n "not __fish_seen_subcommand_from $commands" -a pack -d 'pack WAV or other sound files into a voice archive'
+complete -c pev -n "not __fish_seen_subcommand_from $commands" -a replace -d 'replace clips of an archive with WAV or other sound files'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a mount -d 'show an archive as a folder of WAV files'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a unmount -d 'write what a mounted folder holds, and unmount it'
 complete -c pev -n "not __fish_seen_subcommand_from $commands" -a help -d 'show the help'

@@ -8,11 +8,11 @@ namespace pev::cli::tool {
 std::span<const CommandRow> command_table() {
     static constexpr std::array<CommandRow, 8> kCommands = {{
         {"list", "list the clips (--json for scripts)", make_list_command},
-        {"extract", "write the clips as WAV files", make_extract_command},
-        {"cat", "write one clip as a WAV file to standard output", make_cat_command},
+        {"extract", "write the clips as WAV or other sound files", make_extract_command},
+        {"cat", "write one clip as a sound file to standard output", make_cat_command},
         {"test", "check that every clip can be extracted", make_test_command},
-        {"pack", "pack WAV files into a voice archive", make_pack_command},
-        {"replace", "replace clips of an archive with WAV files", make_replace_command},
+        {"pack", "pack WAV or other sound files into a voice archive", make_pack_command},
+        {"replace", "replace clips of an archive with WAV or other sound files", make_replace_command},
         {"mount", "show an archive as a folder of WAV files", make_mount_command},
         {"unmount", "write what a mounted folder holds, and unmount it", make_unmount_command},
     }};

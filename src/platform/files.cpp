@@ -191,7 +191,8 @@ PositionalRead read_at_offset(int fd, std::uint64_t offset, std::span<std::uint8
         if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
             return {got, EOVERFLOW};
         }
-        const ssize_t done = pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(at));
+        const ssize_t done =
+            pread(fd, into.data() + got, into.size() - got, static_cast<off_t>(at));
         if (done < 0 && errno == EINTR) {
             continue;
         }

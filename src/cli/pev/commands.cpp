@@ -12,7 +12,8 @@ std::span<const CommandRow> command_table() {
         {"cat", "write one clip as a sound file to standard output", make_cat_command},
         {"test", "check that every clip can be extracted", make_test_command},
         {"pack", "pack WAV or other sound files into a voice archive", make_pack_command},
-        {"replace", "replace clips of an archive with WAV or other sound files", make_replace_command},
+        {"replace", "replace clips of an archive with WAV or other sound files",
+         make_replace_command},
         {"mount", "show an archive as a folder of WAV files", make_mount_command},
         {"unmount", "write what a mounted folder holds, and unmount it", make_unmount_command},
     }};

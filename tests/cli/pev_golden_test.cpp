@@ -215,6 +215,19 @@ std::vector<GoldenCase> golden_cases() {
         // archive that is missing, and the others are extracted.
         {"mistyped_command_extracts_nothing", {"lsit", "B"}, three()},
         {"missing_first_archive_with_extension", {"lsit.pev", "B"}, three()},
+        // Memory that cannot be had ends the run with a line and status 1.
+        {.name = "out_of_memory_fails",
+         .args = {"extract", "-"},
+         .setup =
+             [](const TempDir& dir) {
+                 write_file(dir.file("zeros"), {});
+                 fs::resize_file(dir.file("zeros"), 70u << 20); // sparse: no disk taken
+             },
+         .memory_limit_kb = 64u << 10,
+         .stdin_file = "zeros"},
+        // One word alone is an archive, even one close to a command.
+        {"one_missing_archive_is_not_a_command", {"talks"}, three()},
+        {"one_word_near_a_command_is_an_archive", {"lsit"}, three()},
         {"bare_two_archives_into_folder",
          {"-o", "out", "B", "sub/C"},
          [](const TempDir& dir) {
@@ -502,6 +515,13 @@ std::vector<GoldenCase> golden_cases() {
                                      }}),
         needing(SoundSupport::with, {"extract_opus_at_a_rate_it_lacks",
                                      {"extract", "B", "--format", "opus", "--rate", "22050"},
+                                     three()}),
+        // Encoders that refuse the rate only once they start: no file is left.
+        needing(SoundSupport::with, {"extract_flac_at_a_rate_it_cannot_encode",
+                                     {"extract", "B", "--format", "flac", "--rate", "700000"},
+                                     three()}),
+        needing(SoundSupport::with, {"extract_ogg_at_a_rate_it_cannot_encode",
+                                     {"extract", "B", "--format", "ogg", "--rate", "700000"},
                                      three()}),
         needing(
             SoundSupport::without,

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <soxr.h>
 
 namespace pev::test {
 namespace {
@@ -117,6 +118,68 @@ TEST_F(SoundFiles, ResampledAndNamedOutputs) {
     ASSERT_EQ(cat.status, 0) << cat.err;
     EXPECT_EQ(std::vector<std::uint8_t>(cat.out.begin(), cat.out.end()),
               read_file(dir_.file("n/0001.FLAC")));
+}
+
+// Without dither a resampled clip is libsoxr's very-high-quality conversion
+// of its 16-bit steps taken as x/32768 (the scale libsndfile reads them
+// back at), rounded: the same in a WAV file as in a FLAC file. With dither
+// it is not.
+TEST(ResampledOutput, WithoutDitherIsLibsoxrRounded) {
+    const TempDir dir;
+    write_recording(dir.file("tone.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                    tone(22050, 1, 1.0, 1000, 0.9));
+    run_pev(dir, {"pack", "T", "tone.wav", "-q"});
+    run_pev(dir, {"extract", "T", "--name", "T.wav", "-q"});
+    std::uint32_t rate = 0;
+    const std::vector<float> clip = decoded(dir.file("T.wav"), rate);
+    std::vector<float> expected(2 * clip.size() + 16);
+    std::size_t made = 0;
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    ASSERT_EQ(soxr_oneshot(22050, 44100, 1, clip.data(), clip.size(), nullptr, expected.data(),
+                           expected.size(), &made, nullptr, &quality, nullptr),
+              nullptr);
+    expected.resize(made);
+    for (float& sample : expected) {
+        sample = static_cast<float>(std::nearbyint(double(sample) * 32768.0) / 32768.0);
+    }
+    for (const char* format : {"wav", "flac"}) {
+        const std::string out = std::string("out.") + format;
+        run_pev(dir, {"extract", "T", "--rate", "44100", "--no-dither", "--format", format,
+                      "--name", out, "-q"});
+        EXPECT_EQ(decoded(dir.file(out), rate), expected) << format;
+        EXPECT_EQ(rate, 44100u) << format;
+    }
+    run_pev(dir, {"extract", "T", "--rate", "44100", "--name", "dithered.wav", "-q"});
+    EXPECT_NE(decoded(dir.file("dithered.wav"), rate), expected);
+}
+
+// The rates --rate takes, at both ends; and the summary counts the bytes of
+// the files written, resampled (a clip of 100 samples: 444 bytes at twice
+// its rate).
+TEST(ResampledOutput, RateBoundsAndTheSizeWritten) {
+    const TempDir dir;
+    write_recording(dir.file("short.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                    noise_signal(22050, 1, 100, 3));
+    run_pev(dir, {"pack", "S", "short.wav", "-q"});
+    const struct {
+        const char* rate;
+        int status;
+    } rates[] = {{"999", 2}, {"1000", 0}, {"768000", 0}, {"768001", 2}};
+    for (const auto& c : rates) {
+        const ProcessResult result =
+            run_process(kPev, {"pev", "extract", "S", "--rate", c.rate, "--force", "-o", c.rate},
+                        dir.path().string());
+        EXPECT_EQ(result.status, c.status) << c.rate << ": " << result.err;
+        if (c.status == 0) {
+            std::uint32_t rate = 0;
+            decoded(dir.file(std::string(c.rate) + "/S_0001.wav"), rate);
+            EXPECT_EQ(std::to_string(rate), c.rate);
+        }
+    }
+    const ProcessResult twice = run_process(
+        kPev, {"pev", "extract", "S", "--rate", "44100", "-o", "twice"}, dir.path().string());
+    EXPECT_EQ(twice.out, "Extracted 1 clip (444 bytes) into twice\n");
+    EXPECT_EQ(std::filesystem::file_size(dir.file("twice/S_0001.wav")), 444u);
 }
 
 // An empty clip is an empty file of each format (but Opus, whose empty

@@ -46,7 +46,8 @@ class Vlc:
         self.module_dir = module_dir
         self.runs = 0
 
-    def command(self, args, plugin_dir=None):
+    def command(self, args, plugin_dir=None, program=("cvlc", "--no-one-instance")):
+        """`program` with `args`, as nobody, a fresh HOME and a time limit."""
         self.runs += 1
         home = os.path.join(self.scratch, f"home-{self.runs}")
         os.mkdir(home)
@@ -55,7 +56,17 @@ class Vlc:
         env = ["env", "-i", f"HOME={home}", "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
                f"VLC_PLUGIN_PATH={plugin_dir}", f"LD_LIBRARY_PATH={plugin_dir}"]
         user = ["runuser", "-u", "nobody", "--"] if os.geteuid() == 0 else []
-        return user + env + ["timeout", "-k", "5", str(LIMIT), "cvlc", "--no-one-instance"] + args
+        return user + env + ["timeout", "-k", "5", str(LIMIT)] + list(program) + args
+
+    def items(self, paths):
+        """vlc_items.py's lines for `paths`: libvlc's preparser on each."""
+        helper = readable_copy(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                            "vlc_items.py"), self.scratch)
+        process = subprocess.run(self.command(paths, program=("/usr/bin/python3", helper)),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 timeout=LIMIT + 10, check=False)
+        lines = process.stdout.decode(errors="replace").splitlines()
+        return [tuple(line.split("\t")) for line in lines], process.stderr.decode(errors="replace")
 
     def run(self, args, stdin=None, plugin_dir=None):
         """(exit status, stderr) of one run; its own time limit."""
@@ -103,8 +114,9 @@ class Rc:
         command = vlc.command(["-I", "rc", "--start-paused", "--play-and-exit", "--aout", "afile",
                                f"--audiofile-file={self.out}", "--audiofile-format=s16",
                                "--no-audiofile-wav"] + args)
+        self.errors = tempfile.TemporaryFile()
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, start_new_session=True)
+                                        stderr=self.errors, start_new_session=True)
         self.text = ""
         self.read_until(self.PROMPT)  # the banner
 
@@ -165,20 +177,38 @@ class Rc:
                     pass
         return open(self.out, "rb").read() if os.path.exists(self.out) else b""
 
+    def stderr(self):
+        self.errors.seek(0)
+        return self.errors.read().decode(errors="replace")
+
 
 def paused_play(vlc, name, args, commands=()):
     """What cvlc writes when it starts paused, takes `commands` on rc, then
-    plays to the end: started paused, the options' own seek (--start-time) is
-    made before anything is decoded. (Started playing, VLC decodes its first
-    block meanwhile, which sometimes reaches the output before the seek's
-    flush: a race in VLC, for its WAV reader as for any other.)"""
+    plays to the end, with what rc's get_time and get_length said before it
+    played: started paused, the options' own seek (--start-time) is made
+    before anything is decoded. (Started playing, VLC decodes its first block
+    meanwhile, which sometimes reaches the output before the seek's flush: a
+    race in VLC, for its WAV reader as for any other.) None on a failure."""
     rc = Rc(vlc, name, args)
     if not rc.paused():
         rc.end()
         return None
     for command in commands:
         rc.ask(command)
-    return rc.end(play=True)
+    said = [settled(rc, "get_time"), settled(rc, "get_length")]
+    return rc.end(play=True), said
+
+
+def settled(rc, command):
+    """rc's answer once it no longer changes: the input thread makes rc's
+    seeks after rc has answered them."""
+    answers = [None]
+    for _ in range(40):
+        time.sleep(0.25)
+        answers.append((rc.ask(command) or "").strip())
+        if answers[-1] == answers[-2]:
+            break
+    return answers[-1]
 
 
 def reference(folder):
@@ -270,8 +300,16 @@ def check_playlist(vlc, name, archive, clips):
     check(f"{name}: the archive opens as a playlist of its clips, titled and timed as the WAV files",
           listed(ours) == listed(theirs) and [t for t, _ in listed(ours)] == [c[1] for c in clips],
           f"{listed(ours)} against {listed(theirs)}")
-    check(f"{name}: each item has its title, track number and the archive's clip count",
+    check(f"{name}: each item playing has its title, track number and the archive's clip count",
           described == [(c[1], str(c[0]), str(count)) for c in clips], f"{described}")
+    # What a playlist shows before anything plays: VLC's preparser.
+    ours, err = vlc.items([archive])
+    theirs, _ = vlc.items([c[2] for c in clips])
+    check(f"{name}: preparsed, each item has its title, track number, clip count, and the WAV "
+          "file's duration to the millisecond",
+          ours == [(t, str(n), str(count), duration) for (n, t, _, _), (_, _, _, duration) in
+                   zip(clips, theirs)] and len(theirs) == len(clips),
+          f"{ours} against {theirs}: {err}")
     ours, err, status = vlc.stream_out(f"{name}-played.raw", [archive])
     theirs, _, _ = vlc.stream_out(f"{name}-wavs-played.raw", [c[2] for c in clips])
     check(f"{name}: the playlist plays every clip as a playlist of the WAV files plays",
@@ -312,13 +350,16 @@ def check_command_line_seeks(vlc, name, archive, rate, clips, rng):
             ours = paused_play(vlc, "seek.raw", options + [f"--pev-clip={position}", archive])
             theirs = paused_play(vlc, "seek-wav.raw", options + [wav])
             past_end = options == ["--start-time", seconds(length + 1)]
-            check(f"{name}: {title} with {label} gives the WAV file's samples",
-                  ours is not None and ours == theirs and (len(ours) == 0) == past_end,
-                  f"{size(ours)} bytes against {size(theirs)}")
+            check(f"{name}: {title} with {label} gives the WAV file's samples, time and length",
+                  ours is not None and ours == theirs and (len(ours[0]) == 0) == past_end,
+                  described(ours, theirs))
 
 
-def size(data):
-    return None if data is None else len(data)
+def described(ours, theirs):
+    """The difference between two paused_play results, for a failure."""
+    def one(result):
+        return "no result" if result is None else f"{len(result[0])} bytes, time and length {result[1]}"
+    return f"{one(ours)} against {one(theirs)}"
 
 
 def check_rc_seeks(vlc, name, archive, rate, clips, rng):
@@ -332,10 +373,9 @@ def check_rc_seeks(vlc, name, archive, rate, clips, rng):
         label = ", then ".join(commands)
         ours = paused_play(vlc, "rc.raw", [f"--pev-clip={position}", archive], commands)
         theirs = paused_play(vlc, "rc-wav.raw", [wav], commands)
-        check(f"{name}: {title} paused, {label}, played: the WAV file's samples",
+        check(f"{name}: {title} paused, {label}, played: the WAV file's samples, time and length",
               ours is not None and ours == theirs and
-              (len(ours) == 0) == (commands[-1] == "seek 100%"),
-              f"{size(ours)} bytes against {size(theirs)}")
+              (len(ours[0]) == 0) == (commands[-1] == "seek 100%"), described(ours, theirs))
 
 
 def check_damaged_clips(vlc, name, archive, clips):
@@ -370,6 +410,30 @@ def check_foreign_files(vlc, scratch, archive, clips):
         _, err, status = vlc.stream_out("foreign.raw", [path])
         check(f"{file_name}: a message from the module, and cvlc ends normally",
               status == 0 and "pev demux error:" in err, f"status {status}: {err}")
+    # A rate VLC's WAV reader refuses is refused too.
+    fast = bytearray(whole)
+    fast[24:28] = (400000).to_bytes(4, "little")
+    path = os.path.join(media, "fast.pev")
+    with open(path, "wb") as file:
+        file.write(fast)
+    os.chmod(path, 0o644)
+    ours, err, status = vlc.play("fast.raw", ["--pev-clip=1", path])
+    check("a rate of 400000 Hz is refused with a message, as VLC's WAV reader refuses it",
+          status == 0 and not ours and "400000 samples per second is more than VLC plays" in err,
+          f"status {status}, {len(ours)} bytes: {err}")
+    # A clip whose bytes are gone when it starts playing (the file was cut
+    # after VLC opened it) is reported and skipped.
+    cut = readable_copy(archive, media, "cut-later.pev")
+    os.chmod(cut, 0o666)
+    position, title = clips[-1][0], f"cut-later_{clips[-1][0]:04}.wav"
+    rc = Rc(vlc, "cut-later.raw", [f"--pev-clip={position}", cut])
+    paused = rc.paused()
+    os.truncate(cut, 100)
+    ended = rc.end(play=True)
+    check("a clip cut away after opening is reported and skipped, and cvlc ends normally",
+          paused and ended is not None and rc.process.returncode == 0 and
+          f"clip {position} ({title}) cannot be read and is skipped:" in rc.stderr(),
+          f"status {rc.process.returncode}: {rc.stderr()}")
     # Known by its content, whatever its name.
     renamed = readable_copy(archive, media, "noext.bin")
     position, _, _, data = clips[0]

@@ -137,12 +137,22 @@ std::unique_ptr<pev::vlc::DemuxRole> choose_role(demux_t* demux, const StreamArc
     return player;
 }
 
+// No exception may reach VLC's C code: titles and items take memory.
 int Demux(demux_t* demux) {
-    return demux->p_sys->role->demux();
+    try {
+        return demux->p_sys->role->demux();
+    } catch (const std::bad_alloc&) {
+        msg_Err(demux, "not enough memory");
+        return VLC_DEMUXER_EGENERIC;
+    }
 }
 
 int Control(demux_t* demux, int query, va_list args) {
-    return demux->p_sys->role->control(query, args);
+    try {
+        return demux->p_sys->role->control(query, args);
+    } catch (const std::bad_alloc&) {
+        return VLC_EGENERIC;
+    }
 }
 
 int Open(vlc_object_t* object) {

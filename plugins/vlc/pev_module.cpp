@@ -1,8 +1,7 @@
 // VLC's demux module for voice archives. An archive, known by its magic
-// (or by its name, or when the user asks for this module), opens as a
-// playlist of its clips; each item plays one clip (option pev-clip=N),
-// sample for sample as `pev extract` writes it and placed in time as VLC's
-// WAV reader places the extracted file.
+// whatever its name, opens as a playlist of its clips; each item plays one
+// clip (option pev-clip=N), sample for sample as `pev extract` writes it
+// and placed in time as VLC's WAV reader places the extracted file.
 
 #include "../common/clip_list.hpp"
 #include "../common/clip_titles.hpp"
@@ -12,6 +11,7 @@
 #include "vlc_api.hpp"
 
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -43,7 +43,7 @@ bool starts_with_magic(stream_t* stream) {
 }
 
 // Whether the user named the stream an archive: by its extension, its MIME
-// type or by asking for this module.
+// type or by asking for this module (--demux=pev).
 bool named_archive(demux_t* demux) {
     return demux_IsForced(demux, "pev") || demux_IsPathExtension(demux, ".pev") ||
            demux_IsContentType(demux, "application/x-pev");
@@ -92,7 +92,8 @@ bool list_run(demux_t* demux, const StreamArchive& archive, std::size_t position
     }
     report_skipped_clips(demux, list, base_name);
     if (list.clips.empty()) {
-        msg_Err(demux, "no clip in the archive can be decoded");
+        msg_Err(demux, list.archive_clips == 0 ? "the archive holds no clip"
+                                               : "no clip in the archive can be decoded");
         return false;
     }
     if (list.rate > pev::vlc::kMaxRate) {
@@ -157,8 +158,13 @@ int Control(demux_t* demux, int query, va_list args) {
 
 int Open(vlc_object_t* object) {
     auto* demux = reinterpret_cast<demux_t*>(object);
-    const bool by_content = starts_with_magic(demux->s);
-    if (!by_content && !named_archive(demux)) {
+    // Every archive begins with the magic: a stream without it is left to
+    // the other modules, unread, with a word when it was named an archive.
+    if (!starts_with_magic(demux->s)) {
+        if (named_archive(demux)) {
+            msg_Err(demux, "cannot open the voice archive: %s",
+                    pev_strerror(PEV_ERR_NOT_AN_ARCHIVE));
+        }
         return VLC_EGENERIC;
     }
     try {

@@ -400,16 +400,20 @@ def check_foreign_files(vlc, scratch, archive, clips):
     media = os.path.join(scratch, "foreign")
     os.makedirs(media, mode=0o755, exist_ok=True)
     whole = open(archive, "rb").read()
-    cases = {"text.pev": b"not an archive\n", "empty.pev": b"",
-             "cut-table.pev": whole[:40], "cut-data.pev": whole[:len(whole) * 2 // 3]}
-    for file_name, content in cases.items():
+    cases = [("text.pev", b"not an archive\n", "cannot open the voice archive: not a voice archive"),
+             ("empty.pev", b"", "cannot open the voice archive: not a voice archive"),
+             ("cut-table.pev", whole[:40], "cannot open the voice archive: the entry table is cut"),
+             ("cut-data.pev", whole[:len(whole) * 2 // 3], "cannot be decoded and is left out: "
+              "its stored bytes run past the end of the file")]
+    for file_name, content, message in cases:
         path = os.path.join(media, file_name)
         with open(path, "wb") as file:
             file.write(content)
         os.chmod(path, 0o644)
         _, err, status = vlc.stream_out("foreign.raw", [path])
-        check(f"{file_name}: a message from the module, and cvlc ends normally",
-              status == 0 and "pev demux error:" in err, f"status {status}: {err}")
+        check(f"{file_name}: the module says why (\"{message}\"), and cvlc ends normally",
+              status == 0 and re.search(rf"pev demux error: .*{re.escape(message)}", err),
+              f"status {status}: {err}")
     # A rate VLC's WAV reader refuses is refused too.
     fast = bytearray(whole)
     fast[24:28] = (400000).to_bytes(4, "little")

@@ -451,6 +451,23 @@ def check_foreign_files(vlc, scratch, archive, clips):
           titles == [f"noext.bin_{c[0]:04}.wav" for c in clips], f"{titles}")
 
 
+def check_hostile_archives(vlc, scratch):
+    """The fuzzers' hostile archives: each opens, lists and plays what it
+    can, says why it cannot do the rest, and cvlc ends normally."""
+    corpus = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz_corpus")
+    media = os.path.join(scratch, "hostile")
+    for source in sorted(glob.glob(os.path.join(corpus, "capi", "*")) +
+                         glob.glob(os.path.join(corpus, "extract", "*"))):
+        path = readable_copy(source, media, os.path.basename(source) + ".pev")
+        endings = []
+        for options in ([], ["--pev-clip=1"]):
+            played, err, status = vlc.play("hostile.raw", options + [path])
+            said = "pev demux error:" in err
+            endings.append(status if status != 0 or played or said else "neither played nor said")
+        check(f"{os.path.basename(source)}: played or refused with a message, as a playlist and "
+              "with --pev-clip=1, and cvlc ends normally", endings == [0, 0], f"{endings}")
+
+
 def main():
     if len(sys.argv) < 5 or len(sys.argv) % 2 == 0:
         print(__doc__, file=sys.stderr)
@@ -482,6 +499,7 @@ def main():
                 check_command_line_seeks(vlc, name, archive, rate, clips, rng)
                 check_rc_seeks(vlc, name, archive, rate, clips, rng)
                 check_foreign_files(vlc, scratch, archive, clips)
+                check_hostile_archives(vlc, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     print(f"vlc: {passes} passed, {failures} failed")

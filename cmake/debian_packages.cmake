@@ -1,8 +1,9 @@
 # The Debian packages, one per install component, split as Debian splits a
 # library: pev2wav (the programs, which hold the core themselves and so need
 # no libpev1), libpev1 (the shared library alone) and libpev-dev; and, when
-# the plugins are built, gstreamer1.0-pev and audacious-plugin-pev, which
-# stand on libpev1. The files CPack cannot make are in cmake/debian/.
+# the plugins are built, gstreamer1.0-pev, audacious-plugin-pev and
+# vlc-plugin-pev, which stand on libpev1. The files CPack cannot make are in
+# cmake/debian/.
 set(pev_debian_dir ${PROJECT_SOURCE_DIR}/cmake/debian)
 set(pev_debian_packages pev2wav libpev1 libpev-dev)
 set(pev_debian_components programs libraries development)
@@ -13,6 +14,10 @@ endif()
 if(TARGET pev_audacious_plugin)
     list(APPEND pev_debian_packages audacious-plugin-pev)
     list(APPEND pev_debian_components audacious)
+endif()
+if(TARGET pev_vlc_plugin)
+    list(APPEND pev_debian_packages vlc-plugin-pev)
+    list(APPEND pev_debian_components vlc)
 endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -105,6 +110,28 @@ This input plugin lets Audacious play voice archives (.pev files): each clip
 that can be decoded is a track of its own in the playlist, titled with the
 name pev extract gives its file, with its length, rate and channels, and
 can be played and sought to the millisecond. Damaged clips are left out.]])
+
+# VLC's plugin cache (plugins.dat) is rebuilt by libvlc-bin's trigger, which
+# watches VLC's plugin folder: installing or removing the module there runs
+# vlc-cache-gen, as for Debian's own VLC plugin packages, which have no
+# maintainer scripts either. The module works without the cache too (VLC
+# then loads it to read its description).
+set(CPACK_DEBIAN_VLC_PACKAGE_NAME vlc-plugin-pev)
+set(CPACK_DEBIAN_VLC_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_VLC_PACKAGE_SHLIBDEPS ON)
+if(PEV_VLC_PLUGIN_ABI)
+    set(CPACK_DEBIAN_VLC_PACKAGE_DEPENDS "${pev_plugin_depends}, ${PEV_VLC_PLUGIN_ABI}")
+else()
+    set(CPACK_DEBIAN_VLC_PACKAGE_DEPENDS ${pev_plugin_depends})
+endif()
+set(CPACK_DEBIAN_VLC_PACKAGE_ENHANCES vlc)
+set(CPACK_DEBIAN_VLC_DESCRIPTION [[VLC plugin for voice archives (.pev)
+This demux module lets VLC play voice archives (.pev files), known by their
+content or their name: an archive opens as a playlist of the clips that can
+be decoded, each titled with the name pev extract gives its file, with its
+track number and length. A clip plays as 16-bit mono audio at the archive's
+rate, exactly the samples pev extract writes, and seeks land where they land
+in the extracted WAV file. Damaged clips are left out with a message.]])
 
 # CPack calls ldconfig from postinst and postrm for a library in /usr/lib,
 # where Debian activates the ldconfig trigger instead (libpev1.triggers),

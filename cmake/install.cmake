@@ -3,7 +3,7 @@
 # Windows, a zip. Every file belongs to one of the components, which become
 # the Debian packages: programs (with their manual pages), libraries (the
 # shared library alone), development (what building against it takes) and,
-# when they are built, the player plugins: gstreamer and audacious
+# when they are built, the player plugins: gstreamer, audacious and vlc
 # (plugins/*/CMakeLists.txt install them).
 include(CMakePackageConfigHelpers)
 

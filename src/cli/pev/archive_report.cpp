@@ -135,8 +135,8 @@ ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std:
 }
 
 int print_reports(const std::vector<std::string>& archives, const std::optional<std::string>& clips,
-                  const std::optional<std::string>& ids, bool refused_clips_fail,
-                  const Streams& io, bool measured) {
+                  const std::optional<std::string>& ids, bool refused_clips_fail, const Streams& io,
+                  bool measured) {
     const bool several = archives.size() > 1;
     int status = kExitOk;
     std::string text = several ? "[" : "";

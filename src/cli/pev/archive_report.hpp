@@ -33,7 +33,7 @@ ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std:
 // `refused_clips_fail`, an archive with a clip that cannot be extracted
 // counts as failed.
 int print_reports(const std::vector<std::string>& archives, const std::optional<std::string>& clips,
-                  const std::optional<std::string>& ids, bool refused_clips_fail,
-                  const Streams& io, bool measured = false);
+                  const std::optional<std::string>& ids, bool refused_clips_fail, const Streams& io,
+                  bool measured = false);
 
 } // namespace pev::cli::tool

@@ -1,8 +1,9 @@
 #include "cli/pev/clip_survey.hpp"
 
-#include "cli/pev/loudness_support.hpp"
+#include "cli/pev/clip_measurer.hpp"
 #include "extraction/clip_stream.hpp"
 
+#include <algorithm>
 #include <thread>
 
 namespace pev::cli::tool {
@@ -21,28 +22,23 @@ SurveyedClip surveyed(std::size_t index, const archive::ClipInfo& info) {
     return clip;
 }
 
-// Decoding ahead pays wherever there is a second CPU: measuring a clip
+// Decoding ahead on one thread while every CPU measures: measuring a clip
 // takes far longer than decoding it.
-unsigned decoding_threads() {
-    return std::thread::hardware_concurrency() > 1 ? 2 : 1;
-}
-
-// Decoding ahead while the clip before is measured, which takes far longer.
 void survey_measured(const archive::ArchiveReader& reader, const std::vector<std::size_t>& indices,
                      const std::function<void(const SurveyedClip&)>& each) {
+    const unsigned cpus = std::max(std::thread::hardware_concurrency(), 1U);
+    ClipMeasurer measurer(cpus, reader.sample_rate(), each);
     std::size_t next = 0;
-    extraction::stream_clips(reader, indices,
-                             extraction::StreamOptions{.stop_at_refusal = false, .threads = decoding_threads()},
-                             [&](extraction::ReadyClip& ready) {
-                                 SurveyedClip clip = surveyed(indices[next++], ready.info);
-                                 if (clip.ok()) {
-                                     clip.samples = ready.frame.sample_count();
-                                     clip.loudness = measure_loudness(ready.frame.samples(),
-                                                                      reader.sample_rate());
-                                 }
-                                 each(clip);
-                                 return true;
-                             });
+    extraction::stream_clips(
+        reader, indices,
+        extraction::StreamOptions{.stop_at_refusal = false, .threads = cpus > 1 ? 2U : 1U},
+        [&](extraction::ReadyClip& ready) {
+            SurveyedClip clip = surveyed(indices[next++], ready.info);
+            clip.samples = clip.ok() ? ready.frame.sample_count() : 0;
+            measurer.add(clip, clip.ok() ? ready.frame.samples() : std::span<const std::int16_t>());
+            return true;
+        });
+    measurer.finish();
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "wav/frame.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 namespace pev::cli::tool {
@@ -56,29 +57,35 @@ Json clip_object(const NamedArchive& archive, const SurveyedClip& clip, std::uin
     };
 }
 
-Json optional_number(const std::optional<double>& value) {
-    return value ? Json(*value) : Json(nullptr);
+// Levels to a thousandth of a dB, finer than any meter agrees.
+Json optional_level(const std::optional<double>& value) {
+    if (!value) {
+        return nullptr;
+    }
+    const double rounded = std::round(*value * 1000.0) / 1000.0;
+    return rounded == 0.0 ? 0.0 : rounded;
 }
 
 // The loudness fields of a clip measured (null for one that cannot be).
 void add_loudness(Json& object, const SurveyedClip& clip) {
     const auto& measured = clip.loudness;
-    object["loudness_lufs"] = optional_number(measured ? measured->integrated : std::nullopt);
-    object["sample_peak_dbfs"] = optional_number(measured ? measured->peak_dbfs() : std::nullopt);
+    object["loudness_lufs"] = optional_level(measured ? measured->integrated : std::nullopt);
+    object["sample_peak_dbfs"] = optional_level(measured ? measured->peak_dbfs() : std::nullopt);
 }
 
 Json spread_object(const LoudnessSpread& spread) {
     const auto clip = [](const std::optional<MeasuredClip>& measured) {
         return measured ? Json{{"position", measured->index + 1},
                                {"id", measured->id},
-                               {"loudness_lufs", measured->lufs}}
+                               {"loudness_lufs", optional_level(measured->lufs)}}
                         : Json(nullptr);
     };
     return {
         {"quietest", clip(spread.quietest())},
         {"loudest", clip(spread.loudest())},
-        {"spread_lu", spread.quietest() ? Json(spread.loudest()->lufs - spread.quietest()->lufs)
-                                        : Json(nullptr)},
+        {"spread_lu", spread.quietest()
+                          ? optional_level(spread.loudest()->lufs - spread.quietest()->lufs)
+                          : Json(nullptr)},
         {"unmeasured_clips", spread.unmeasured()},
     };
 }

@@ -6,6 +6,8 @@
 #include "cli/pev/sizes.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 namespace pev::cli::tool {
 namespace {
@@ -18,6 +20,10 @@ using loudness::MatchProblem;
 std::string number_text(const char* format, double value) {
     char text[32];
     std::snprintf(text, sizeof text, format, value);
+    // A change that rounds to nothing shows as such, not as "-0.0".
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1)) {
+        return text + 1;
+    }
     return text;
 }
 
@@ -84,6 +90,16 @@ std::string table_notes(const PlannedClip& planned, const ReplaceReportContext& 
     return text;
 }
 
+// Levels and gains to a thousandth of a dB, finer than any meter agrees.
+double thousandths(double value) {
+    const double rounded = std::round(value * 1000.0) / 1000.0;
+    return rounded == 0.0 ? 0.0 : rounded;
+}
+
+Json optional_level(const std::optional<double>& value) {
+    return value ? Json(thousandths(*value)) : Json(nullptr);
+}
+
 Json optional_number(const std::optional<double>& value) {
     return value ? Json(*value) : Json(nullptr);
 }
@@ -93,9 +109,9 @@ Json loudness_object(const std::optional<loudness::ClipLoudness>& measured) {
         return nullptr;
     }
     return {
-        {"integrated_lufs", optional_number(measured->integrated)},
-        {"speech_rms_dbfs", optional_number(measured->speech_rms)},
-        {"sample_peak_dbfs", optional_number(measured->peak_dbfs())},
+        {"integrated_lufs", optional_level(measured->integrated)},
+        {"speech_rms_dbfs", optional_level(measured->speech_rms)},
+        {"sample_peak_dbfs", optional_level(measured->peak_dbfs())},
     };
 }
 
@@ -122,10 +138,10 @@ Json match_object(const PlannedClip& planned, bool matching) {
     return {
         {"matched", true},
         {"basis", basis_code(match.basis)},
-        {"target", match.target},
-        {"reached", match.reached},
-        {"wanted_gain_db", match.wanted_db},
-        {"gain_db", match.gain_db},
+        {"target", thousandths(match.target)},
+        {"reached", thousandths(match.reached)},
+        {"wanted_gain_db", thousandths(match.wanted_db)},
+        {"gain_db", thousandths(match.gain_db)},
         {"limited", match.limited()},
     };
 }
@@ -270,7 +286,7 @@ std::string plan_json(const std::vector<PlannedClip>& plan, const ReplaceReportC
             {"old_seconds", planned.clip_known ? Json(seconds_of(planned.old_samples, context.rate))
                                                : Json(nullptr)},
             {"new_seconds", seconds_of(planned.new_samples, context.rate)},
-            {"length_change_percent", optional_number(planned.change_percent)},
+            {"length_change_percent", optional_level(planned.change_percent)},
             {"length", length_code(planned.length)},
             {"old_loudness", loudness_object(planned.old_loudness)},
             {"new_loudness", loudness_object(planned.new_loudness)},

@@ -5,6 +5,7 @@
 #include "cli/pev/sound_support.hpp"
 #include "common/name_order.hpp"
 #include "pack/pack_inputs.hpp"
+#include "sound/sound_formats.hpp"
 
 #include <map>
 
@@ -20,18 +21,11 @@ std::string file_name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string extensions_listed() {
-    std::string text;
-    for (const std::string_view extension : folder_extensions()) {
-        text += (text.empty() ? "" : " ") + std::string(extension);
-    }
-    return text;
-}
-
 } // namespace
 
 std::string without_sound_extension(const std::string& name) {
-    for (const std::string_view extension : folder_extensions()) {
+    // Every extension of a sound format, whichever this build reads.
+    for (const std::string_view extension : sound::kRecordingExtensions) {
         if (name.size() > extension.size() && ends_with_ignoring_case(name, extension)) {
             return name.substr(0, name.size() - extension.size());
         }
@@ -45,7 +39,7 @@ FolderMatch match_folder(const std::string& folder, const archive::ArchiveReader
     const pack::InputList listed =
         pack::expand_inputs(std::vector<std::string>{folder}, folder_extensions());
     if (listed.error.code == ErrorCode::folder_without_wavs) {
-        match.error = folder + ": it holds no sound files (" + extensions_listed() + ")";
+        match.error = folder + ": it holds no sound files";
         return match;
     }
     if (!listed.error.ok()) {

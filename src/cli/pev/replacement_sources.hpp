@@ -33,7 +33,7 @@ struct FolderMatch {
 FolderMatch match_folder(const std::string& folder, const archive::ArchiveReader& reader,
                          const std::string& base, const NameTemplate& names);
 
-// `name` without its extension, where that is one of a sound file.
+// `name` without its extension, where that is one of a sound format's.
 std::string without_sound_extension(const std::string& name);
 
 } // namespace pev::cli::tool

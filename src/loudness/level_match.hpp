@@ -2,13 +2,18 @@
 // The gain that gives a new recording the level of the clip it replaces:
 // the difference of their integrated loudness where both have one, else of
 // their speech levels (a clip too short or too quiet for the gate), limited
-// so that no sample of the recording clips. The front ends (pev replace,
-// the page) only word the outcome.
+// so that no sample of the recording clips. The clip is heard as stored,
+// and storing a recording changes its level (the codec keeps 256 levels, a
+// step of 2 near silence and of 500 near full scale, so it adds most to a
+// quiet recording), so the gain is refined on the recording as it will be
+// stored. The front ends (pev replace, the page) only word the outcome.
 
 #include "loudness/clip_loudness.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <vector>
 
 namespace pev::loudness {
 
@@ -40,8 +45,26 @@ struct LevelMatch {
     double factor() const;
 };
 
-// The gain for `recording` to match `clip`.
+// The gain for `recording` to match `clip`, from their levels alone.
 LevelMatch match_level(const ClipLoudness& clip, const ClipLoudness& recording);
+
+// Measures samples (libebur128's meter, which the core does not link).
+using Measure = std::function<ClipLoudness(std::span<const std::int16_t> samples)>;
+
+// The gain for the recording of `samples` (measured as `recording`) to
+// match `clip` once it is stored: scaled as apply_gain scales it, brought
+// to the codec's levels, measured, and the gain corrected by what is still
+// missing, until the stored recording is within 0.01 dB of the clip (at
+// most a few rounds) or the limit stops it. `reached` is the stored
+// recording's level.
+LevelMatch match_as_stored(const ClipLoudness& clip, const ClipLoudness& recording,
+                           std::span<const std::int16_t> samples, bool dither,
+                           const Measure& measure);
+
+// The samples the decoder gives back for `samples` once stored: each at
+// the nearest of the codec's 256 levels, and an odd length evened out by
+// the last once more, as the encoder does.
+std::vector<std::int16_t> as_stored(std::span<const std::int16_t> samples);
 
 // The highest gain that leaves every sample of a recording whose peak is
 // `peak` within 16 bits after dither (which may add one step): +inf for 0.

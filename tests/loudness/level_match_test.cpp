@@ -161,3 +161,72 @@ TEST(SpeechLevel, FullScalePeak) {
 
 } // namespace
 } // namespace pev::loudness
+
+namespace pev::loudness {
+namespace {
+
+// A stand-in meter: the mean square of every sample, as both levels.
+ClipLoudness mean_square(std::span<const std::int16_t> samples) {
+    double squares = 0.0;
+    std::uint32_t peak = 0;
+    for (const std::int16_t sample : samples) {
+        squares += (sample / 32768.0) * (sample / 32768.0);
+        peak = std::max<std::uint32_t>(peak, static_cast<std::uint32_t>(std::abs(int{sample})));
+    }
+    ClipLoudness loudness;
+    loudness.peak = peak;
+    loudness.samples = samples.size();
+    if (squares > 0.0) {
+        loudness.integrated = 10.0 * std::log10(squares / static_cast<double>(samples.size()));
+        loudness.speech_rms = loudness.integrated;
+    }
+    return loudness;
+}
+
+// Storing a quiet recording adds to its level (its samples go to levels
+// 2, 8, 18, ... apart): the gain is refined until the stored recording
+// itself has the clip's level.
+TEST(MatchAsStored, QuietRecordingReachesTheClipOnceStored) {
+    const std::vector<std::int16_t> clip = as_stored(test::speech_like({.peak = 0.01, .seed = 3}));
+    const std::vector<std::int16_t> recording = test::speech_like({.peak = 0.004, .seed = 4});
+    const ClipLoudness target = mean_square(clip);
+    const LevelMatch first = match_level(target, mean_square(recording));
+    const LevelMatch match =
+        match_as_stored(target, mean_square(recording), recording, true, mean_square);
+    ASSERT_EQ(match.basis, MatchBasis::integrated);
+    std::vector<std::int16_t> scaled = recording;
+    apply_gain(scaled, match.factor(), true);
+    const double stored = *mean_square(as_stored(scaled)).integrated;
+    EXPECT_NEAR(stored, *target.integrated, 0.01);
+    EXPECT_DOUBLE_EQ(match.reached, stored);
+    EXPECT_GT(std::abs(match.gain_db - first.gain_db), 0.05) << "nothing to refine";
+    EXPECT_FALSE(match.limited());
+}
+
+// Where the limit stops the gain, the reached level is the stored one, short
+// of the target, and the gain is the limit.
+TEST(MatchAsStored, LimitedShortOfTheClip) {
+    std::vector<std::int16_t> recording = test::speech_like({.peak = 0.01, .seed = 5});
+    recording[500] = 20000;
+    const ClipLoudness target = mean_square(test::speech_like({.peak = 0.5, .seed = 6}));
+    const ClipLoudness measured = mean_square(recording);
+    const LevelMatch match = match_as_stored(target, measured, recording, false, mean_square);
+    EXPECT_TRUE(match.limited());
+    EXPECT_DOUBLE_EQ(match.gain_db, clip_free_gain_db(measured.peak));
+    EXPECT_LT(match.reached, match.target - 1.0);
+    std::vector<std::int16_t> scaled = recording;
+    EXPECT_EQ(apply_gain(scaled, match.factor(), false), 0U);
+}
+
+// Stored samples are the codec's levels (a tie going to the one nearer
+// silence); an odd length is evened out with
+// the last once more, as the encoder does.
+TEST(MatchAsStored, StoredFormOfSamples) {
+    const std::vector<std::int16_t> samples = {0, 1, 2, 5, -4, 32767, -32768};
+    EXPECT_EQ(as_stored(samples),
+              (std::vector<std::int16_t>{0, 0, 2, 2, -2, 32258, -32768, -32768}));
+    EXPECT_EQ(as_stored(std::vector<std::int16_t>{18, 17}), (std::vector<std::int16_t>{18, 18}));
+}
+
+} // namespace
+} // namespace pev::loudness

@@ -236,6 +236,7 @@ int replace(const ReplaceOptions& options, const Streams& io) {
     PlanOptions planning;
     planning.limits = options.limits;
     planning.match = options.match_loudness;
+    planning.dither = !options.no_dither;
     planning.measure = options.match_loudness || (options.dry_run && has_loudness());
     planning.converter = converter.get();
     std::vector<PlannedClip> plan(request.replacements.size());

@@ -59,7 +59,11 @@ Error plan_clip(const archive::ArchiveReader& reader, std::size_t index, const s
         planned.new_loudness = measure_loudness(read.samples, rate);
     }
     if (options.match && planned.old_loudness && planned.new_loudness) {
-        planned.match = loudness::match_level(*planned.old_loudness, *planned.new_loudness);
+        planned.match = loudness::match_as_stored(
+            *planned.old_loudness, *planned.new_loudness, read.samples, options.dither,
+            [rate](std::span<const std::int16_t> samples) {
+                return measure_loudness(samples, rate).value_or(loudness::ClipLoudness{});
+            });
     }
     return {};
 }

@@ -41,7 +41,9 @@ struct PlannedClip {
     LengthVerdict length = LengthVerdict::within;
     std::optional<loudness::ClipLoudness> old_loudness; // where measured
     std::optional<loudness::ClipLoudness> new_loudness; // as the file is, before any gain
-    std::optional<loudness::LevelMatch> match;          // with --match-loudness
+    // With --match-loudness: the gain, and the level the recording reaches
+    // once stored.
+    std::optional<loudness::LevelMatch> match;
     std::string conversion; // "48000 Hz stereo FLAC -> 22050 Hz mono", or ""
 
     // The gain to apply to the recording: 1 unless matched.
@@ -52,6 +54,7 @@ struct PlanOptions {
     LengthLimits limits;
     bool measure = false; // measure both clips' loudness
     bool match = false;   // and match them (implies measure)
+    bool dither = true;   // as the gain will be applied
     const pack::InputConverter* converter = nullptr;
 };
 

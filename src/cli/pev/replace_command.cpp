@@ -112,6 +112,10 @@ int gather_sources(const ReplaceOptions& options, const std::vector<WrittenRepla
         }
         sources.push_back({pair.position - 1, pair.file});
     }
+    if (options.from && count == 0) {
+        std::fprintf(io.err, "pev: %s holds no clips to replace\n", archive.path().c_str());
+        return kExitUsage;
+    }
     if (options.from) {
         NameTemplate names;
         if (options.name_template) {

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <gtest/gtest.h>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 namespace pev::loudness {
@@ -53,6 +54,10 @@ const MatchCase kMatchCases[] = {
     {"recording_silent", levels(-20.0, -18.0, 16000), levels(std::nullopt, std::nullopt, 0),
      MatchBasis::none, MatchProblem::recording_silent, 0.0, 0.0},
 };
+
+inline void PrintTo(const MatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LevelMatchCases : public ::testing::TestWithParam<MatchCase> {};
 
@@ -133,6 +138,34 @@ TEST(SpeechLevel, LeavesPausesOut) {
     EXPECT_EQ(loudness.peak, peak);
     EXPECT_EQ(loudness.samples, samples.size());
     EXPECT_NEAR(*loudness.peak_dbfs(), 20.0 * std::log10(peak / 32768.0), 1e-9);
+}
+
+// Speech 30 dB below the loudest still counts (a whispered word), the floor
+// 45 dB below does not.
+TEST(SpeechLevel, CountsQuietWordsButNotTheFloor) {
+    constexpr std::uint32_t kRate = 8000;
+    const auto sine = [](double amplitude, std::size_t count) {
+        std::vector<std::int16_t> samples(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            samples[i] = static_cast<std::int16_t>(std::lround(
+                32767.0 * amplitude * std::sin(2 * 3.14159265358979 * 200.0 * i / kRate)));
+        }
+        return samples;
+    };
+    const double loud = 0.5;
+    const double whisper = loud * std::pow(10.0, -30.0 / 20.0);
+    const double floor = loud * std::pow(10.0, -45.0 / 20.0);
+    std::vector<std::int16_t> samples = sine(loud, kRate);
+    for (const double amplitude : {whisper, floor}) {
+        const std::vector<std::int16_t> more = sine(amplitude, kRate);
+        samples.insert(samples.end(), more.begin(), more.end());
+    }
+    SpeechLevel level(kRate);
+    level.add(samples);
+    ClipLoudness loudness;
+    level.finish(loudness);
+    const double expected = 10.0 * std::log10((loud * loud + whisper * whisper) / 4.0);
+    EXPECT_NEAR(*loudness.speech_rms, expected, 0.01);
 }
 
 TEST(SpeechLevel, SilenceAndDitherNoiseHoldNoSpeech) {

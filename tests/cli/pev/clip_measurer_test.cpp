@@ -12,11 +12,26 @@
 #include "support/packed_clips.hpp"
 #include "support/speech_like.hpp"
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 
 namespace pev::cli::tool {
 namespace {
+
+// Runs `work` with a bound (room for valgrind), so that a measurer left
+// waiting fails in a minute with a message, not as a hang.
+void within_a_minute(const std::function<void()>& work) {
+    std::future<void> done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        std::fputs("ClipMeasurer: still waiting after 60 s\n", stderr);
+        std::_Exit(1); // the waiting threads cannot be joined
+    }
+    done.get();
+}
 
 void expect_same(const std::optional<loudness::ClipLoudness>& a,
                  const std::optional<loudness::ClipLoudness>& b, std::size_t index) {
@@ -38,18 +53,20 @@ TEST(ClipMeasurer, HandsClipsOnInOrderWithTheirOwnFigures) {
     }
     for (const unsigned workers : {1U, 2U, 5U}) {
         std::vector<SurveyedClip> handed;
-        ClipMeasurer measurer(workers, 22050,
-                              [&](const SurveyedClip& clip) { handed.push_back(clip); });
-        for (std::size_t i = 0; i < clips.size(); ++i) {
-            SurveyedClip clip;
-            clip.index = i;
-            // Every seventh is refused: nothing to measure, still in its place.
-            clip.problem =
-                i % 7 == 3 ? archive::ClipProblem::bytes_past_end : archive::ClipProblem::none;
-            measurer.add(clip, clip.ok() ? std::span<const std::int16_t>(clips[i])
-                                         : std::span<const std::int16_t>());
-        }
-        measurer.finish();
+        within_a_minute([&] {
+            ClipMeasurer measurer(workers, 22050,
+                                  [&](const SurveyedClip& clip) { handed.push_back(clip); });
+            for (std::size_t i = 0; i < clips.size(); ++i) {
+                SurveyedClip clip;
+                clip.index = i;
+                // Every seventh is refused: nothing to measure, still in its place.
+                clip.problem =
+                    i % 7 == 3 ? archive::ClipProblem::bytes_past_end : archive::ClipProblem::none;
+                measurer.add(clip, clip.ok() ? std::span<const std::int16_t>(clips[i])
+                                             : std::span<const std::int16_t>());
+            }
+            measurer.finish();
+        });
         ASSERT_EQ(handed.size(), clips.size()) << workers;
         for (std::size_t i = 0; i < clips.size(); ++i) {
             EXPECT_EQ(handed[i].index, i) << workers;
@@ -78,8 +95,10 @@ TEST(ClipMeasurer, SurveyMeasuresEverySoundClip) {
     std::vector<std::size_t> indices(clips.size());
     std::iota(indices.begin(), indices.end(), std::size_t{0});
     std::vector<SurveyedClip> measured;
-    survey_clips(
-        reader, indices, [&](const SurveyedClip& clip) { measured.push_back(clip); }, true);
+    within_a_minute([&] {
+        survey_clips(
+            reader, indices, [&](const SurveyedClip& clip) { measured.push_back(clip); }, true);
+    });
     ASSERT_EQ(measured.size(), clips.size());
     for (std::size_t i = 0; i < clips.size(); ++i) {
         EXPECT_EQ(measured[i].index, i);

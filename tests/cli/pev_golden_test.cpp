@@ -590,6 +590,12 @@ std::vector<GoldenCase> golden_cases() {
                 {"replace_match_loudness",
                  {"replace", "V", "--from", "new", "--match-loudness", "-o", "W", "-v"},
                  voices()}),
+        // Scaled samples rounded, not dithered: another archive.
+        needing(SoundSupport::with, needing(LoudnessSupport::with,
+                                            {"replace_match_loudness_undithered",
+                                             {"replace", "V", "--from", "new", "--match-loudness",
+                                              "--no-dither", "-o", "W", "-q"},
+                                             voices()})),
         needing(LoudnessSupport::with,
                 {"replace_match_loudness_json",
                  {"replace", "V", "1=spiky.wav", "3=new/V_0003.wav", "4=new/V_0002.wav",

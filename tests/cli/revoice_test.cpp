@@ -9,6 +9,7 @@
 #include "archive/byte_source.hpp"
 #include "pack/stored_clip.hpp"
 #include "support/archive_builder.hpp"
+#include "support/ffmpeg_loudness.hpp"
 #include "support/packed_clips.hpp"
 #include "support/process.hpp"
 #include "support/recordings.hpp"
@@ -69,22 +70,6 @@ nlohmann::json listed_loudness(const TempDir& dir, const std::string& archive) {
     return nlohmann::json::parse(listed.out);
 }
 
-std::optional<double> ffmpeg_integrated(const std::string& file) {
-    const ProcessResult result =
-        run_process("/bin/sh",
-                    {"-c",
-                     "ffmpeg -hide_banner -nostats -nostdin -i \"$0\" -af "
-                     "ebur128=metadata=1,ametadata=mode=print:key=lavfi.r128.I:file=- -f null - "
-                     "2>/dev/null | tail -n 1",
-                     file},
-                    ".");
-    const std::size_t equals = result.out.find('=');
-    if (result.status != 0 || equals == std::string::npos) {
-        return std::nullopt;
-    }
-    return std::strtod(result.out.c_str() + equals + 1, nullptr);
-}
-
 TEST(Revoicing, FiftyRecordingsMatchedInOneCommand) {
     const TempDir dir;
     // The archive: clips of 1 to 4 s at levels 30 dB apart.
@@ -131,7 +116,7 @@ TEST(Revoicing, FiftyRecordingsMatchedInOneCommand) {
     const ProcessResult extracted =
         run_process(pev(), {"extract", "B", "-q", "-o", "B-wav"}, dir.path().string());
     ASSERT_EQ(extracted.status, 0) << extracted.err;
-    const bool ffmpeg = std::system("ffmpeg -version >/dev/null 2>&1") == 0;
+    const bool ffmpeg = have_ffmpeg();
 
     const std::vector<std::uint8_t> old_bytes = read_file(dir.file("A.pev"));
     const std::vector<std::uint8_t> new_bytes = read_file(dir.file("B.pev"));

@@ -5,6 +5,7 @@
 
 #include "loudness/loudness_meter.hpp"
 #include "support/archive_builder.hpp"
+#include "support/ffmpeg_loudness.hpp"
 #include "support/process.hpp"
 #include "support/speech_like.hpp"
 #include "support/temp_dir.hpp"
@@ -74,34 +75,13 @@ TEST(LoudnessMeter, RunsAddUp) {
     EXPECT_DOUBLE_EQ(*pieces.speech_rms, *whole.speech_rms);
 }
 
-// ffmpeg's last integrated loudness for the file, to a thousandth of a LU.
-std::optional<double> ffmpeg_integrated(const std::string& file) {
-    const test::ProcessResult result = test::run_process(
-        "/bin/sh",
-        {"-c",
-         "ffmpeg -hide_banner -nostats -nostdin -i \"$0\" -af "
-         "ebur128=metadata=1,ametadata=mode=print:key=lavfi.r128.I:file=- -f null - "
-         "2>/dev/null | tail -n 1",
-         file},
-        ".");
-    const std::size_t equals = result.out.find('=');
-    if (result.status != 0 || equals == std::string::npos) {
-        return std::nullopt;
-    }
-    return std::strtod(result.out.c_str() + equals + 1, nullptr);
-}
-
-bool have_ffmpeg() {
-    return std::system("ffmpeg -version >/dev/null 2>&1") == 0;
-}
-
 struct Recording {
     const char* name;
     test::SpeechShape shape;
 };
 
 TEST(LoudnessMeter, AgreesWithFfmpeg) {
-    if (!have_ffmpeg()) {
+    if (!test::have_ffmpeg()) {
         GTEST_SKIP() << "needs ffmpeg";
     }
     const Recording recordings[] = {
@@ -120,7 +100,7 @@ TEST(LoudnessMeter, AgreesWithFfmpeg) {
         const std::string file = dir.file(std::string(recording.name) + ".wav");
         test::write_file(file, test::wav_file_bytes(samples, recording.shape.rate));
         const ClipLoudness ours = measure(samples, recording.shape.rate);
-        const std::optional<double> theirs = ffmpeg_integrated(file);
+        const std::optional<double> theirs = test::ffmpeg_integrated(file);
         ASSERT_TRUE(ours.integrated) << recording.name;
         ASSERT_TRUE(theirs) << recording.name;
         EXPECT_NEAR(*ours.integrated, *theirs, 0.1) << recording.name;

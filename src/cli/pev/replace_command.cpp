@@ -8,6 +8,7 @@
 #include "cli/pev/loudness_support.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/named_archive.hpp"
+#include "cli/pev/progress_line.hpp"
 #include "cli/pev/replace_plan.hpp"
 #include "cli/pev/replace_report.hpp"
 #include "cli/pev/replacement_sources.hpp"
@@ -245,14 +246,21 @@ int replace(const ReplaceOptions& options, const Streams& io) {
     planning.converter = converter.get();
     std::vector<PlannedClip> plan(request.replacements.size());
     std::map<std::size_t, const PlannedClip*> planned_clip;
-    for (std::size_t i = 0; i < plan.size(); ++i) {
-        pack::Replacement& replacement = request.replacements[i];
-        if (const Error error = plan_clip(archive->reader(), replacement.index, replacement.file,
-                                          planning, plan[i]);
-            !error.ok()) {
-            return report(error, io.err);
+    {
+        // Hundreds of recordings, each measured, take a while.
+        ProgressLine reading(io.err, plan.size(),
+                             options.verbosity != Verbosity::quiet && !options.json);
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            pack::Replacement& replacement = request.replacements[i];
+            if (const Error error = plan_clip(archive->reader(), replacement.index,
+                                              replacement.file, planning, plan[i]);
+                !error.ok()) {
+                reading.clear();
+                return report(error, io.err);
+            }
+            replacement.gain = plan[i].gain();
+            reading.advance(0);
         }
-        replacement.gain = plan[i].gain();
     }
     std::sort(plan.begin(), plan.end(),
               [](const PlannedClip& a, const PlannedClip& b) { return a.index < b.index; });

@@ -601,6 +601,11 @@ std::vector<GoldenCase> golden_cases() {
                  {"replace", "V", "1=spiky.wav", "3=new/V_0003.wav", "4=new/V_0002.wav",
                   "--match-loudness", "--json", "-o", "W"},
                  voices()}),
+        // A damaged clip measures nothing: its recording keeps its level.
+        needing(LoudnessSupport::with, {"replace_damaged_clip_match_loudness",
+                                        {"replace", "D", "2=a.wav", "3=a.wav", "4=a.wav", "6=a.wav",
+                                         "--match-loudness", "-o", "M"},
+                                        wav_at("a.wav", damaged())}),
         needing(LoudnessSupport::without,
                 unchanged({"replace_match_loudness_lacking",
                            {"replace", "V", "--from", "new", "--match-loudness"},

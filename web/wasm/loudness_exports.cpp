@@ -60,7 +60,9 @@ pev_status pev_web_match(const std::int16_t* clip, std::uint32_t clip_count,
         const std::span<std::int16_t> samples(recording, count);
         const LevelMatch match =
             match_as_stored(measure({clip, clip_count}), measure(samples), samples, true, measure);
-        out[0] = match.basis == MatchBasis::integrated ? 1 : match.basis == MatchBasis::speech ? 2 : 0;
+        out[0] = match.basis == MatchBasis::integrated ? 1
+                 : match.basis == MatchBasis::speech   ? 2
+                                                       : 0;
         out[1] = match.problem == MatchProblem::clip_silent        ? 1
                  : match.problem == MatchProblem::recording_silent ? 2
                                                                    : 0;

@@ -47,7 +47,9 @@ a chosen folder without overwriting files, write one clip to standard
 output for a player, and pack files or folders of WAV files. Built with
 libsndfile and libsoxr, pev packs recordings in any format they read (FLAC,
 Ogg Vorbis, Opus, MP3, AIFF, WAV of any kind, at any rate) and extracts
-clips as FLAC, Ogg Vorbis, Opus, MP3 or AIFF files at any rate. pev mount
+clips as FLAC, Ogg Vorbis, Opus, MP3 or AIFF files at any rate. With
+libebur128 it measures each clip's loudness (EBU R128) and gives new
+recordings the loudness of the clips they replace. pev mount
 shows an archive as a folder of WAV files that every program can open, and
 takes clips saved there back into the archive.]])
 

@@ -1,6 +1,7 @@
 #include "pack/clip_replacer.hpp"
 
 #include "archive/archive_writer.hpp"
+#include "loudness/level_match.hpp"
 #include "pack/archive_output.hpp"
 #include "pack/converted_clip.hpp"
 #include "pack/replacement_input.hpp"
@@ -9,16 +10,42 @@
 namespace pev::pack {
 namespace {
 
-// For each clip position, the WAV file that replaces it, or nullptr.
-std::vector<const std::string*> files_by_clip(std::size_t clip_count,
-                                              const std::vector<Replacement>& replacements) {
-    std::vector<const std::string*> files(clip_count, nullptr);
+// For each clip position, what replaces it, or nullptr.
+std::vector<const Replacement*> replacements_by_clip(std::size_t clip_count,
+                                                     const std::vector<Replacement>& replacements) {
+    std::vector<const Replacement*> by_clip(clip_count, nullptr);
     for (const Replacement& replacement : replacements) {
         if (replacement.index < clip_count) {
-            files[replacement.index] = &replacement.file;
+            by_clip[replacement.index] = &replacement;
         }
     }
-    return files;
+    return by_clip;
+}
+
+// Reads `file` whole, scales its samples by `gain` and adds its clip to
+// `packer`.
+Error add_scaled_clip(const std::string& file, double gain, std::uint32_t archive_rate,
+                      ArchivePacker& packer, const ReplaceRequest& request,
+                      const ReplaceProgress& progress, ClipSummary& clip) {
+    Conversion done;
+    ReplacementSamples read = load_replacement(file, archive_rate, request.converter, done);
+    if (progress.warning) {
+        for (const std::string& warning : read.warnings) {
+            progress.warning(file, warning);
+        }
+    }
+    if (!read.error.ok()) {
+        return read.error;
+    }
+    done.clipped += loudness::apply_gain(read.samples, gain, request.dither);
+    if (!done.description.empty() && progress.converted) {
+        progress.converted(file, done);
+    }
+    Error error = packer.add_clip(read.samples, archive_rate, &clip);
+    if (!error.ok() && error.code != ErrorCode::cannot_write) {
+        error.subject = file;
+    }
+    return error;
 }
 
 // Reads `file` and adds its clip to `packer`.
@@ -29,9 +56,9 @@ Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchiveP
     if (route.convert) {
         ClipEncoder encoder;
         Conversion done;
-        const Error error = add_converted_clip(*request.converter, file,
-                                               ConvertTarget{archive_rate, true}, encoder, packer,
-                                               clip, done);
+        const Error error =
+            add_converted_clip(*request.converter, file, ConvertTarget{archive_rate, true}, encoder,
+                               packer, clip, done);
         if (error.ok() && progress.converted) {
             progress.converted(file, done);
         }
@@ -57,11 +84,12 @@ Error add_wav_clip(const std::string& file, std::uint32_t archive_rate, ArchiveP
 
 std::vector<Error> clips_that_cannot_be_copied(const archive::ArchiveReader& source,
                                                const std::vector<Replacement>& replacements) {
-    const std::vector<const std::string*> files = files_by_clip(source.clip_count(), replacements);
+    const std::vector<const Replacement*> by_clip =
+        replacements_by_clip(source.clip_count(), replacements);
     std::vector<Error> refused;
     archive::ClipBuffers buffers;
-    for (std::size_t index = 0; index < files.size(); ++index) {
-        if (files[index] != nullptr) {
+    for (std::size_t index = 0; index < by_clip.size(); ++index) {
+        if (by_clip[index] != nullptr) {
             continue;
         }
         const archive::ClipInfo info = source.inspect(index, buffers);
@@ -78,23 +106,27 @@ std::vector<Error> clips_that_cannot_be_copied(const archive::ArchiveReader& sou
 ReplaceOutcome replace_clips(const archive::ArchiveReader& source, const ReplaceRequest& request,
                              const ReplaceProgress& progress) {
     ReplaceOutcome outcome;
-    const std::vector<const std::string*> files =
-        files_by_clip(source.clip_count(), request.replacements);
+    const std::vector<const Replacement*> by_clip =
+        replacements_by_clip(source.clip_count(), request.replacements);
     outcome.error = save_archive(request.output, request.replace, [&](archive::ByteSink& sink) {
         ArchivePacker packer(sink, archive::template_of(source));
         archive::ClipBuffers stored_buffers;
-        for (std::size_t index = 0; index < files.size(); ++index) {
+        for (std::size_t index = 0; index < by_clip.size(); ++index) {
             const std::uint16_t id = source.row(index).id;
             ClipSummary clip;
-            if (const std::string* file = files[index]) {
-                if (Error error =
-                        add_wav_clip(*file, source.sample_rate(), packer, request, progress, clip);
+            if (const Replacement* replacement = by_clip[index]) {
+                const std::string& file = replacement->file;
+                const std::uint32_t rate = source.sample_rate();
+                if (Error error = replacement->gain == 1.0
+                                      ? add_wav_clip(file, rate, packer, request, progress, clip)
+                                      : add_scaled_clip(file, replacement->gain, rate, packer,
+                                                        request, progress, clip);
                     !error.ok()) {
                     return error;
                 }
                 ++outcome.replaced;
                 if (progress.replaced) {
-                    progress.replaced(index, id, *file, clip);
+                    progress.replaced(index, id, file, clip);
                 }
                 continue;
             }

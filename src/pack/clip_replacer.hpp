@@ -26,6 +26,9 @@ namespace pev::pack {
 struct Replacement {
     std::size_t index = 0; // the clip's 0-based position
     std::string file;      // the WAV file that takes its place (UTF-8 name)
+    // A factor on its samples (a loudness match), which are then brought
+    // back to 16 bits as conversions do (see level_match.hpp's apply_gain).
+    double gain = 1.0;
 };
 
 struct ReplaceRequest {
@@ -42,6 +45,8 @@ struct ReplaceRequest {
     // another rate than the archive's (see input_converter.hpp), resampling
     // them to the archive's rate.
     const InputConverter* converter = nullptr;
+    // Whether a gain other than 1 dithers the samples it scales.
+    bool dither = true;
 };
 
 struct ReplaceProgress {

@@ -4,6 +4,8 @@
 #include "pack/converted_clip.hpp"
 #include "wav/wav_reader.hpp"
 
+#include <algorithm>
+
 namespace pev::pack {
 
 ReplacementSamples read_replacement(const std::string& path, std::uint32_t archive_rate) {
@@ -56,7 +58,41 @@ class CountingSink final : public SampleSink {
     std::uint64_t count = 0;
 };
 
+// Keeps the samples of a conversion, up to one more than a clip may hold.
+class CollectingSink final : public SampleSink {
+  public:
+    void take(std::span<const std::int16_t> samples) override {
+        count += samples.size();
+        const std::size_t room = kMostSamples + 1 - std::min(kept.size(), kMostSamples + 1);
+        kept.insert(kept.end(), samples.begin(), samples.begin() + std::min(room, samples.size()));
+    }
+    static constexpr std::size_t kMostSamples = kMaxBlocksPerClip * 1024;
+    std::vector<std::int16_t> kept;
+    std::uint64_t count = 0;
+};
+
 } // namespace
+
+ReplacementSamples load_replacement(const std::string& path, std::uint32_t archive_rate,
+                                    const InputConverter* converter, Conversion& done) {
+    ReplacementRoute route = route_replacement(path, archive_rate, converter);
+    if (!route.convert) {
+        return std::move(route.read);
+    }
+    ReplacementSamples result;
+    CollectingSink collected;
+    result.error = converter->convert(path, ConvertTarget{archive_rate, true}, collected, done);
+    if (result.error.ok()) {
+        result.error = check_clip(collected.count, archive_rate, archive_rate);
+        if (!result.error.ok()) {
+            result.error.subject = path;
+        }
+    }
+    if (result.error.ok()) {
+        result.samples = std::move(collected.kept);
+    }
+    return result;
+}
 
 Error judge_replacement(const std::string& path, std::uint32_t archive_rate,
                         const InputConverter* converter) {

@@ -38,6 +38,13 @@ struct ReplacementRoute {
 ReplacementRoute route_replacement(const std::string& path, std::uint32_t archive_rate,
                                    const InputConverter* converter);
 
+// The samples `path` gives a clip at `archive_rate`, read whole as
+// replace_clips takes it with `converter` (converted ones bounded by the
+// longest clip); `done` says what a conversion did, its description empty
+// when the file was taken as it is.
+ReplacementSamples load_replacement(const std::string& path, std::uint32_t archive_rate,
+                                    const InputConverter* converter, Conversion& done);
+
 // Whether `path` may take a clip's place, as replace_clips would take it
 // with `converter`: ok(), or the refusal. Converted samples are counted, not
 // kept.

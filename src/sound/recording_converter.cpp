@@ -2,9 +2,9 @@
 
 #include "codec/block_encoder.hpp"
 #include "pack/archive_packer.hpp"
-#include "sound/quantiser.hpp"
 #include "sound/recording_file.hpp"
 #include "sound/resampler.hpp"
+#include "wav/quantiser.hpp"
 
 #include <optional>
 
@@ -31,7 +31,7 @@ class Output {
 
   private:
     pack::SampleSink& sink_;
-    Quantiser quantiser_;
+    wav::Quantiser quantiser_;
     std::vector<std::int16_t> run_ = std::vector<std::int16_t>(kFramesPerRead);
 };
 

@@ -2,7 +2,7 @@
 
 #include "platform/output_error.hpp"
 #include "platform/output_file.hpp"
-#include "sound/quantiser.hpp"
+#include "wav/quantiser.hpp"
 
 #include <algorithm>
 #include <sndfile.h>
@@ -147,7 +147,7 @@ Error refused_by_libsndfile(const char* reason) {
 std::span<const std::int16_t> to_16_bits(std::span<const float> floats, bool dither,
                                          std::vector<std::int16_t>& pcm) {
     pcm.resize(floats.size());
-    Quantiser(dither).quantise(floats, pcm);
+    wav::Quantiser(dither).quantise(floats, pcm);
     return pcm;
 }
 

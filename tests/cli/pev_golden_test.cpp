@@ -11,7 +11,9 @@
 
 #include <sndfile.h>
 #endif
+#include "support/packed_clips.hpp"
 #include "support/sample_archives.hpp"
+#include "support/speech_like.hpp"
 #include "support/wav_builder.hpp"
 
 #include <cstdlib>
@@ -37,6 +39,18 @@ bool pev_has_sound() {
 
 GoldenCase needing(SoundSupport sound, GoldenCase golden) {
     golden.sound = sound;
+    return golden;
+}
+
+// Whether the pev under test measures loudness: as this build's does,
+// unless PEV_TEST_LOUDNESS says (0 or 1) for another build's.
+bool pev_has_loudness() {
+    const char* told = std::getenv("PEV_TEST_LOUDNESS");
+    return told != nullptr ? std::string(told) == "1" : PEV_TEST_HAS_LOUDNESS != 0;
+}
+
+GoldenCase needing(LoudnessSupport loudness, GoldenCase golden) {
+    golden.loudness = loudness;
     return golden;
 }
 
@@ -176,6 +190,64 @@ std::vector<GoldenCase> sound_file_cases() {
     };
 }
 #endif
+
+// Re-voicing: V.pev holds four speech-like clips at 22050 Hz (2 s, a quiet
+// 1.5 s, 0.3 s too short for the gate, 1 s of silence); new/ holds new
+// recordings named as extract names them: clip 1 louder, clip 2 a third
+// longer, clip 3 a sixth shorter, and a note that is no recording; beside
+// them a quiet recording with one loud sample.
+std::vector<std::int16_t> line(double seconds, double peak, unsigned seed) {
+    return speech_like({.rate = 22050, .seconds = seconds, .peak = peak, .seed = seed});
+}
+
+Setup voices(Setup also = nullptr) {
+    return [=](const TempDir& dir) {
+        write_file(dir.file("V.pev"),
+                   packed_archive({line(2.0, 0.3, 1), line(1.5, 0.05, 2), line(0.3, 0.2, 3),
+                                   std::vector<std::int16_t>(22050, 0)},
+                                  22050));
+        fs::create_directories(dir.path() / "new");
+        write_file(dir.file("new/V_0001.wav"), wav_file_bytes(line(2.1, 0.6, 11), 22050));
+        write_file(dir.file("new/V_0002.wav"), wav_file_bytes(line(2.0, 0.3, 12), 22050));
+        write_file(dir.file("new/V_0003.wav"), wav_file_bytes(line(0.25, 0.05, 13), 22050));
+        // Quiet, but for one sample: matching would clip it.
+        std::vector<std::int16_t> spiky = line(2.0, 0.02, 14);
+        spiky[1000] = 16000;
+        write_file(dir.file("spiky.wav"), wav_file_bytes(spiky, 22050));
+        write_file(dir.file("new/notes.txt"), {'h', 'i', '\n'});
+        if (also) {
+            also(dir);
+        }
+    };
+}
+
+// `setup`, then a WAV file of speech at `name`.
+Setup with_line(Setup setup, const std::string& name, double seconds = 1.0) {
+    return [=](const TempDir& dir) {
+        if (setup) {
+            setup(dir);
+        }
+        const fs::path folder = fs::path(name).parent_path();
+        if (!folder.empty()) {
+            fs::create_directories(dir.path() / folder);
+        }
+        write_file(dir.file(name), wav_file_bytes(line(seconds, 0.2, 21), 22050));
+    };
+}
+
+// V.pev as voices() made it.
+std::function<void(const TempDir&)> voices_unchanged() {
+    return [](const TempDir& dir) {
+        const TempDir fresh;
+        voices()(fresh);
+        EXPECT_EQ(read_file(dir.file("V.pev")), read_file(fresh.file("V.pev")));
+    };
+}
+
+GoldenCase unchanged(GoldenCase golden) {
+    golden.after = voices_unchanged();
+    return golden;
+}
 
 // An archive rewritten in place is an input, which the listing leaves out:
 // it must hold what replace_into_new_archive wrote (its clip 2 replaced).
@@ -483,6 +555,82 @@ std::vector<GoldenCase> golden_cases() {
         {"replace_zero", {"replace", "B", "0=a.wav"}, wav_at("a.wav", three())},
         {"replace_given_twice", {"replace", "B", "2=a.wav", "02=a.wav"}, wav_at("a.wav", three())},
         {"replace_not_a_pair", {"replace", "B", "a.wav"}, wav_at("a.wav", three())},
+        // Re-voicing: a folder of new recordings, their lengths and levels.
+        unchanged({"replace_from_unmatched",
+                   {"replace", "V", "--from", "new"},
+                   voices(with_line(nullptr, "new/V_0009.wav"))}),
+        {"replace_from_ignore_unmatched",
+         {"replace", "V", "--from", "new", "--ignore-unmatched", "-o", "W", "-v"},
+         voices(with_line(nullptr, "new/stray.wav"))},
+        {"replace_from", {"replace", "V", "--from", "new", "-o", "W"}, voices()},
+        unchanged({"replace_from_and_pair_name_one_clip",
+                   {"replace", "V", "2=x.wav", "--from", "new"},
+                   voices(with_line(nullptr, "x.wav"))}),
+        unchanged({"replace_from_strict_length",
+                   {"replace", "V", "--from", "new", "--strict-length"},
+                   voices()}),
+        needing(LoudnessSupport::with, unchanged({"replace_from_max_shorter",
+                                                  {"replace", "V", "--from", "new", "--max-longer",
+                                                   "40%", "--max-shorter", "5", "--dry-run"},
+                                                  voices()})),
+        {"replace_from_name_template",
+         {"replace", "V", "--from", "lines", "--name", "line-{id}.flac", "-o", "W"},
+         voices(with_line(with_line(nullptr, "lines/line-3.wav", 1.2), "lines/line-0.wav", 1.9))},
+        unchanged({"replace_from_missing_folder", {"replace", "V", "--from", "gone"}, voices()}),
+        {"replace_from_empty_folder",
+         {"replace", "V", "--from", "empty"},
+         voices([](const TempDir& dir) { fs::create_directories(dir.path() / "empty"); })},
+        {"replace_nothing_named", {"replace", "V"}, voices()},
+        {"replace_from_into_empty_archive",
+         {"replace", "E", "--from", "new"},
+         voices([](const TempDir& dir) { put(dir, "E.pev", TestArchive{}); })},
+        {"replace_name_without_from", {"replace", "V", "1=x.wav", "--name", "{n}.wav"}, voices()},
+        {"replace_max_longer_negative",
+         {"replace", "V", "--from", "new", "--max-longer", "-5"},
+         voices()},
+        needing(LoudnessSupport::with,
+                unchanged({"replace_dry_run_json",
+                           {"replace", "V", "--from", "new", "--dry-run", "--json"},
+                           voices()})),
+        needing(LoudnessSupport::with,
+                unchanged({"replace_from_dry_run",
+                           {"replace", "V", "--from", "new", "--match-loudness", "--dry-run"},
+                           voices()})),
+        needing(LoudnessSupport::without, unchanged({"replace_from_dry_run_lacking",
+                                                     {"replace", "V", "--from", "new", "--dry-run"},
+                                                     voices()})),
+        needing(LoudnessSupport::with,
+                {"replace_match_loudness",
+                 {"replace", "V", "--from", "new", "--match-loudness", "-o", "W", "-v"},
+                 voices()}),
+        // Scaled samples rounded, not dithered: another archive.
+        needing(SoundSupport::with, needing(LoudnessSupport::with,
+                                            {"replace_match_loudness_undithered",
+                                             {"replace", "V", "--from", "new", "--match-loudness",
+                                              "--no-dither", "-o", "W", "-q"},
+                                             voices()})),
+        needing(LoudnessSupport::with,
+                {"replace_match_loudness_json",
+                 {"replace", "V", "1=spiky.wav", "3=new/V_0003.wav", "4=new/V_0002.wav",
+                  "--match-loudness", "--json", "-o", "W"},
+                 voices()}),
+        // A damaged clip measures nothing: its recording keeps its level.
+        needing(LoudnessSupport::with, {"replace_damaged_clip_match_loudness",
+                                        {"replace", "D", "2=a.wav", "3=a.wav", "4=a.wav", "6=a.wav",
+                                         "--match-loudness", "-o", "M"},
+                                        wav_at("a.wav", damaged())}),
+        needing(LoudnessSupport::without,
+                unchanged({"replace_match_loudness_lacking",
+                           {"replace", "V", "--from", "new", "--match-loudness"},
+                           voices()})),
+        needing(LoudnessSupport::with, {"list_loudness", {"list", "V", "--loudness"}, voices()}),
+        needing(
+            LoudnessSupport::with,
+            {"list_loudness_json", {"list", "--json", "--loudness", "V", "-c", "3-4"}, voices()}),
+        needing(LoudnessSupport::with,
+                {"list_loudness_damaged", {"list", "--loudness", "D"}, damaged()}),
+        needing(LoudnessSupport::without,
+                {"list_loudness_lacking", {"list", "V", "--loudness"}, voices()}),
         // Sound files other than 16-bit mono WAV, and the options for them.
         needing(SoundSupport::with, {"pack_not_a_sound_file", {"pack", "P", "B.pev"}, three()}),
         needing(SoundSupport::with, {"pack_folder_without_sound_files",
@@ -562,6 +710,10 @@ TEST_P(PevGolden, OutputMatches) {
     if (GetParam().sound != SoundSupport::any &&
         (GetParam().sound == SoundSupport::with) != pev_has_sound()) {
         GTEST_SKIP() << "for a pev " << (pev_has_sound() ? "without" : "with") << " sound files";
+    }
+    if (GetParam().loudness != LoudnessSupport::any &&
+        (GetParam().loudness == LoudnessSupport::with) != pev_has_loudness()) {
+        GTEST_SKIP() << "for a pev " << (pev_has_loudness() ? "without" : "with") << " libebur128";
     }
     run_golden_case(GetParam(), program_under_test(),
                     fs::path(PEV_SOURCE_DIR) / "tests/cli/pev_golden");

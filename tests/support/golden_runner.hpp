@@ -21,6 +21,8 @@ namespace pev::test {
 // WAV (libsndfile and libsoxr), or one without (as the cross builds are),
 // where the two say different things.
 enum class SoundSupport { any, with, without };
+// The same for loudness (libebur128).
+enum class LoudnessSupport { any, with, without };
 
 struct GoldenCase {
     std::string name;
@@ -38,6 +40,7 @@ struct GoldenCase {
     // Needs the host's own files: Wine shows no link that leads nowhere.
     bool native_only = false;
     SoundSupport sound = SoundSupport::any;
+    LoudnessSupport loudness = LoudnessSupport::any;
 };
 
 // Named by the case, so test names stay the same from build to build.

@@ -24,6 +24,8 @@ const ui = {
     shown: $('shown'),
     downloadAll: $('download-all'),
     downloadArchive: $('download-archive'),
+    matchLoudness: $('match-loudness'),
+    matchLoudnessNote: $('match-loudness-note'),
     progressArea: $('progress-area'),
     progressLabel: $('progress-label'),
     progress: $('progress'),
@@ -54,6 +56,7 @@ const engine = {
     port: null,
     live: false,
     where: null, // 'worker' or 'page'
+    measures: false, // built with libebur128: it measures loudness
     seq: 0,
     calls: new Map(),
     waiting: [],
@@ -97,6 +100,8 @@ const engine = {
             this.live = true;
             document.documentElement.dataset.engine = this.where; // for the tests
             document.documentElement.dataset.copiesClips = data.copiesClips;
+            this.measures = data.measures;
+            showLoudnessChoice();
             for (const [message, transfer] of this.waiting.splice(0)) {
                 this.port.postMessage(message, transfer);
             }
@@ -158,6 +163,8 @@ function newState(table, name) {
         totalSamples: 0,
         problems: new Map(), // clip index -> why it cannot be decoded
         peaks: new Int8Array(count * 2 * PEAK_COLUMNS),
+        lufs: new Float64Array(count).fill(NaN), // integrated loudness, NaN when too short or quiet
+        measured: new Uint8Array(count), // 1 once its loudness is in
         notes: new Map(), // clip index -> {text, kind}: messages shown at the row
         order: null, // the clip indices the table shows, in its order
     };
@@ -305,6 +312,7 @@ async function scanArchive(only = null) {
         return;
     }
     ui.archive.dataset.scanned = 'true';
+    measureLoudness(scanning);
     const bad = state.problems.size;
     if (bad === state.count && bad > 0) {
         say(`Opened “${state.name}”, which is damaged: none of its ${plural(bad, 'clip')} can be decoded, so there is nothing to play, save or keep.`, 'error');
@@ -329,14 +337,75 @@ function takeBatch({ indices, numbers, problems, peaks }) {
     }
 }
 
+// The loudness column, filled in the background once the clips are scanned:
+// a few dozen clips at a time, so that playing, saving and replacing go
+// between. Stops when another archive is open.
+const LOUDNESS_SLICE = 40;
+async function measureLoudness(measuring) {
+    if (!engine.measures) {
+        return;
+    }
+    ui.archive.dataset.measured = 'false';
+    const waiting = [];
+    for (let index = 0; index < measuring.count; ++index) {
+        if (!measuring.measured[index]) {
+            waiting.push(index);
+        }
+    }
+    for (let at = 0; at < waiting.length && state === measuring; at += LOUDNESS_SLICE) {
+        try {
+            await engine.call('loudness', { generation: measuring.generation, only: waiting.slice(at, at + LOUDNESS_SLICE) }, {
+                onProgress: (done, total, { indices, lufs }) => {
+                    if (state !== measuring) {
+                        return;
+                    }
+                    for (const [i, index] of indices.entries()) {
+                        state.lufs[index] = lufs[i];
+                        state.measured[index] = 1;
+                    }
+                    refreshRows(new Set(indices));
+                },
+            });
+        } catch {
+            return; // another archive was opened meanwhile
+        }
+    }
+    if (state === measuring) {
+        ui.archive.dataset.measured = 'true';
+    }
+}
+
+// "−23.4" (LUFS); "—" for a clip too short or quiet; "…" until measured.
+function loudnessText(index) {
+    if (!engine.measures || state.problems.has(index)) {
+        return '—';
+    }
+    if (!state.measured[index]) {
+        return '…';
+    }
+    const lufs = state.lufs[index];
+    return Number.isNaN(lufs) ? '—' : lufs.toFixed(1).replace('-', '−');
+}
+
+// The checkbox, where the page can match loudness; a note where it cannot.
+function showLoudnessChoice() {
+    ui.matchLoudness.disabled = !engine.measures;
+    ui.matchLoudnessNote.textContent = engine.measures ? ''
+        : '(this page was built without libebur128, so it measures no loudness)';
+}
+
 // Takes what is known of the clips a replacement left as they were.
 function carryOver(old, replaced) {
     state.numbers.set(old.numbers);
+    state.lufs.set(old.lufs);
+    state.measured.set(old.measured);
     state.peaks.set(old.peaks);
     state.scanned.set(old.scanned);
     state.problems = new Map(old.problems);
     for (const index of replaced) {
         state.scanned[index] = 0;
+        state.measured[index] = 0;
+        state.lufs[index] = NaN;
         state.problems.delete(index);
     }
     state.scannedCount = state.scanned.reduce((sum, known) => sum + known, 0);

@@ -38,6 +38,7 @@ const ZIP_PIECE = 8 << 20; // bytes of a ZIP or archive handed to the page at a 
 let M; // the module
 let lib; // its functions, by their C names without the prefix
 let cells = 0; // out-parameters: two 32-bit cells, then a pev_clip_info
+let figures = 0; // six doubles: what the loudness meter and the level match give back
 let scratch = { pointer: 0, size: 0 }; // grow-only buffer for decoding
 // The open archive: its handle, its bytes in the module's memory and how
 // they are released. The page quotes the generation in its requests, so a
@@ -53,6 +54,7 @@ const u32 = (pointer) => view().getUint32(pointer, true);
 const u16 = (pointer) => view().getUint16(pointer, true);
 const i32 = (pointer) => view().getInt32(pointer, true);
 const u64 = (pointer) => u32(pointer) + u32(pointer + 4) * 2 ** 32;
+const f64 = (pointer) => view().getFloat64(pointer, true);
 const text = (pointer) => M.UTF8ToString(pointer);
 const phrase = (status) => text(lib.strerror(status));
 const info = () => cells + 8;
@@ -301,6 +303,64 @@ function peaksOf(pointer, count) {
     return peaks;
 }
 
+// Each clip's integrated loudness (LUFS), or that of the clips
+// `request.only`, sent to the page in batches: {indices, lufs} with NaN for
+// a clip too short or quiet to measure, or one that cannot be decoded. The
+// page asks a few dozen clips at a time, so that other work goes between.
+async function loudness(request, progress) {
+    requireCurrent(request);
+    if (!lib.web_measure) {
+        throw new Failure('This page was built without libebur128, so it measures no loudness.');
+    }
+    const rate = sampleRate();
+    const indices = request.only ?? Array.from({ length: clipCount() }, (_, index) => index);
+    let batch = null;
+    for (const [done, index] of indices.entries()) {
+        if (request.generation !== generation) {
+            return { value: false };
+        }
+        batch ??= { indices: [], lufs: [], started: performance.now() };
+        const count = decodeInto(index);
+        let lufs = NaN;
+        if (count >= 0) {
+            check(lib.web_measure(scratch.pointer, count, rate, figures), `Clip ${index + 1} cannot be measured`);
+            lufs = f64(figures);
+        }
+        batch.indices.push(index);
+        batch.lufs.push(lufs);
+        if (performance.now() - batch.started > 40 || done + 1 === indices.length) {
+            batch.lufs = new Float64Array(batch.lufs);
+            progress(done + 1, indices.length, batch, [batch.lufs.buffer]);
+            batch = null;
+        }
+        await breathe();
+    }
+    return { value: true };
+}
+
+// Matches the samples of `item` (in the module's memory, its own copy) to
+// the loudness of clip `index` of the open archive, as pev replace
+// --match-loudness does, scaling them in place; returns the note for the
+// row.
+function matchLoudness(item, index, rate) {
+    const count = decodeInto(index);
+    if (count < 0) {
+        return 'loudness not matched: the clip it replaces cannot be decoded';
+    }
+    check(lib.web_match(scratch.pointer, count, item.pointer, item.length, rate, figures), `Clip ${index + 1} cannot be matched`);
+    const [basis, problem, wanted, gain, target, reached] = Array.from({ length: 6 }, (_, i) => f64(figures + 8 * i));
+    if (basis === 0) {
+        return `loudness not matched: ${problem === 1 ? 'the clip it replaces is silent' : 'the recording is silent'}`;
+    }
+    const dB = (value) => `${value >= 0.05 ? '+' : value <= -0.05 ? '−' : ''}${Math.abs(value).toFixed(1)} dB`;
+    const level = (value) => (basis === 1 ? `${value.toFixed(1).replace('-', '−')} LUFS` : `a speech level of ${value.toFixed(1).replace('-', '−')} dBFS`);
+    const how = basis === 2 ? ', by speech level: too short or quiet for an integrated loudness' : '';
+    if (wanted - gain > 0.01) {
+        return `loudness raised by ${dB(gain)}, not the ${dB(wanted)} that would match ${level(target)}, so that no sample clips${how}`;
+    }
+    return `loudness matched: ${dB(gain)} to ${level(reached)}${how}`;
+}
+
 // Clip `index` as the WAV file Pev2wav writes for it.
 function clipWav(index) {
     const size = cells + 4;
@@ -451,7 +511,9 @@ function carryClip(writer, index) {
 // with --like the open archive (its ids and unread header bytes kept), and
 // opens the result in its place. Each replacement is {index, name} with
 // either `bytes`, a WAV file taken exactly as the packer reads it, or
-// `samples`, 16-bit samples the page converted at the archive's rate.
+// `samples`, 16-bit samples the page converted at the archive's rate. With
+// `request.match`, each is first given the loudness of the clip it
+// replaces.
 async function replace(request, progress) {
     requireCurrent(request);
     const rate = sampleRate();
@@ -472,7 +534,15 @@ async function replace(request, progress) {
             try {
                 const { wav, warnings } = readWav(item.bytes, rate);
                 const samples = lib.wav_samples(wav, cells);
-                incoming.set(item.index, { ...item, wav, pointer: samples, length: u32(cells), warnings });
+                const length = u32(cells);
+                if (request.match) {
+                    // Its own copy, to be scaled: the library's is read-only.
+                    const pointer = copyIn(M.HEAPU8.subarray(samples, samples + 2 * length));
+                    lib.wav_free(wav);
+                    incoming.set(item.index, { ...item, pointer, length, warnings });
+                } else {
+                    incoming.set(item.index, { ...item, wav, pointer: samples, length, warnings });
+                }
             } catch (error) {
                 if (!(error instanceof Failure) || error.message === NO_MEMORY) {
                     throw error;
@@ -482,6 +552,14 @@ async function replace(request, progress) {
         }
         if (problems.length) {
             throw new Failure(`Nothing was replaced: ${problems.join('; ')}.`);
+        }
+        if (request.match) {
+            if (!lib.web_match) {
+                throw new Failure('This page was built without libebur128, so it cannot match loudness.');
+            }
+            for (const [index, item] of incoming) {
+                item.warnings.push(matchLoudness(item, index, rate));
+            }
         }
         let writer = 0;
         try {
@@ -524,7 +602,7 @@ async function replace(request, progress) {
     }
 }
 
-const exclusive = { open, scan, zip, replace };
+const exclusive = { open, scan, zip, replace, loudness };
 const immediate = { clip, archive, ack, wavProblem };
 
 // Runs one request once the module is there, and answers it; never rejects.
@@ -558,11 +636,12 @@ const started = loaded.then((module) => {
     const names = ['strerror', 'open_memory', 'close', 'clip_count', 'sample_rate', 'get_clip_info',
         'decode_clip', 'decode_clip_wav', 'writer_new_like', 'writer_add_clip', 'writer_copy_clip',
         'writer_finish_memory', 'writer_free', 'free', 'wav_read', 'wav_refusal', 'wav_rate', 'wav_samples',
-        'wav_warning_count', 'wav_warning', 'wav_free'];
+        'wav_warning_count', 'wav_warning', 'wav_free', 'web_measure', 'web_match'];
     for (const name of names) {
         lib[name] = M[`_pev_${name}`]; // every argument and result is a number; absent when not built in
     }
     cells = malloc(8 + CLIP_INFO_SIZE);
+    figures = malloc(6 * 8);
 });
 
 let queue = Promise.resolve();
@@ -578,6 +657,6 @@ port.onmessage = ({ data }) => {
 };
 
 started.then(
-    () => port.postMessage({ ready: true, copiesClips: Boolean(lib.writer_copy_clip) }),
+    () => port.postMessage({ ready: true, copiesClips: Boolean(lib.writer_copy_clip), measures: Boolean(lib.web_measure) }),
     (error) => port.postMessage({ fatal: `The decoder could not start: ${error}` }),
 );

@@ -99,7 +99,8 @@ async function replaceClips(picks) {
                 say(refusal, 'error');
                 return;
             }
-            const table = await engine.call('replace', { generation: state.generation, clips: ready }, {
+            const match = ui.matchLoudness.checked && engine.measures;
+            const table = await engine.call('replace', { generation: state.generation, clips: ready, match }, {
                 onProgress: showProgress(label),
                 transfer: ready.map((item) => (item.bytes ?? item.samples.buffer)),
             });
@@ -119,7 +120,7 @@ async function replaceClips(picks) {
             forgetSounds();
             showSummary();
             arrange();
-            scanArchive(replaced);
+            scanArchive(replaced); // and measures them again
             const done = ready.length === 1
                 ? `Clip ${ready[0].index + 1} now holds “${ready[0].name}”.`
                 : `Clips ${ready.map((item) => item.index + 1).join(', ')} now hold the recordings dropped.`;

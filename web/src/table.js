@@ -21,7 +21,7 @@ function spacerRow() {
     row.className = 'spacer';
     row.setAttribute('aria-hidden', 'true');
     const cell = document.createElement('td');
-    cell.colSpan = 7;
+    cell.colSpan = 8;
     row.append(cell);
     return row;
 }
@@ -32,6 +32,7 @@ function sortValue(index) {
         case 'duration':
         case 'samples': return state.scanned[index] ? clipSamples(index) : -1;
         case 'blocks': return state.scanned[index] ? state.numbers[index * NUMBERS] : -1;
+        case 'loudness': return state.measured[index] && !Number.isNaN(state.lufs[index]) ? state.lufs[index] : -Infinity;
         default: return index;
     }
 }
@@ -188,7 +189,8 @@ function clipRow() {
     wave.append(canvas, note);
     const actions = cell('', 'actions');
     actions.append(button('Play', 'play'), button('WAV', 'download'), button('Replace…', 'replace'));
-    row.append(cell('Clip', 'position'), cell('Id'), cell('Duration'), cell('Samples'), cell('Blocks'), wave, actions);
+    row.append(cell('Clip', 'position'), cell('Id'), cell('Duration'), cell('Samples'), cell('Blocks'), cell('Loudness', 'loudness'),
+        wave, actions);
     return row;
 }
 
@@ -198,7 +200,7 @@ function bindRow(row, index) {
     row.dataset.position = position;
     row.cells[0].textContent = fourDigits(position);
     row.cells[1].textContent = state.ids[index];
-    const [, download, replace] = row.cells[6].children;
+    const [, download, replace] = row.cells[7].children;
     download.setAttribute('aria-label', `Download clip ${position} as WAV`);
     replace.setAttribute('aria-label', `Replace clip ${position} with a recording`);
     row.classList.remove('drop-target');
@@ -206,7 +208,7 @@ function bindRow(row, index) {
 }
 
 function fillRow(row, index) {
-    const [, , durationCell, samplesCell, blocksCell, wave, actions] = row.cells;
+    const [, , durationCell, samplesCell, blocksCell, loudnessCell, wave, actions] = row.cells;
     const scanned = state.scanned[index] === 1;
     const problem = state.problems.get(index);
     const base = index * NUMBERS;
@@ -216,6 +218,7 @@ function fillRow(row, index) {
     samplesCell.textContent = known ? samples : scanned ? '—' : '…';
     const [silent, raw, delta] = state.numbers.subarray(base + 1, base + 4);
     blocksCell.textContent = !scanned ? '…' : state.numbers[base + 6] ? `${silent} / ${raw} / ${delta}` : '—';
+    loudnessCell.textContent = scanned ? loudnessText(index) : '…';
     row.classList.toggle('bad', Boolean(problem));
     const canvas = wave.firstChild;
     canvas.setAttribute('aria-label', problem ? `Clip ${index + 1} cannot be decoded`
@@ -246,7 +249,7 @@ function readColours() {
 // Draws clip `index`'s waveform from its peaks, with the part played so far
 // (0..1) in the second colour and a cursor where playing is.
 function drawWave(index, played = playing?.index === index ? playedPart() : 0) {
-    const canvas = made.get(index)?.cells[5].firstChild;
+    const canvas = made.get(index)?.cells[6].firstChild;
     if (!canvas) {
         return;
     }

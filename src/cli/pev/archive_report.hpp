@@ -23,7 +23,9 @@ struct ArchiveReport {
     std::size_t refused = 0; // chosen clips that cannot be extracted
 };
 
-ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std::size_t>& indices);
+// With `measured`, each clip's loudness and the archive's spread too.
+ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std::size_t>& indices,
+                             bool measured = false);
 
 // Prints the document of each archive: one alone, or with several a JSON
 // array of them, the archives that cannot be read left out (and named on
@@ -31,7 +33,7 @@ ArchiveReport archive_report(const NamedArchive& archive, const std::vector<std:
 // `refused_clips_fail`, an archive with a clip that cannot be extracted
 // counts as failed.
 int print_reports(const std::vector<std::string>& archives, const std::optional<std::string>& clips,
-                  const std::optional<std::string>& ids, bool refused_clips_fail,
-                  const Streams& io);
+                  const std::optional<std::string>& ids, bool refused_clips_fail, const Streams& io,
+                  bool measured = false);
 
 } // namespace pev::cli::tool

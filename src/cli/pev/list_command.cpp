@@ -4,6 +4,8 @@
 #include "archive/clip_file_name.hpp"
 #include "cli/pev/archive_report.hpp"
 #include "cli/pev/clip_selection.hpp"
+#include "cli/pev/loudness_spread.hpp"
+#include "cli/pev/loudness_support.hpp"
 #include "cli/pev/messages.hpp"
 #include "cli/pev/sizes.hpp"
 #include "platform/wildcards.hpp"
@@ -16,23 +18,28 @@ struct ListOptions {
     bool json = false;
     std::optional<std::string> clips; // -c LIST; default: every clip
     std::optional<std::string> ids;   // --id LIST, instead of -c
+    bool loudness = false;
 };
 
 struct Totals {
     std::size_t refused = 0;
     std::uint64_t samples = 0;
+    LoudnessSpread spread;
 
     void add(const SurveyedClip& clip) {
         refused += clip.ok() ? 0 : 1;
         samples += clip.samples;
+        spread.add(clip);
     }
 };
 
 // The file column is as wide as its names, which share one length.
 constexpr const char* kRowFormat = "%-4s %6s %10s %9s %7s %7s %7s %11s %11s  %-*s  %s\n";
+constexpr const char* kMeasuredRowFormat =
+    "%-4s %6s %10s %9s %7s %7s %7s %11s %11s %6s %6s  %-*s  %s\n";
 
 void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& clip,
-               std::uint32_t rate, int file_width) {
+               std::uint32_t rate, int file_width, bool measured) {
     char position[16];
     std::snprintf(position, sizeof position, "%04zu", clip.index + 1);
     const auto known = [](bool is_known, std::uint64_t value) {
@@ -42,30 +49,47 @@ void print_row(std::FILE* out, const NamedArchive& archive, const SurveyedClip& 
     if (clip.ok()) {
         std::snprintf(seconds, sizeof seconds, "%.3f", seconds_of(clip.samples, rate));
     }
-    std::fprintf(out, kRowFormat, position, std::to_string(clip.id).c_str(),
-                 known(clip.ok(), clip.samples).c_str(), seconds,
-                 known(clip.table_read, clip.silent_blocks).c_str(),
-                 known(clip.table_read, clip.raw_blocks).c_str(),
-                 known(clip.table_read, clip.delta_blocks).c_str(),
-                 known(clip.table_read, clip.stored_bytes).c_str(),
-                 known(clip.ok(), wav_bytes_of(clip)).c_str(), file_width,
-                 default_file_of(archive, clip).c_str(), clip_problem_text(clip.problem));
+    const std::string samples = known(clip.ok(), clip.samples);
+    const std::string silent = known(clip.table_read, clip.silent_blocks);
+    const std::string raw = known(clip.table_read, clip.raw_blocks);
+    const std::string delta = known(clip.table_read, clip.delta_blocks);
+    const std::string stored = known(clip.table_read, clip.stored_bytes);
+    const std::string wav_bytes = known(clip.ok(), wav_bytes_of(clip));
+    const std::string file = default_file_of(archive, clip);
+    if (!measured) {
+        std::fprintf(out, kRowFormat, position, std::to_string(clip.id).c_str(), samples.c_str(),
+                     seconds, silent.c_str(), raw.c_str(), delta.c_str(), stored.c_str(),
+                     wav_bytes.c_str(), file_width, file.c_str(), clip_problem_text(clip.problem));
+        return;
+    }
+    const std::string lufs = level_text(clip.loudness ? clip.loudness->integrated : std::nullopt);
+    const std::string peak = level_text(clip.loudness ? clip.loudness->peak_dbfs() : std::nullopt);
+    std::fprintf(out, kMeasuredRowFormat, position, std::to_string(clip.id).c_str(),
+                 samples.c_str(), seconds, silent.c_str(), raw.c_str(), delta.c_str(),
+                 stored.c_str(), wav_bytes.c_str(), lufs.c_str(), peak.c_str(), file_width,
+                 file.c_str(), clip_problem_text(clip.problem));
 }
 
 void print_table(const NamedArchive& archive, const std::vector<std::size_t>& indices,
-                 std::FILE* out) {
+                 bool measured, std::FILE* out) {
     const archive::ArchiveReader& reader = archive.reader();
     const std::uint32_t rate = reader.sample_rate();
     const int file_width = static_cast<int>(archive::clip_file_name(archive.base_name(), 1).size());
-    if (reader.clip_count() > 0) {
+    if (reader.clip_count() > 0 && measured) {
+        std::fprintf(out, kMeasuredRowFormat, "clip", "id", "samples", "seconds", "silent", "raw",
+                     "delta", "stored", "wav bytes", "LUFS", "peak", file_width, "file", "status");
+    } else if (reader.clip_count() > 0) {
         std::fprintf(out, kRowFormat, "clip", "id", "samples", "seconds", "silent", "raw", "delta",
                      "stored", "wav bytes", file_width, "file", "status");
     }
     Totals totals;
-    survey_clips(reader, indices, [&](const SurveyedClip& clip) {
-        print_row(out, archive, clip, rate, file_width);
-        totals.add(clip);
-    });
+    survey_clips(
+        reader, indices,
+        [&](const SurveyedClip& clip) {
+            print_row(out, archive, clip, rate, file_width, measured);
+            totals.add(clip);
+        },
+        measured);
     const std::size_t count = reader.clip_count();
     if (indices.size() != count) {
         std::fprintf(out, "%zu of ", indices.size()); // only some were listed
@@ -81,6 +105,9 @@ void print_table(const NamedArchive& archive, const std::vector<std::size_t>& in
     std::fprintf(out, ", %s in all, archive %llu bytes\n",
                  human_duration(seconds_of(totals.samples, rate)).c_str(),
                  static_cast<unsigned long long>(reader.archive_size()));
+    if (measured) {
+        std::fprintf(out, "%s\n", totals.spread.text().c_str());
+    }
 }
 
 class ListCommand final : public Command {
@@ -93,12 +120,18 @@ class ListCommand final : public Command {
             ->type_name("LIST");
         command.add_option("--id", options_.ids, "only the clips with these entry ids: 3,7-9")
             ->type_name("LIST");
+        command.add_flag("--loudness", options_.loudness,
+                         "measure each clip's integrated loudness (LUFS) and sample peak (dBFS)");
     }
 
     int run(const Streams& io) override {
+        if (options_.loudness && !has_loudness()) {
+            return usage_error("list", lacking_loudness("--loudness"), io.err);
+        }
         const std::vector<std::string> archives = with_wildcards_expanded(options_.archives);
         if (options_.json) {
-            return print_reports(archives, options_.clips, options_.ids, false, io);
+            return print_reports(archives, options_.clips, options_.ids, false, io,
+                                 options_.loudness);
         }
         return for_each_archive(archives, io,
                                 [&](const std::string& name) { return list(name, io); });
@@ -114,7 +147,7 @@ class ListCommand final : public Command {
         if (!indices) {
             return kExitUsage;
         }
-        print_table(*archive, *indices, io.out);
+        print_table(*archive, *indices, options_.loudness, io.out);
         return kExitOk;
     }
 

@@ -216,7 +216,9 @@ int parse_and_run(std::span<const std::string> args, const Streams& io) {
 } // namespace
 
 int run_pev(std::span<const std::string> args, std::FILE* out, std::FILE* err) {
-    const int status = run_guarded("pev", err, [&] { return parse_and_run(args, Streams{out, err}); });
+    const int status = run_guarded("pev", err, [&] {
+        return parse_and_run(args, Streams{out, err});
+    });
     if (const std::string failure = output_failure(out); !failure.empty()) {
         std::fprintf(err, "pev: cannot write to standard output: %s\n", failure.c_str());
         return kExitFailed;

@@ -5,10 +5,10 @@
 #include "wav/wav_writer.hpp"
 
 #if PEV_HAS_SOUND
-#include "sound/quantiser.hpp"
 #include "sound/recording_converter.hpp"
 #include "sound/resampler.hpp"
 #include "sound/sound_file_writer.hpp"
+#include "wav/quantiser.hpp"
 #endif
 
 #include <algorithm>
@@ -236,7 +236,7 @@ wav::Frame ClipOutput::resampled_frame([[maybe_unused]] const wav::Frame& frame,
     resampled_ = sound::resample_clip(frame.samples(), clip_rate, rate_);
     frame_buffer_.resize(wav::Frame::buffer_size(resampled_.size()));
     const wav::Frame resampled(frame_buffer_, resampled_.size());
-    sound::Quantiser(dither_).quantise(resampled_, resampled.samples());
+    wav::Quantiser(dither_).quantise(resampled_, resampled.samples());
     return resampled;
 #else
     return frame; // never asked for: --rate is refused first

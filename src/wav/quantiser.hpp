@@ -1,6 +1,6 @@
 #pragma once
 // Brings samples in floating point (full scale at +-1.0, as libsndfile and
-// libsoxr give them) to 16 bits.
+// libsoxr give them, and as a change of gain leaves 16-bit ones) to 16 bits.
 //
 // Rounding alone would turn the error of every sample into distortion that
 // follows the signal; triangular (TPDF) dither, the sum of two independent
@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <span>
 
-namespace pev::sound {
+namespace pev::wav {
 
 class Quantiser {
   public:
@@ -34,4 +34,4 @@ class Quantiser {
     std::uint64_t clipped_ = 0;
 };
 
-} // namespace pev::sound
+} // namespace pev::wav

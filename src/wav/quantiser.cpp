@@ -1,8 +1,8 @@
-#include "sound/quantiser.hpp"
+#include "wav/quantiser.hpp"
 
 #include <cmath>
 
-namespace pev::sound {
+namespace pev::wav {
 
 float Quantiser::next_uniform() {
     state_ ^= state_ << 13;
@@ -27,4 +27,4 @@ void Quantiser::quantise(std::span<const float> in, std::span<std::int16_t> out)
     }
 }
 
-} // namespace pev::sound
+} // namespace pev::wav

@@ -73,6 +73,25 @@ std::string state_folder() {
     return folder;
 }
 
+// A line of a log file is one event: a control character in a name (a
+// newline is allowed in file names) is written as #ooo, in octal, as the
+// system log writes it.
+std::string one_line(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            const char digits[] = {'#', static_cast<char>('0' + (byte >> 6)),
+                                   static_cast<char>('0' + ((byte >> 3) & 7)),
+                                   static_cast<char>('0' + (byte & 7))};
+            line.append(digits, sizeof digits);
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
 } // namespace
 
 std::unique_ptr<MountLog> MountLog::to_file(const std::string& path, std::string& problem) {
@@ -138,7 +157,7 @@ void MountLog::write(const MountLogLine& line) const {
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     }
     const std::string text =
-        std::string(stamp) + " pev[" + std::to_string(::getpid()) + "]: " + line.text + "\n";
+        std::string(stamp) + " pev[" + std::to_string(::getpid()) + "]: " + one_line(line.text) + "\n";
     if (::write(fd_, text.data(), text.size()) < 0) {
         return; // nowhere left to say it
     }

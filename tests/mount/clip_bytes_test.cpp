@@ -40,7 +40,7 @@ std::vector<std::uint8_t> extracted(const archive::ArchiveReader& reader, std::s
 TEST(ClipBytes, EverySliceIsTheExtractedFilesSlice) {
     // A read that never ends (one ending inside a sample, say) fails here
     // with a message, under valgrind too.
-    const StepBound bound("ClipBytes: every slice", std::chrono::seconds(60));
+    const StepBound bound("ClipBytes: every slice", std::chrono::seconds(20));
     TempDir dir;
     TestArchive archive = three_clip_archive();
     archive.entries.push_back(silent_entry(13, 40)); // many blocks: seeks between them

@@ -29,6 +29,7 @@ STEP_LIMIT = 30  # seconds any one step may take, under a sanitizer too
 
 failures = []
 mounts = []  # [folder, process or pid or None], unmounted at the end
+scratch_folders = []  # removed by the watchdog too
 
 
 def check(condition, what):
@@ -58,6 +59,8 @@ class Watchdog:
                       "every mount is killed", flush=True)
                 faulthandler.dump_traceback(all_threads=True)
                 tear_down(kill=True)
+                for folder in scratch_folders:
+                    shutil.rmtree(folder, ignore_errors=True)
                 os._exit(1)
 
 
@@ -209,8 +212,13 @@ def tear_down(kill=False):
 def listing(folder):
     """The folder's names, listed by another process with a bound of its own:
     a listing that never ends fails here in seconds."""
-    result = run("find", folder, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f\\0",
-                 binary=True, timeout=10)
+    try:
+        result = run("find", folder, "-mindepth", "1", "-maxdepth", "1", "-printf", "%f\\0",
+                     binary=True, timeout=10)
+    except subprocess.TimeoutExpired:
+        # Nothing else can work on such a folder: the group ends here.
+        check(False, f"listing {folder} did not end within 10 s")
+        raise RuntimeError(f"listing {folder} never ends") from None
     return sorted(os.fsdecode(name) for name in result.stdout.split(b"\0") if name)
 
 
@@ -284,6 +292,7 @@ def main(groups):
     pev = Path(options.pev).resolve()
     with tempfile.TemporaryDirectory(prefix="pev-mount-") as name:
         scratch = Path(name)
+        scratch_folders.append(scratch)
         # Background mounts with no system log log into the state folder.
         os.environ["XDG_STATE_HOME"] = str(scratch / "state")
         shutil.copy(DEMO, scratch / "demo.pev")

@@ -345,6 +345,15 @@ TEST(MountTree, TimesAreSetOneByOneByNameAndByHandle) {
         EXPECT_EQ(status.st_atim.tv_sec, 981158400) << name;
         EXPECT_EQ(status.st_mtim.tv_sec, 1012521600) << name;
     }
+    // touch with no date: now, both.
+    const struct timespec now_both[2] = {{0, UTIME_NOW}, {0, UTIME_NOW}};
+    const std::time_t before = std::time(nullptr);
+    EXPECT_EQ(folder.tree().set_times(nullptr, clip(1), now_both), 0);
+    ASSERT_EQ(folder.tree().stat(clip(1), status), 0);
+    EXPECT_GE(status.st_mtim.tv_sec, before);
+    EXPECT_LE(status.st_mtim.tv_sec, std::time(nullptr));
+    EXPECT_EQ(status.st_atim.tv_sec, status.st_mtim.tv_sec);
+    EXPECT_LT(status.st_mtim.tv_nsec, 1000000000);
     // touch opens a clip for writing and sets times by handle, writing
     // nothing: the clip keeps them once the handle goes.
     OpenFile* touched = folder.opened(clip(2), O_WRONLY);
@@ -447,6 +456,26 @@ TEST(MountTree, AnAcceptedSaveIsNeverWrittenAgain) {
     folder.tree().release(file);
     EXPECT_EQ(folder.tree().write_pending(Rewrite::now), 0);
     EXPECT_EQ(read_file(folder.archive()), folder.replaced({{1, second}}));
+}
+
+TEST(MountTree, AClipWrittenThroughTwoHandlesIsJudgedWhenTheLastIsDone) {
+    const StepBound bound("two handles", 30s);
+    Folder folder;
+    const Bytes saved = wav_of(6000, 14);
+    OpenFile* first = folder.opened(clip(1), O_WRONLY | O_TRUNC);
+    OpenFile* second = folder.opened(clip(1), O_WRONLY);
+    const std::size_t half = saved.size() / 2;
+    folder.put(first, Bytes(saved.begin(), saved.begin() + static_cast<std::ptrdiff_t>(half)));
+    EXPECT_EQ(folder.tree().flush(*first), 0) << "half a file, and another handle writes on";
+    folder.tree().release(first);
+    // Not judged yet: half a WAV file would be taken, cut short, and could
+    // reach the archive in a rewrite before the other handle is done.
+    EXPECT_FALSE(folder.tree().due());
+    folder.put(second, Bytes(saved.begin() + static_cast<std::ptrdiff_t>(half), saved.end()), half);
+    EXPECT_EQ(folder.tree().flush(*second), 0);
+    folder.tree().release(second);
+    EXPECT_EQ(folder.shown(clip(1)), saved);
+    EXPECT_EQ(folder.count(MountEvent::Kind::refused), 0u);
 }
 
 TEST(MountTree, ADraftAWriteFailedIntoIsNeverTaken) {

@@ -19,15 +19,25 @@ struct Times {
     struct timespec changed {};
 };
 
+// What an unwritten copy of a clip's file stands for: the archive's clip or
+// an accepted save, neither of which ever changes.
+struct Unfilled {
+    std::shared_ptr<const ArchiveGeneration> archive; // with `clip`, when no save
+    std::size_t clip = 0;
+    std::shared_ptr<Draft> save;
+    std::uint64_t size = 0;
+};
+
 struct Draft {
     std::unique_ptr<DraftFile> file;
-    int handles = 0;           // open handles writing it
-    std::uint64_t version = 0; // counts the writes and truncations it took
-    bool dirty = false;        // written since it was last judged
-    bool accepted = false;     // judged good, waiting for the archive; never written again
-    bool refused = false;      // judged bad: no name shows it
-    Error broken;              // a write into it failed: it holds no whole file
-    Error refusal;             // why it was refused
+    std::optional<Unfilled> unfilled; // its bytes are still the source's
+    int handles = 0;                  // open handles writing it
+    std::uint64_t version = 0;        // counts the writes and truncations it took
+    bool dirty = false;               // written since it was last judged
+    bool accepted = false;            // judged good, waiting for the archive; never written again
+    bool refused = false;             // judged bad: no name shows it
+    Error broken;                     // a write into it failed: it holds no whole file
+    Error refusal;                    // why it was refused
     Times times;
 };
 
@@ -182,7 +192,7 @@ void MountTree::fill_status(const Node* node, const Draft* draft, struct stat& s
         status.st_ctim = times->changed;
     }
     if (shown != nullptr) {
-        status.st_size = static_cast<off_t>(shown->file->size());
+        status.st_size = static_cast<off_t>(size_of(*shown));
     } else {
         status.st_size = static_cast<off_t>(archive_->wav_size(*node->clip));
     }
@@ -237,27 +247,59 @@ Times MountTree::shown_times(const Node& node) const {
     return {archive.st_atim, archive.st_mtim, archive.st_ctim};
 }
 
-// What a clip's file shows, copied into a draft a step at a time (decoded,
-// for the archive's, never whole): a clip opened for writing without
-// O_TRUNC starts from it.
-int MountTree::copy_shown_into(const Node& node, Draft& draft) {
+std::uint64_t MountTree::size_of(const Draft& draft) const {
+    return draft.unfilled ? draft.unfilled->size : draft.file->size();
+}
+
+long MountTree::read_draft(const Draft& draft, std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (!draft.unfilled) {
+        return draft.file->read(offset, into);
+    }
+    const Unfilled& source = *draft.unfilled;
+    return source.save ? source.save->file->read(offset, into)
+                       : bytes_.read(source.archive, source.clip, offset, into);
+}
+
+// A copy of what a clip's file shows, for a clip opened for writing without
+// O_TRUNC or renamed away. It refers to the archive's clip or an accepted
+// save, and takes their bytes only once a write or a truncation needs them:
+// touch, truncate -s 0, an editor's backup and GIO's open of the file it
+// replaces copy nothing. A draft still being written is copied at once.
+int MountTree::start_copy(const Node& node, Draft& draft) {
+    if (!node.draft) {
+        draft.unfilled = Unfilled{archive_, *node.clip, nullptr, archive_->wav_size(*node.clip)};
+        return 0;
+    }
+    if (node.draft->unfilled) {
+        draft.unfilled = node.draft->unfilled;
+        return 0;
+    }
+    if (node.draft->accepted) {
+        draft.unfilled = Unfilled{nullptr, 0, node.draft, node.draft->file->size()};
+        return 0;
+    }
+    return draft.file->copy_from(*node.draft->file);
+}
+
+// An unwritten copy's bytes, copied in a step at a time (decoded, for the
+// archive's, never whole).
+int MountTree::fill(Draft& draft) {
+    if (!draft.unfilled) {
+        return 0;
+    }
     std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
-    std::uint64_t offset = 0;
-    for (;;) {
-        long got = 0;
-        if (node.draft) {
-            got = node.draft->file->read(offset, buffer);
-        } else {
-            got = bytes_.read(archive_, *node.clip, offset, buffer);
-        }
-        if (got <= 0) {
+    for (std::uint64_t offset = 0;;) {
+        const long got = read_draft(draft, offset, buffer);
+        if (got < 0) {
             return static_cast<int>(got);
         }
+        if (got == 0) {
+            draft.unfilled.reset();
+            return 0;
+        }
         const std::span<const std::uint8_t> part(buffer.data(), static_cast<std::size_t>(got));
-        if (const long put = draft.file->write(offset, part); put < 0) {
-            return static_cast<int>(put);
-        } else if (put < got) {
-            return -EIO;
+        if (const long put = draft.file->write(offset, part); put < got) {
+            return put < 0 ? static_cast<int>(put) : -EIO;
         }
         offset += static_cast<std::uint64_t>(got);
     }
@@ -286,7 +328,7 @@ int MountTree::open(std::string_view name, int flags, OpenFile*& file) {
             return -error;
         }
         if (!truncate) {
-            if (const int copied = copy_shown_into(*node, *draft); copied < 0) {
+            if (const int copied = start_copy(*node, *draft); copied < 0) {
                 return copied;
             }
             draft->times = shown_times(*node); // a copy, until it is written
@@ -297,6 +339,7 @@ int MountTree::open(std::string_view name, int flags, OpenFile*& file) {
         if (const int error = draft->file->truncate(0); error < 0) {
             return error;
         }
+        draft->unfilled.reset();
         draft->broken = {};
     }
     if (truncate) {
@@ -369,7 +412,7 @@ long MountTree::read(const OpenFile& file, std::uint64_t offset, std::span<std::
         archive = archive_;
     }
     if (draft) {
-        return draft->file->read(offset, into);
+        return read_draft(*draft, offset, into);
     }
     return bytes_.read(archive, *node->clip, offset, into);
 }
@@ -425,6 +468,9 @@ long MountTree::write(OpenFile& file, std::uint64_t offset, std::span<const std:
             return error;
         }
         draft = file.draft;
+        if (const int error = fill(*draft); error < 0) {
+            return error;
+        }
         mark_written(*draft);
     }
     const long put = draft->file->write(offset, bytes);
@@ -445,6 +491,11 @@ int MountTree::truncate(OpenFile& file, std::uint64_t size) {
         return error;
     }
     Draft& draft = *file.draft;
+    if (size == 0) {
+        draft.unfilled.reset(); // nothing of the source is wanted
+    } else if (const int error = fill(draft); error < 0) {
+        return error;
+    }
     if (const int error = draft.file->truncate(size); error < 0) {
         return error;
     }
@@ -586,7 +637,7 @@ int MountTree::judge_and_settle(Lock& lock, Node& node, const std::shared_ptr<Dr
         refuse(node, *draft, draft->broken);
         return -refusal_errno(draft->refusal);
     }
-    if (draft->file->size() == 0) {
+    if (size_of(*draft) == 0) {
         return 0; // a save not begun: written later, or shown as it was
     }
     const std::uint64_t version = draft->version;
@@ -717,7 +768,7 @@ int MountTree::rename(std::string_view from, std::string_view to, unsigned flags
         if (!copy->draft) {
             return -error;
         }
-        if (const int copied = copy_shown_into(*source, *copy->draft); copied < 0) {
+        if (const int copied = start_copy(*source, *copy->draft); copied < 0) {
             return copied;
         }
         copy->draft->times = shown_times(*source);
@@ -767,6 +818,9 @@ int MountTree::rename(std::string_view from, std::string_view to, unsigned flags
         return 0;
     }
     // Put over a clip when closed: judged here, since it was no clip then.
+    if (const int error = fill(*draft); error < 0) {
+        return error; // the judge reads the file itself
+    }
     Error verdict = draft->broken;
     if (verdict.ok()) {
         const std::uint64_t version = draft->version;

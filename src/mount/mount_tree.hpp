@@ -140,7 +140,10 @@ class MountTree {
     std::shared_ptr<Node> find_listed(std::string_view name) const;
     std::shared_ptr<Draft> new_draft(int& error) const;
     Times shown_times(const Node& node) const;
-    int copy_shown_into(const Node& node, Draft& draft);
+    std::uint64_t size_of(const Draft& draft) const;
+    long read_draft(const Draft& draft, std::uint64_t offset, std::span<std::uint8_t> into);
+    int start_copy(const Node& node, Draft& draft);
+    int fill(Draft& draft);
     int own_draft(OpenFile& file, bool keep_content);
     Error judge(const Draft& draft) const;
     int judge_and_settle(Lock& lock, Node& node, const std::shared_ptr<Draft>& draft);

@@ -500,6 +500,41 @@ TEST(MountTree, ADraftAWriteFailedIntoIsNeverTaken) {
     folder.tree().release(file);
 }
 
+TEST(MountTree, ACopyNotYetWrittenReadsThroughAndIsFilledWhenWritten) {
+    const StepBound bound("copies filled when written", 30s);
+    Folder folder;
+    const Bytes saved = wav_of(1000, 15);
+    EXPECT_EQ(folder.save(clip(2), saved), 0);
+    // Opened for writing without O_TRUNC, as dd conv=notrunc opens: the
+    // handle reads what the file showed, the archive's and a save alike.
+    for (const std::size_t number : {std::size_t{1}, std::size_t{2}}) {
+        const Bytes before = number == 2 ? saved : folder.stored(1);
+        OpenFile* file = folder.opened(clip(number), O_WRONLY);
+        Bytes read(before.size() + 10);
+        EXPECT_EQ(folder.tree().read(*file, 0, read), static_cast<long>(before.size()));
+        read.resize(before.size());
+        EXPECT_EQ(read, before) << clip(number);
+        struct stat status {};
+        EXPECT_EQ(folder.tree().stat(*file, status), 0);
+        EXPECT_EQ(static_cast<std::size_t>(status.st_size), before.size());
+        // Two bytes of a sample written over in place: the rest is kept.
+        Bytes patched = before;
+        patched[50] ^= 0x55;
+        patched[51] ^= 0x11;
+        EXPECT_EQ(folder.put(file, Bytes(patched.begin() + 50, patched.begin() + 52), 50), 2);
+        EXPECT_EQ(folder.tree().flush(*file), 0);
+        folder.tree().release(file);
+        EXPECT_EQ(folder.shown(clip(number)), patched) << clip(number);
+    }
+    // Truncated to a part of it: that part is kept.
+    OpenFile* file = folder.opened(clip(3), O_WRONLY);
+    EXPECT_EQ(folder.tree().truncate(*file, 44 + 4), 0);
+    EXPECT_EQ(folder.tree().flush(*file), 0);
+    folder.tree().release(file);
+    const Bytes shown = folder.shown(clip(3));
+    EXPECT_EQ(shown, Bytes(folder.stored(3).begin(), folder.stored(3).begin() + 48));
+}
+
 TEST(MountTree, ListingSkipsRemovedClipsAndNumbersTheRest) {
     const StepBound bound("listing", 30s);
     Folder folder;

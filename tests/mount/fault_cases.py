@@ -235,16 +235,20 @@ def killed_with_a_refused_draft_open(pev, scratch, base):
 
 def failed_truncation_and_log(pev, scratch, base, sources):
     """A truncation by handle that fails (the draft's ftruncate) fails in the
-    program and changes nothing; a log that cannot be written (its writes
-    fail) stops nothing."""
+    program and changes nothing; a log on a full disk stops nothing."""
     archive = scratch / "f-trunc" / "demo.pev"
     archive.parent.mkdir()
     shutil.copy(base, archive)
-    log = scratch / "f-trunc.log"
+    full = small_tmpfs(scratch / "f-trunc-log", 64 * 1024)
+    log = full / "mount.log"
     mount = Mount(pev, archive, scratch / "f-trunc-m", "--write", "--log", log, env=TRACED)
+    # Filled once the log is open: every line it writes finds no room.
+    subprocess.run(["dd", "if=/dev/zero", f"of={full / 'filler'}", "bs=4096"],
+                   capture_output=True, timeout=STEP_LIMIT)
     stored = extracted(pev, base)
-    tracer = strace_attach(mount.process.pid, "-e", "inject=ftruncate:error=EIO",
-                           "-e", "inject=write:error=ENOSPC")
+    # (Only the truncation is failed by strace: failing every write would
+    # fail AddressSanitizer's own, and end the process.)
+    tracer = strace_attach(mount.process.pid, "-e", "inject=ftruncate:error=EIO")
     result = run("truncate", "-s", "0", mount.folder / "demo_0002.wav", ok=False)
     check(result.returncode == 1 and "Input/output error" in result.stderr,
           f"a failed truncation by handle: {result.stderr!r}")

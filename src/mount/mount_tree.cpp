@@ -490,7 +490,17 @@ int MountTree::truncate(OpenFile& file, std::uint64_t size) {
     if (const int error = own_draft(file, size > 0); error < 0) {
         return error;
     }
-    Draft& draft = *file.draft;
+    if (const int error = resize(*file.draft, size); error < 0) {
+        return error;
+    }
+    if (size == 0) {
+        followed(file.node)->since = Clock::now();
+    }
+    return 0;
+}
+
+// A draft truncated or made longer; emptied, it begins anew.
+int MountTree::resize(Draft& draft, std::uint64_t size) {
     if (size == 0) {
         draft.unfilled.reset(); // nothing of the source is wanted
     } else if (const int error = fill(draft); error < 0) {
@@ -502,7 +512,6 @@ int MountTree::truncate(OpenFile& file, std::uint64_t size) {
     mark_written(draft);
     if (size == 0) {
         draft.broken = {};
-        followed(file.node)->since = Clock::now();
     }
     return 0;
 }
@@ -518,11 +527,7 @@ int MountTree::truncate(std::string_view name, std::uint64_t size) {
             return -ENOENT;
         }
         if (!node->clip) {
-            if (const int error = node->draft->file->truncate(size); error < 0) {
-                return error;
-            }
-            mark_written(*node->draft);
-            return 0;
+            return resize(*node->draft, size);
         }
     }
     // A clip truncated by name is opened, truncated and closed at once, and

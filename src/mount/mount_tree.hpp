@@ -144,6 +144,7 @@ class MountTree {
     long read_draft(const Draft& draft, std::uint64_t offset, std::span<std::uint8_t> into);
     int start_copy(const Node& node, Draft& draft);
     int fill(Draft& draft);
+    int resize(Draft& draft, std::uint64_t size);
     int own_draft(OpenFile& file, bool keep_content);
     Error judge(const Draft& draft) const;
     int judge_and_settle(Lock& lock, Node& node, const std::shared_ptr<Draft>& draft);

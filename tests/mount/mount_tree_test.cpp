@@ -423,6 +423,15 @@ TEST(MountTree, AClipRenamedAwayAndBackUnchangedSavesNothing) {
     EXPECT_EQ(folder.tree().rename("a_0001.wav~", clip(1), 0), 0);
     EXPECT_EQ(folder.listed(), (std::vector<std::string>{clip(1), clip(2), clip(3)}));
     EXPECT_FALSE(folder.tree().due());
+    // The copy under another name is a file like any: truncated by name,
+    // it keeps what it held up to there.
+    EXPECT_EQ(folder.tree().rename(clip(2), "kept.wav", 0), 0);
+    EXPECT_EQ(folder.tree().truncate("kept.wav", 100), 0);
+    EXPECT_EQ(folder.shown("kept.wav"),
+              Bytes(folder.stored(2).begin(), folder.stored(2).begin() + 100));
+    EXPECT_EQ(folder.tree().unlink("kept.wav"), 0);
+    EXPECT_EQ(folder.tree().write_pending(Rewrite::at_end), 0);
+    EXPECT_EQ(folder.listed(), (std::vector<std::string>{clip(1), clip(2), clip(3)}));
     // A clip renamed over another is a save of that other.
     EXPECT_EQ(folder.tree().rename(clip(1), clip(3), 0), 0);
     EXPECT_EQ(folder.shown(clip(3)), folder.stored(1));

@@ -8,9 +8,8 @@ import os
 import shutil
 import struct
 import subprocess
-from pathlib import Path
 
-from support import (Mount, bounded, check, extracted, files_of, is_mounted, listing,
+from support import (Mount, bounded, check, close_refused, extracted, is_mounted, listing,
                      mount_in_background, replaced_by_pev, run, same_folder, shown, tested_clean)
 
 ODD_NAMES = ["talks,2024", "my clips", "two\nlines", os.fsdecode(b"caf\xe9 r\xf6ck")]
@@ -99,10 +98,7 @@ def logged(pev, scratch, demo):
           f"--log: mounted, quietly: {result.returncode} {result.stderr!r}")
     with open(folder / "demo_0001.wav", "wb") as file:
         file.write(b"text")
-        try:
-            file.close()
-        except OSError:
-            pass
+        close_refused(file, "--log: a refused save")
     run(pev, "unmount", folder)
     lines = (home / "mount.log").read_text().splitlines()
     check(len(lines) == 1 and " pev[" in lines[0] and

@@ -6,7 +6,6 @@ folder's file, with `pev test` clean. The same programs saving files pev
 refuses must fail where the program checks its close or rename, and
 change nothing."""
 
-import os
 import shutil
 import sys
 import tempfile
@@ -166,7 +165,8 @@ def test_programs(pev, scratch):
             check(done.returncode == 0, f"{label}: status {done.returncode}: {done.stderr}")
             same_folder(shown(mount.folder), expected_folder, f"{label}: the folder after it")
             if writer.sets_time:
-                check(int((mount.folder / CLIP).stat().st_mtime) == int((plain / CLIP).stat().st_mtime),
+                given = int((plain / CLIP).stat().st_mtime)
+                check(int((mount.folder / CLIP).stat().st_mtime) == given,
                       f"{label}: the clip's time is the one the program gave it")
             result = run(pev, "unmount", mount.folder, ok=False)
             check(result.returncode == 0 and mount.wait() == 0,

@@ -7,7 +7,6 @@ import mmap
 import os
 import random
 import shutil
-from pathlib import Path
 
 from support import (Mount, bounded, check, files_of, listing, mount_in_background, run,
                      same_folder, shown, tone, wav_bytes)

@@ -17,7 +17,6 @@ import shutil
 import signal
 import struct
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -289,6 +288,15 @@ def skip_unless(*tools):
     if missing:
         print(f"{', '.join(missing)} missing here: skipped", flush=True)
     return not missing
+
+
+def close_refused(file, what, wanted=errno.EPERM):
+    """Closes `file`, a save the mount must refuse: its close fails with `wanted`."""
+    try:
+        file.close()
+        return check(False, f"{what}: the close succeeded")
+    except OSError as error:
+        return check(error.errno == wanted, f"{what}: the close failed with {error}")
 
 
 def log_lines(text, words):

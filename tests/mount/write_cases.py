@@ -7,13 +7,12 @@ import os
 import random
 import shutil
 import stat
-import subprocess
 import time
 from pathlib import Path
 
-from support import (Mount, bounded, check, extracted, log_lines, mount_in_background, mounts,
-                     replaced_by_pev, run, same_folder, shown, tested_clean, tone, wait_for,
-                     wav_bytes, listing)
+from support import (Mount, bounded, check, close_refused, extracted, listing, log_lines,
+                     mount_in_background, replaced_by_pev, run, same_folder, shown, tested_clean,
+                     tone, wait_for, wav_bytes)
 
 
 def fresh(scratch, base, name):
@@ -80,8 +79,10 @@ def test_write(pev, scratch):
         wait_for(rewritten, "the rewrite 2 s after the last close")
         expected = replaced_by_pev(pev, scratch, base, [(1, sources / "demo_0003.wav"),
                                                         (3, sources / "demo_0001.wav")], "r1t.pev")
-        check(archive.read_bytes() == expected, "the rewrite after the last close equals pev replace")
-        same_folder(shown(mount.folder), extracted(pev, archive), "the folder after a timed rewrite")
+        check(archive.read_bytes() == expected,
+              "the rewrite after the last close equals pev replace")
+        same_folder(shown(mount.folder), extracted(pev, archive),
+                    "the folder after a timed rewrite")
 
     with bounded("saved under another name and renamed over a clip"):
         before = shown(mount.folder)
@@ -149,11 +150,7 @@ def test_saves_in_a_row(pev, scratch, base, sources, stored):
         shutil.copy(sources / "demo_0001.wav", mount.folder / "demo_0002.wav")
         with open(mount.folder / "demo_0002.wav", "wb") as file:
             file.write(b"junk, refused")
-            try:
-                file.close()
-                check(False, "a refused save after an accepted one was taken")
-            except OSError as error:
-                check(error.errno == errno.EPERM, f"the refused save: {error}")
+            close_refused(file, "a refused save after an accepted one")
         same_folder(shown(mount.folder), {**stored, "demo_0002.wav": new1},
                     "a refused save after an accepted one: the accepted one shows")
         # Truncated by name while the save waits: emptied now, but the save
@@ -230,11 +227,7 @@ def test_open_files(pev, scratch, base, sources, stored):
         with open(mount.folder / ".goutputstream-Y", "wb") as temporary:
             temporary.write(b"junk")
             os.rename(mount.folder / ".goutputstream-Y", clip)
-            try:
-                temporary.close()
-                check(False, "a refused file renamed while open was taken at its close")
-            except OSError as error:
-                check(error.errno == errno.EPERM, f"its close: {error}")
+            close_refused(temporary, "a refused file renamed while open")
         same_folder(shown(mount.folder), {**stored, "demo_0002.wav": new3},
                     "a refused file renamed while open: the clip as it was")
     check(mount.unmount() == 0, "the mount ends with status 0")
@@ -310,10 +303,7 @@ def test_times(pev, scratch, base, sources):
         before = stamp(folder / "demo_0003.wav")
         with open(folder / "demo_0003.wav", "wb") as file:
             file.write(b"junk")
-            try:
-                file.close()
-            except OSError:
-                pass
+            close_refused(file, "a refused save")
         check(stamp(folder / "demo_0003.wav") == before, "a refused save leaves the times")
     check(mount.unmount() == 0, "the mount ends with status 0")
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -173,7 +174,8 @@ long ClipBytes::read(const std::shared_ptr<const ArchiveGeneration>& archive, st
     // starts inside a sample, whose other byte is dropped.
     std::uint64_t at = offset + done;
     std::int16_t samples[kStepSamples];
-    while (done < out.size()) {
+    for (std::size_t before = SIZE_MAX; done < out.size() && done != before;) {
+        before = done; // every step copies something, or the read ends here
         const std::uint64_t first = (at - wav::kHeaderSize) / 2;
         const std::uint64_t last = (at - wav::kHeaderSize + (out.size() - done) - 1) / 2;
         const auto wanted =

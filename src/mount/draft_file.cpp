@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace pev::mount {
 
@@ -55,6 +56,24 @@ long DraftFile::write(std::uint64_t offset, std::span<const std::uint8_t> bytes)
 
 int DraftFile::truncate(std::uint64_t size) {
     return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : -errno;
+}
+
+int DraftFile::copy_from(const DraftFile& other) {
+    if (const int error = truncate(0); error < 0) {
+        return error;
+    }
+    std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+    for (std::uint64_t offset = 0;;) {
+        const long got = other.read(offset, buffer);
+        if (got <= 0) {
+            return static_cast<int>(got);
+        }
+        const long put = write(offset, {buffer.data(), static_cast<std::size_t>(got)});
+        if (put < got) {
+            return put < 0 ? static_cast<int>(put) : -EIO;
+        }
+        offset += static_cast<std::uint64_t>(got);
+    }
 }
 
 std::uint64_t DraftFile::size() const {

@@ -25,6 +25,8 @@ class DraftFile {
     long write(std::uint64_t offset, std::span<const std::uint8_t> bytes);
     // 0 or a negative errno.
     int truncate(std::uint64_t size);
+    // Makes this file a copy of `other`: 0 or a negative errno.
+    int copy_from(const DraftFile& other);
     std::uint64_t size() const;
     // A name this process can open it by, for readers that take names.
     std::string path() const;

@@ -48,10 +48,15 @@ void* init(fuse_conn_info* connection, fuse_config* config) {
     return fuse_get_context()->private_data;
 }
 
-int getattr(const char* path, struct stat* status, fuse_file_info*) {
+// By handle when there is one: a writable folder asks so with no path
+// (nullpath_ok), and the answer is that open file's, not the folder's.
+int getattr(const char* path, struct stat* status, fuse_file_info* info) {
     return guarded([&] {
+        if (const OpenFile* file = file_of(info)) {
+            return tree().stat(*file, *status);
+        }
         std::string_view name;
-        return name_of(path, name) ? tree().stat(name, *status) : -ENOENT;
+        return path != nullptr && name_of(path, name) ? tree().stat(name, *status) : -ENOENT;
     });
 }
 
@@ -128,50 +133,66 @@ int read(const char* path, char* buffer, size_t size, off_t offset, fuse_file_in
 
 int write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info* info) {
     return guarded([&] {
-        return static_cast<int>(
-            tree().write(*file_of(info), static_cast<std::uint64_t>(offset),
-                         {reinterpret_cast<const std::uint8_t*>(buffer), size}));
+        OpenFile* file = file_of(info);
+        return file == nullptr ? -EBADF
+                               : static_cast<int>(tree().write(
+                                     *file, static_cast<std::uint64_t>(offset),
+                                     {reinterpret_cast<const std::uint8_t*>(buffer), size}));
     });
 }
 
 // flush runs at every close(2), and is the one whose error close returns:
 // a refused draft is told there.
 int flush(const char*, fuse_file_info* info) {
-    return guarded([&] { return tree().flush(*file_of(info)); });
+    return guarded([&] {
+        OpenFile* file = file_of(info);
+        return file == nullptr ? 0 : tree().flush(*file);
+    });
 }
 
 int release(const char*, fuse_file_info* info) {
-    tree().release(file_of(info));
+    if (OpenFile* file = file_of(info)) {
+        tree().release(file);
+    }
     return 0;
 }
 
 // fsync of any file, or of the folder (`sync DIR`), writes what waits.
 int fsync(const char*, int, fuse_file_info*) {
-    return guarded([&] { return tree().write_pending(); });
+    return guarded([&] { return tree().write_pending(Rewrite::now); });
 }
 
+// ftruncate comes by handle (with no path on a writable folder), truncate
+// by name.
 int truncate(const char* path, off_t size, fuse_file_info* info) {
     return guarded([&] {
+        if (size < 0) {
+            return -EINVAL;
+        }
+        if (OpenFile* file = file_of(info)) {
+            return tree().truncate(*file, static_cast<std::uint64_t>(size));
+        }
         std::string_view name;
-        if (!name_of(path, name)) {
+        if (path == nullptr || !name_of(path, name) || name.empty()) {
             return -ENOENT;
         }
-        return size < 0 ? -EINVAL
-                        : tree().truncate(file_of(info), name, static_cast<std::uint64_t>(size));
+        return tree().truncate(name, static_cast<std::uint64_t>(size));
     });
 }
 
-int utimens(const char* path, const struct timespec times[2], fuse_file_info*) {
+// futimens by handle, utimensat by name; UTIME_NOW and UTIME_OMIT are the
+// tree's to read.
+int utimens(const char* path, const struct timespec times[2], fuse_file_info* info) {
     return guarded([&] {
+        const OpenFile* file = file_of(info);
         std::string_view name;
-        if (path == nullptr || !name_of(path, name)) {
-            return 0;
+        if (file == nullptr && (path == nullptr || !name_of(path, name))) {
+            return -ENOENT;
         }
-        struct timespec when = times[1];
-        if (when.tv_nsec == UTIME_NOW || when.tv_nsec == UTIME_OMIT) {
-            ::clock_gettime(CLOCK_REALTIME, &when);
+        if (file == nullptr && name.empty()) {
+            return 0; // the folder's times are the archive's
         }
-        return tree().set_modified(name, when);
+        return tree().set_times(file, name, times);
     });
 }
 

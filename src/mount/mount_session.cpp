@@ -3,6 +3,7 @@
 #include "mount/fuse_bridge.hpp"
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
@@ -89,7 +90,7 @@ class BatchTimer {
     void run() {
         std::uint64_t seen = 0;
         for (;;) {
-            // Asked without this lock held: the tree calls poke() with none.
+            // Asked without this lock held: the tree calls poke() with its own.
             const auto due = tree_.due();
             std::unique_lock<std::mutex> lock(mutex_);
             const auto woken = [&] { return stop_ || pokes_ != seen; };
@@ -104,7 +105,7 @@ class BatchTimer {
                 wake_.wait(lock, woken);
             } else if (!wake_.wait_until(lock, *due, woken)) {
                 lock.unlock();
-                tree_.write_pending();
+                tree_.write_pending(Rewrite::when_due);
             }
         }
     }
@@ -122,7 +123,7 @@ class BatchTimer {
 MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
     MountOutcome outcome;
     std::atomic<BatchTimer*> timer = nullptr;
-    setup.tree.accepted = [&timer] {
+    setup.tree.changed = [&timer] {
         if (BatchTimer* batches = timer.load()) {
             batches->poke();
         }
@@ -133,8 +134,11 @@ MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
 
     std::string options = "fsname=" + option_value(archive_path) + ",subtype=pev";
     // Clips never change on a read-only mount: the kernel may keep their
-    // pages and names for long. A writable one asks again each second.
-    options += writable ? ",attr_timeout=1,entry_timeout=1"
+    // pages and names for long. On a writable one a judged save, a refusal
+    // or a rewrite changes what a file shows, so sizes and times are asked
+    // each time (the kernel would keep a truncation's answer otherwise),
+    // and names each second.
+    options += writable ? ",attr_timeout=0,entry_timeout=1"
                         : ",ro,kernel_cache,attr_timeout=3600,entry_timeout=3600";
     fuse_args arguments = FUSE_ARGS_INIT(0, nullptr);
     fuse_opt_add_arg(&arguments, "pev");
@@ -173,7 +177,10 @@ MountOutcome serve(MountSetup setup, const std::function<void()>& mounted) {
     tree.finish();
     fuse_destroy(session);
     // A signal that ended the loop is a positive number: an ordinary end.
-    if (result < 0) {
+    // So is ECONNABORTED: the kernel ends the connection of a folder being
+    // unmounted so at times (libfuse 3.14 knows only ENODEV as the end, and
+    // prints "reading device: Software caused connection abort").
+    if (result < 0 && result != -ECONNABORTED) {
         outcome = {MountOutcome::Failure::serving_failed, fuse_messages()};
     }
     return outcome;

@@ -3,6 +3,7 @@
 #include "pack/clip_replacer.hpp"
 #include "pack/replacement_input.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
@@ -12,24 +13,54 @@
 
 namespace pev::mount {
 
+struct Times {
+    struct timespec accessed {};
+    struct timespec modified {};
+    struct timespec changed {};
+};
+
+// What an unwritten copy of a clip's file stands for: the archive's clip or
+// an accepted save, neither of which ever changes.
+struct Unfilled {
+    std::shared_ptr<const ArchiveGeneration> archive; // with `clip`, when no save
+    std::size_t clip = 0;
+    std::shared_ptr<Draft> save;
+    std::uint64_t size = 0;
+};
+
 struct Draft {
     std::unique_ptr<DraftFile> file;
-    int writers = 0;       // open handles writing it
-    bool dirty = false;    // written since it was last judged
-    bool accepted = false; // judged good, and waiting for the archive
-    bool rejected = false; // judged bad: no name shows it any more
-    struct timespec modified {};
+    std::optional<Unfilled> unfilled; // its bytes are still the source's
+    int handles = 0;                  // open handles writing it
+    std::uint64_t version = 0;        // counts the writes and truncations it took
+    bool dirty = false;               // written since it was last judged
+    bool accepted = false;            // judged good, waiting for the archive; never written again
+    bool refused = false;             // judged bad: no name shows it
+    Error broken;                     // a write into it failed: it holds no whole file
+    Error refusal;                    // why it was refused
+    Times times;
 };
 
 struct Node {
     std::string name;
     std::optional<std::size_t> clip; // the clip it shows; none for other files
-    // The newest content: for a clip, null while it shows the archive's.
+    bool listed = true;              // false: a clip's file removed or renamed away
+    // What the name shows: for a clip, null while it shows the archive's.
     std::shared_ptr<Draft> draft;
-    // An accepted draft that a newer one is being written over: the clip's
-    // content again if the newer one is refused.
-    std::shared_ptr<Draft> fallback;
+    // A clip's newest accepted save while a draft being written shows.
+    std::shared_ptr<Draft> saved;
+    // A clip's times while it shows the archive's, once set or saved.
+    std::optional<Times> times;
+    std::chrono::steady_clock::time_point since; // when it was removed or emptied
     mode_t mode = 0644;
+    // A file renamed over a clip while still open: the clip's node, which
+    // its handles now write.
+    std::shared_ptr<Node> became;
+    // A copy of a clip's file made by renaming it away (an editor's
+    // backup), and its draft's version then: renamed back unchanged, the
+    // clip is as it was, with no new save.
+    std::shared_ptr<Node> origin;
+    std::uint64_t origin_version = 0;
 };
 
 namespace {
@@ -40,12 +71,72 @@ struct timespec now() {
     return time;
 }
 
+Times fresh_times() {
+    const struct timespec time = now();
+    return {time, time, time};
+}
+
+void mark_written(Draft& draft) {
+    draft.dirty = true;
+    draft.accepted = false;
+    ++draft.version;
+    draft.times.modified = draft.times.changed = now();
+}
+
+// A clip's draft that no judge has accepted yet: shown while it is written.
+bool in_progress(const Node& node) {
+    return node.draft && !node.draft->accepted;
+}
+
+std::shared_ptr<Draft> newest_save(const Node& node) {
+    if (node.draft && node.draft->accepted) {
+        return node.draft;
+    }
+    return node.saved && node.saved->accepted ? node.saved : nullptr;
+}
+
+// The draft being written is given up: the clip shows its newest save, or
+// the archive's.
+void show_saved(Node& node) {
+    node.draft = newest_save(node);
+    node.saved.reset();
+}
+
+// The node a handle's file is now.
+const std::shared_ptr<Node>& followed(const std::shared_ptr<Node>& node) {
+    return node->became ? followed(node->became) : node;
+}
+
+// The errno a refused close or rename gives, whose text the programs print.
+int refusal_errno(const Error& error) {
+    switch (error.code) {
+    case ErrorCode::clip_too_long:
+        return EFBIG; // "File too large"
+    case ErrorCode::out_of_memory:
+        return ENOMEM;
+    case ErrorCode::cannot_open:
+    case ErrorCode::cannot_read:
+    case ErrorCode::cannot_write:
+        return error.os ? error.os.value() : EIO;
+    default:
+        return EPERM; // "Operation not permitted": no such file may be a clip
+    }
+}
+
+MountEvent refused_event(const Node& node, const Draft& draft) {
+    MountEvent event;
+    event.kind = MountEvent::Kind::refused;
+    event.names = {node.name};
+    event.error = draft.refusal;
+    return event;
+}
+
 } // namespace
 
 MountTree::MountTree(std::shared_ptr<const ArchiveGeneration> archive,
                      const std::vector<ServedClip>& clips, TreeSettings settings)
-    : settings_(std::move(settings)), archive_(std::move(archive)), owner_(::getuid()),
-      group_(::getgid()) {
+    : settings_(std::move(settings)), archive_(std::move(archive)),
+      next_pause_(settings_.retry_pause), owner_(::getuid()), group_(::getgid()) {
     for (const ServedClip& clip : clips) {
         auto node = std::make_shared<Node>();
         node->name = clip.name;
@@ -61,6 +152,11 @@ std::shared_ptr<Node> MountTree::find(std::string_view name) const {
     return it == names_.end() ? nullptr : it->second;
 }
 
+std::shared_ptr<Node> MountTree::find_listed(std::string_view name) const {
+    std::shared_ptr<Node> node = find(name);
+    return node && node->listed ? node : nullptr;
+}
+
 std::shared_ptr<Draft> MountTree::new_draft(int& error) const {
     auto file = DraftFile::create(settings_.draft_folder, error);
     if (!file) {
@@ -68,11 +164,11 @@ std::shared_ptr<Draft> MountTree::new_draft(int& error) const {
     }
     auto draft = std::make_shared<Draft>();
     draft->file = std::move(file);
-    draft->modified = now();
+    draft->times = fresh_times();
     return draft;
 }
 
-void MountTree::fill_status(const Node* node, struct stat& status) const {
+void MountTree::fill_status(const Node* node, const Draft* draft, struct stat& status) const {
     const struct stat& archive = archive_->status();
     status = {};
     status.st_uid = owner_;
@@ -88,9 +184,15 @@ void MountTree::fill_status(const Node* node, struct stat& status) const {
     }
     status.st_nlink = 1;
     status.st_mode = S_IFREG | (node->clip ? (settings_.writable ? 0644 : 0444) : node->mode);
-    if (node->draft) {
-        status.st_size = static_cast<off_t>(node->draft->file->size());
-        status.st_mtim = status.st_ctim = status.st_atim = node->draft->modified;
+    const Draft* shown = draft != nullptr ? draft : node->draft.get();
+    const Times* times = shown != nullptr ? &shown->times : node->times ? &*node->times : nullptr;
+    if (times != nullptr) {
+        status.st_atim = times->accessed;
+        status.st_mtim = times->modified;
+        status.st_ctim = times->changed;
+    }
+    if (shown != nullptr) {
+        status.st_size = static_cast<off_t>(size_of(*shown));
     } else {
         status.st_size = static_cast<off_t>(archive_->wav_size(*node->clip));
     }
@@ -100,14 +202,20 @@ void MountTree::fill_status(const Node* node, struct stat& status) const {
 int MountTree::stat(std::string_view name, struct stat& status) const {
     const Lock lock(mutex_);
     if (name.empty()) {
-        fill_status(nullptr, status);
+        fill_status(nullptr, nullptr, status);
         return 0;
     }
-    const std::shared_ptr<Node> node = find(name);
+    const std::shared_ptr<Node> node = find_listed(name);
     if (!node) {
         return -ENOENT;
     }
-    fill_status(node.get(), status);
+    fill_status(node.get(), nullptr, status);
+    return 0;
+}
+
+int MountTree::stat(const OpenFile& file, struct stat& status) const {
+    const Lock lock(mutex_);
+    fill_status(followed(file.node).get(), file.draft.get(), status);
     return 0;
 }
 
@@ -116,36 +224,82 @@ void MountTree::list(
     const std::function<bool(const std::string&, const struct stat&)>& each) const {
     const Lock lock(mutex_);
     struct stat status {};
-    auto it = names_.begin();
-    for (std::size_t skipped = 0; skipped < from && it != names_.end(); ++skipped) {
-        ++it;
-    }
-    for (; it != names_.end(); ++it) {
-        fill_status(it->second.get(), status);
-        if (!each(it->first, status)) {
+    std::size_t position = 0;
+    for (const auto& [name, node] : names_) {
+        if (!node->listed || position++ < from) {
+            continue;
+        }
+        fill_status(node.get(), nullptr, status);
+        if (!each(name, status)) {
             return;
         }
     }
 }
 
-// A clip opened for writing without O_TRUNC starts from what it shows: its
-// bytes are copied into the draft (decoded a step at a time, never whole).
-int MountTree::copy_clip_into(const Node& node, Draft& draft) {
+Times MountTree::shown_times(const Node& node) const {
+    if (node.draft) {
+        return node.draft->times;
+    }
+    if (node.times) {
+        return *node.times;
+    }
+    const struct stat& archive = archive_->status();
+    return {archive.st_atim, archive.st_mtim, archive.st_ctim};
+}
+
+std::uint64_t MountTree::size_of(const Draft& draft) const {
+    return draft.unfilled ? draft.unfilled->size : draft.file->size();
+}
+
+long MountTree::read_draft(const Draft& draft, std::uint64_t offset, std::span<std::uint8_t> into) {
+    if (!draft.unfilled) {
+        return draft.file->read(offset, into);
+    }
+    const Unfilled& source = *draft.unfilled;
+    return source.save ? source.save->file->read(offset, into)
+                       : bytes_.read(source.archive, source.clip, offset, into);
+}
+
+// A copy of what a clip's file shows, for a clip opened for writing without
+// O_TRUNC or renamed away. It refers to the archive's clip or an accepted
+// save, and takes their bytes only once a write or a truncation needs them:
+// touch, truncate -s 0, an editor's backup and GIO's open of the file it
+// replaces copy nothing. A draft still being written is copied at once.
+int MountTree::start_copy(const Node& node, Draft& draft) {
+    if (!node.draft) {
+        draft.unfilled = Unfilled{archive_, *node.clip, nullptr, archive_->wav_size(*node.clip)};
+        return 0;
+    }
+    if (node.draft->unfilled) {
+        draft.unfilled = node.draft->unfilled;
+        return 0;
+    }
+    if (node.draft->accepted) {
+        draft.unfilled = Unfilled{nullptr, 0, node.draft, node.draft->file->size()};
+        return 0;
+    }
+    return draft.file->copy_from(*node.draft->file);
+}
+
+// An unwritten copy's bytes, copied in a step at a time (decoded, for the
+// archive's, never whole).
+int MountTree::fill(Draft& draft) {
+    if (!draft.unfilled) {
+        return 0;
+    }
     std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
-    std::uint64_t offset = 0;
-    for (;;) {
-        long got = 0;
-        if (node.draft) {
-            got = node.draft->file->read(offset, buffer);
-        } else {
-            got = bytes_.read(archive_, *node.clip, offset, buffer);
-        }
-        if (got <= 0) {
+    for (std::uint64_t offset = 0;;) {
+        const long got = read_draft(draft, offset, buffer);
+        if (got < 0) {
             return static_cast<int>(got);
         }
+        if (got == 0) {
+            draft.unfilled.reset();
+            return 0;
+        }
         const std::span<const std::uint8_t> part(buffer.data(), static_cast<std::size_t>(got));
-        if (const long put = draft.file->write(offset, part); put < 0) {
-            return static_cast<int>(put);
+        if (const long put = draft.file->write(offset, part); put < got) {
+            return put < 0 ? static_cast<int>(put) : -EIO;
         }
         offset += static_cast<std::uint64_t>(got);
     }
@@ -153,7 +307,7 @@ int MountTree::copy_clip_into(const Node& node, Draft& draft) {
 
 int MountTree::open(std::string_view name, int flags, OpenFile*& file) {
     Lock lock(mutex_);
-    const std::shared_ptr<Node> node = find(name);
+    const std::shared_ptr<Node> node = find_listed(name);
     if (!node) {
         return -ENOENT;
     }
@@ -166,36 +320,34 @@ int MountTree::open(std::string_view name, int flags, OpenFile*& file) {
     }
     const bool truncate = (flags & O_TRUNC) != 0;
     std::shared_ptr<Draft> draft = node->draft;
-    const bool shared = draft && (!node->clip || draft->writers > 0);
-    if (!shared) {
-        // A clip's first writer: a new draft, over what the clip shows.
+    if (node->clip && !in_progress(*node)) {
+        // The clip's first writer: a new draft, over what the clip shows.
         int error = 0;
         draft = new_draft(error);
         if (!draft) {
             return -error;
         }
         if (!truncate) {
-            if (const int copied = copy_clip_into(*node, *draft); copied < 0) {
+            if (const int copied = start_copy(*node, *draft); copied < 0) {
                 return copied;
             }
+            draft->times = shown_times(*node); // a copy, until it is written
         }
-        if (node->draft && node->draft->accepted) {
-            node->fallback = node->draft;
-        }
+        node->saved = newest_save(*node);
         node->draft = draft;
-    }
-    if (truncate && shared) {
+    } else if (truncate) {
         if (const int error = draft->file->truncate(0); error < 0) {
             return error;
         }
+        draft->unfilled.reset();
+        draft->broken = {};
     }
     if (truncate) {
-        // Even if nothing is written, an emptied clip must be judged.
-        draft->dirty = true;
-        draft->accepted = false;
-        draft->modified = now();
+        // Emptied: written, though nothing may follow.
+        mark_written(*draft);
+        node->since = Clock::now();
     }
-    ++draft->writers;
+    ++draft->handles;
     file = new OpenFile{node, draft};
     return 0;
 }
@@ -208,23 +360,40 @@ int MountTree::create(std::string_view name, mode_t mode, int flags, OpenFile*& 
         return -ENAMETOOLONG;
     }
     Lock lock(mutex_);
-    if (find(name)) {
+    std::shared_ptr<Node> node = find(name);
+    if (node && node->listed) {
         lock.unlock();
         return open(name, flags, file);
+    }
+    int error = 0;
+    if (node) {
+        // A clip's file removed (install, tar -x, unzip -o) and made again:
+        // the new file is judged as any save of the clip.
+        std::shared_ptr<Draft> draft = new_draft(error);
+        if (!draft) {
+            return -error;
+        }
+        mark_written(*draft);
+        node->saved = newest_save(*node);
+        node->draft = draft;
+        node->listed = true;
+        node->since = Clock::now();
+        draft->handles = 1;
+        file = new OpenFile{node, draft};
+        return 0;
     }
     if (settings_.names_a_clip && settings_.names_a_clip(name)) {
         return -EPERM; // a new clip number: an archive's clips are fixed
     }
-    int error = 0;
     std::shared_ptr<Draft> draft = new_draft(error);
     if (!draft) {
         return -error;
     }
-    auto node = std::make_shared<Node>();
+    node = std::make_shared<Node>();
     node->name = std::string(name);
     node->mode = mode & 07777;
     node->draft = draft;
-    draft->writers = 1;
+    draft->handles = 1;
     names_.emplace(node->name, node);
     file = new OpenFile{node, draft};
     return 0;
@@ -232,86 +401,190 @@ int MountTree::create(std::string_view name, mode_t mode, int flags, OpenFile*& 
 
 long MountTree::read(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> into) {
     std::shared_ptr<Draft> draft = file.draft;
+    std::shared_ptr<Node> node;
     std::shared_ptr<const ArchiveGeneration> archive;
     {
         const Lock lock(mutex_);
+        node = followed(file.node);
         if (!draft) {
-            draft = file.node->draft;
+            draft = node->draft;
         }
         archive = archive_;
     }
     if (draft) {
-        return draft->file->read(offset, into);
+        return read_draft(*draft, offset, into);
     }
-    return bytes_.read(archive, *file.node->clip, offset, into);
+    return bytes_.read(archive, *node->clip, offset, into);
 }
 
 long MountTree::read(std::string_view name, std::uint64_t offset, std::span<std::uint8_t> into) {
     std::shared_ptr<Node> node;
     {
         const Lock lock(mutex_);
-        node = find(name);
+        node = find_listed(name);
     }
     return node ? read(OpenFile{node, nullptr}, offset, into) : -ENOENT;
+}
+
+// An accepted draft is never changed, so that a rewrite reads it whole: a
+// handle that writes on after its close was accepted writes a copy, and
+// the accepted one stays the clip's save until that copy is judged.
+int MountTree::own_draft(OpenFile& file, bool keep_content) {
+    const std::shared_ptr<Draft> old = file.draft;
+    if (!old->accepted) {
+        return 0;
+    }
+    int error = 0;
+    std::shared_ptr<Draft> copy = new_draft(error);
+    if (!copy) {
+        return -error;
+    }
+    if (keep_content) {
+        if (const int copied = copy->file->copy_from(*old->file); copied < 0) {
+            return copied;
+        }
+    }
+    copy->times = old->times;
+    file.node = followed(file.node);
+    Node& node = *file.node;
+    if (node.draft == old) {
+        node.saved = old;
+        node.draft = copy;
+    }
+    --old->handles;
+    ++copy->handles;
+    file.draft = copy;
+    return 0;
 }
 
 long MountTree::write(OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     if (!file.draft) {
         return -EBADF;
     }
+    std::shared_ptr<Draft> draft;
     {
         const Lock lock(mutex_);
-        if (file.draft->rejected) {
-            return -EIO; // refused at an earlier close of this handle
+        if (const int error = own_draft(file, true); error < 0) {
+            return error;
         }
-        file.draft->dirty = true;
-        file.draft->accepted = false;
-        file.draft->modified = now();
+        draft = file.draft;
+        if (const int error = fill(*draft); error < 0) {
+            return error;
+        }
+        mark_written(*draft);
     }
-    return file.draft->file->write(offset, bytes);
+    const long put = draft->file->write(offset, bytes);
+    const Lock lock(mutex_);
+    ++draft->version; // a judgement made while it was written is out of date
+    if (put < 0 && !draft->broken) {
+        draft->broken = os_error(ErrorCode::cannot_write, file.node->name, static_cast<int>(-put));
+    }
+    return put;
 }
 
-int MountTree::truncate(OpenFile* file, std::string_view name, std::uint64_t size) {
+int MountTree::truncate(OpenFile& file, std::uint64_t size) {
+    if (!file.draft) {
+        return -EBADF;
+    }
+    const Lock lock(mutex_);
+    if (const int error = own_draft(file, size > 0); error < 0) {
+        return error;
+    }
+    if (const int error = resize(*file.draft, size); error < 0) {
+        return error;
+    }
+    if (size == 0) {
+        followed(file.node)->since = Clock::now();
+    }
+    return 0;
+}
+
+// A draft truncated or made longer; emptied, it begins anew.
+int MountTree::resize(Draft& draft, std::uint64_t size) {
+    if (size == 0) {
+        draft.unfilled.reset(); // nothing of the source is wanted
+    } else if (const int error = fill(draft); error < 0) {
+        return error;
+    }
+    if (const int error = draft.file->truncate(size); error < 0) {
+        return error;
+    }
+    mark_written(draft);
+    if (size == 0) {
+        draft.broken = {};
+    }
+    return 0;
+}
+
+int MountTree::truncate(std::string_view name, std::uint64_t size) {
     if (!settings_.writable) {
         return -EROFS;
     }
-    Lock lock(mutex_);
-    std::shared_ptr<Draft> draft;
-    if (file != nullptr && file->draft) {
-        draft = file->draft;
-    } else {
-        const std::shared_ptr<Node> node = file != nullptr ? file->node : find(name);
+    {
+        const Lock lock(mutex_);
+        const std::shared_ptr<Node> node = find_listed(name);
         if (!node) {
             return -ENOENT;
         }
-        draft = node->draft;
-        if (node->clip && (!draft || draft->writers == 0)) {
-            // Only a file being written, and judged when closed, changes a clip.
-            return -EPERM;
+        if (!node->clip) {
+            return resize(*node->draft, size);
         }
     }
-    if (draft->rejected) {
-        return -EIO;
+    // A clip truncated by name is opened, truncated and closed at once, and
+    // judged as any such save.
+    OpenFile* file = nullptr;
+    if (const int error = open(name, O_WRONLY, file); error < 0) {
+        return error;
     }
-    draft->dirty = true;
-    draft->accepted = false;
-    draft->modified = now();
-    return draft->file->truncate(size);
+    int result = truncate(*file, size);
+    if (result == 0) {
+        result = flush(*file);
+    }
+    release(file);
+    return result;
 }
 
-int MountTree::set_modified(std::string_view name, const struct timespec& when) {
+int MountTree::set_times(const OpenFile* file, std::string_view name,
+                         const struct timespec times[2]) {
     if (!settings_.writable) {
         return -EROFS;
     }
     const Lock lock(mutex_);
-    const std::shared_ptr<Node> node = find(name);
+    const std::shared_ptr<Node> node = file != nullptr ? followed(file->node) : find_listed(name);
     if (!node) {
         return -ENOENT;
     }
-    // A clip's times are the archive's; programs that copy times onto the
-    // file they save are not refused, only not followed.
-    if (!node->clip) {
-        node->draft->modified = when;
+    // Through a handle that wrote: that draft's. Else what the file lasts
+    // as (touch opens a clip for writing, writes nothing and sets its times
+    // by handle): another file's own, a clip's newest save's, or its own over
+    // the archive's; and the unwritten copy a writer has open, meanwhile.
+    std::vector<Times*> kept;
+    const Draft* written = file != nullptr ? file->draft.get() : nullptr;
+    if (written != nullptr && (written->dirty || written->accepted || written->refused)) {
+        kept.push_back(&file->draft->times);
+    } else if (!node->clip) {
+        kept.push_back(&node->draft->times);
+    } else {
+        if (const std::shared_ptr<Draft> save = newest_save(*node)) {
+            kept.push_back(&save->times);
+        } else {
+            node->times = shown_times(*node);
+            kept.push_back(&*node->times);
+        }
+        if (in_progress(*node)) {
+            kept.push_back(&node->draft->times);
+        }
+    }
+    const struct timespec time = now();
+    const auto take = [&](const struct timespec& given, struct timespec& into) {
+        if (given.tv_nsec != UTIME_OMIT) {
+            into = given.tv_nsec == UTIME_NOW ? time : given;
+        }
+    };
+    for (Times* one : kept) {
+        take(times[0], one->accessed);
+        take(times[1], one->modified);
+        one->changed = time;
     }
     return 0;
 }
@@ -329,65 +602,114 @@ Error MountTree::judge(const Draft& draft) const {
     }
 }
 
-void MountTree::tell_accepted(Lock& lock) {
-    last_accepted_ = std::chrono::steady_clock::now();
-    retry_waits_for_close_ = false;
-    lock.unlock();
-    if (settings_.accepted) {
-        settings_.accepted();
+void MountTree::accept(Node& node, const std::shared_ptr<Draft>& draft) {
+    draft->accepted = true;
+    draft->dirty = false;
+    draft->refused = false;
+    draft->refusal = {};
+    if (node.draft == draft) {
+        node.saved.reset();
+    } else if (!in_progress(node)) {
+        node.draft = draft;
+        node.saved.reset();
+    } else {
+        node.saved = draft; // a newer draft is being written: this waits under it
+    }
+    node.listed = true;
+    last_accepted_ = Clock::now();
+    retry_at_.reset();
+    next_pause_ = settings_.retry_pause;
+    if (settings_.changed) {
+        settings_.changed();
     }
 }
 
-void MountTree::restore(Node& node) {
-    node.draft = std::move(node.fallback);
-    node.fallback.reset();
+void MountTree::refuse(Node& node, Draft& draft, Error why) {
+    draft.refused = true;
+    draft.dirty = false;
+    draft.accepted = false;
+    why.subject = node.name; // a draft's own name means nothing to the user
+    draft.refusal = std::move(why);
+    if (node.draft.get() == &draft) {
+        show_saved(node);
+    }
+}
+
+// Judges a clip's draft whose writing is done: 0, or why it is refused as
+// a negative errno. The lock is let go while the judge reads the draft.
+int MountTree::judge_and_settle(Lock& lock, Node& node, const std::shared_ptr<Draft>& draft) {
+    if (draft->broken) {
+        refuse(node, *draft, draft->broken);
+        return -refusal_errno(draft->refusal);
+    }
+    if (size_of(*draft) == 0) {
+        return 0; // a save not begun: written later, or shown as it was
+    }
+    const std::uint64_t version = draft->version;
+    lock.unlock();
+    Error verdict = judge(*draft);
+    lock.lock();
+    if (draft->version != version || !draft->dirty) {
+        return 0; // written again meanwhile: judged again when that is done
+    }
+    if (!verdict.ok()) {
+        refuse(node, *draft, std::move(verdict));
+        return -refusal_errno(draft->refusal);
+    }
+    accept(node, draft);
+    return 0;
 }
 
 int MountTree::flush(OpenFile& file) {
     Lock lock(mutex_);
     const std::shared_ptr<Draft> draft = file.draft;
+    file.node = followed(file.node);
     Node& node = *file.node;
-    // Only a clip's draft is judged, once its last writer closes it.
-    if (!draft || !node.clip || !draft->dirty || draft->rejected || draft->writers > 1) {
+    if (!draft || !node.clip) {
         return 0;
     }
-    lock.unlock();
-    Error refusal = judge(*draft);
-    lock.lock();
-    if (node.draft != draft || draft->rejected) {
-        return 0; // another save took its place meanwhile
+    if (!draft->dirty) {
+        // Each close of a refused draft says so, until it is written again.
+        return draft->refused ? -refusal_errno(draft->refusal) : 0;
     }
-    if (!refusal.ok()) {
-        draft->rejected = true;
-        restore(node);
-        MountEvent event;
-        event.kind = MountEvent::Kind::refused;
-        event.names = {node.name};
-        refusal.subject = node.name;
-        event.error = std::move(refusal);
-        lock.unlock();
-        settings_.report(event);
-        return -EINVAL;
+    if (draft->handles > 1) {
+        return 0; // judged once the last handle writing it is done
     }
-    draft->dirty = false;
-    draft->accepted = true;
-    node.fallback.reset();
-    tell_accepted(lock);
-    return 0;
+    return judge_and_settle(lock, node, draft);
 }
 
 void MountTree::release(OpenFile* file) {
+    std::optional<MountEvent> refused;
     {
-        const Lock lock(mutex_);
-        if (const std::shared_ptr<Draft>& draft = file->draft) {
-            --draft->writers;
-            Node& node = *file->node;
-            // Opened for writing and closed unwritten: the clip is as it was.
-            if (node.clip && node.draft == draft && draft->writers == 0 && !draft->dirty &&
-                !draft->accepted) {
-                restore(node);
+        Lock lock(mutex_);
+        const std::shared_ptr<Draft> draft = file->draft;
+        const std::shared_ptr<Node> node = followed(file->node);
+        if (draft) {
+            --draft->handles;
+        }
+        if (draft && node->clip && draft->handles == 0) {
+            if (draft->dirty) {
+                // Written after its last close (through a mapping), or left
+                // to this handle by another's close.
+                judge_and_settle(lock, *node, draft);
+            }
+            if (draft->refused) {
+                refused = refused_event(*node, *draft); // dropped now: said once
+            } else if (node->draft == draft && !draft->accepted) {
+                if (!draft->dirty) {
+                    show_saved(*node); // opened for writing, never written
+                } else {
+                    // Emptied and closed: shown as it was unless written soon.
+                    node->since = Clock::now();
+                    if (settings_.changed) {
+                        settings_.changed();
+                    }
+                }
             }
         }
+    }
+    if (refused) {
+        settings_.report(*refused);
     }
     delete file;
 }
@@ -398,13 +720,21 @@ int MountTree::unlink(std::string_view name) {
     }
     const Lock lock(mutex_);
     const auto it = names_.find(name);
-    if (it == names_.end()) {
+    if (it == names_.end() || !it->second->listed) {
         return -ENOENT;
     }
-    if (it->second->clip) {
-        return -EPERM; // an archive's clips are fixed
+    Node& node = *it->second;
+    if (!node.clip) {
+        names_.erase(it);
+        return 0;
     }
-    names_.erase(it);
+    // An archive keeps its clips: the name is free for a new file for now,
+    // and the clip shows again unless one comes.
+    node.listed = false;
+    node.since = Clock::now();
+    if (settings_.changed) {
+        settings_.changed();
+    }
     return 0;
 }
 
@@ -419,95 +749,185 @@ int MountTree::rename(std::string_view from, std::string_view to, unsigned flags
         return -ENAMETOOLONG;
     }
     Lock lock(mutex_);
-    const std::shared_ptr<Node> source = find(from);
+    std::shared_ptr<Node> source = find_listed(from);
     if (!source) {
         return -ENOENT;
     }
     if (from == to) {
         return 0;
     }
-    if (source->clip) {
-        return -EPERM; // a clip keeps its name
-    }
     const std::shared_ptr<Node> target = find(to);
-    if (target && (flags & RENAME_NOREPLACE) != 0) {
+    if (target && target->listed && (flags & RENAME_NOREPLACE) != 0) {
         return -EEXIST;
     }
-    if (!target || !target->clip) {
-        if (!target && settings_.names_a_clip && settings_.names_a_clip(to)) {
-            return -EPERM; // a new clip number
+    if (!target && settings_.names_a_clip && settings_.names_a_clip(to)) {
+        return -EPERM; // a new clip number: an archive's clips are fixed
+    }
+    const std::shared_ptr<Node> clip_moved = source->clip ? source : nullptr;
+    if (clip_moved) {
+        // A clip's file renamed away (an editor's backup): the new name
+        // holds a copy of what it shows, and the clip's name is free.
+        int error = 0;
+        auto copy = std::make_shared<Node>();
+        copy->draft = new_draft(error);
+        if (!copy->draft) {
+            return -error;
         }
-        names_.erase(names_.find(from));
+        if (const int copied = start_copy(*source, *copy->draft); copied < 0) {
+            return copied;
+        }
+        copy->draft->times = shown_times(*source);
+        copy->origin = source;
+        copy->origin_version = copy->draft->version;
+        source = copy;
+    }
+    const auto take_name = [&] {
+        if (clip_moved) {
+            clip_moved->listed = false;
+            clip_moved->since = Clock::now();
+            if (settings_.changed) {
+                settings_.changed();
+            }
+        } else {
+            names_.erase(names_.find(from));
+        }
+    };
+    if (!target || !target->clip) {
+        take_name();
         source->name = std::string(to);
         names_.insert_or_assign(source->name, source);
         return 0;
     }
-    // Saved under another name, and now put over a clip: judged here, since
-    // it was closed before it was a clip.
     const std::shared_ptr<Draft> draft = source->draft;
-    if (draft->writers > 0) {
-        return -EBUSY;
+    if (source->origin == target && draft->version == source->origin_version &&
+        draft->handles == 0) {
+        // A clip's own file put back unchanged (an editor's backup, after a
+        // failed save): the clip is as it was, and nothing is saved.
+        take_name();
+        target->listed = true;
+        if (in_progress(*target) && target->draft->handles == 0) {
+            show_saved(*target);
+        }
+        return 0;
     }
-    lock.unlock();
-    Error refusal = judge(*draft);
-    lock.lock();
-    if (find(from) != source || find(to) != target || source->draft != draft) {
-        return -EAGAIN; // renamed or written meanwhile
+    if (draft->handles > 0) {
+        // Renamed while still open (GIO saves so): the clip's draft now,
+        // judged when its last handle is done with it.
+        take_name();
+        target->saved = newest_save(*target);
+        target->draft = draft;
+        target->listed = true;
+        target->since = Clock::now();
+        source->became = target;
+        mark_written(*draft);
+        return 0;
     }
-    if (!refusal.ok()) {
+    // Put over a clip when closed: judged here, since it was no clip then.
+    if (const int error = fill(*draft); error < 0) {
+        return error; // the judge reads the file itself
+    }
+    Error verdict = draft->broken;
+    if (verdict.ok()) {
+        const std::uint64_t version = draft->version;
+        lock.unlock();
+        verdict = judge(*draft);
+        lock.lock();
+        if ((!clip_moved && find_listed(from) != source) || find(to) != target ||
+            draft->version != version) {
+            return -EAGAIN; // renamed or written meanwhile
+        }
+    }
+    if (!verdict.ok()) {
+        verdict.subject = std::string(to);
         MountEvent event;
         event.kind = MountEvent::Kind::refused;
         event.names = {std::string(to)};
-        refusal.subject = std::string(to);
-        event.error = std::move(refusal);
+        const int code = refusal_errno(verdict);
+        event.error = std::move(verdict);
         lock.unlock();
         settings_.report(event);
-        return -EINVAL;
+        return -code;
     }
-    if (target->draft && target->draft->writers > 0) {
-        target->draft->rejected = true; // its writers lost the race to this save
+    take_name();
+    if (in_progress(*target)) {
+        target->draft.reset(); // its writers now write a file no name shows
     }
-    draft->dirty = false;
-    draft->accepted = true;
-    target->draft = draft;
-    target->fallback.reset();
-    names_.erase(names_.find(from));
-    tell_accepted(lock);
+    accept(*target, draft);
     return 0;
 }
 
-std::optional<std::chrono::steady_clock::time_point> MountTree::due() const {
-    const Lock lock(mutex_);
-    if (retry_waits_for_close_) {
-        return std::nullopt;
-    }
+std::optional<std::chrono::steady_clock::time_point> MountTree::rewrite_due() const {
     for (const auto& [name, node] : names_) {
-        if (node->clip && node->draft && node->draft->accepted) {
-            return last_accepted_ + settings_.batch_delay;
+        if (node->clip && newest_save(*node)) {
+            const Clock::time_point due = last_accepted_ + settings_.batch_delay;
+            return retry_at_ ? std::max(due, *retry_at_) : due;
         }
     }
     return std::nullopt;
 }
 
-int MountTree::write_pending() {
+std::optional<std::chrono::steady_clock::time_point> MountTree::due() const {
+    const Lock lock(mutex_);
+    std::optional<Clock::time_point> due = rewrite_due();
+    for (const auto& [name, node] : names_) {
+        const bool emptied = in_progress(*node) && node->draft->handles == 0;
+        if (node->clip && (!node->listed || emptied)) {
+            const Clock::time_point again = node->since + settings_.batch_delay;
+            due = due ? std::min(*due, again) : again;
+        }
+    }
+    return due;
+}
+
+// Clips removed, or emptied and closed, and not written again since
+// (within the batch delay, or at all when `all`) show again as they were.
+void MountTree::show_again(Clock::time_point now, bool all, std::vector<MountEvent>& events) {
+    for (const auto& [name, node] : names_) {
+        if (!node->clip || (!all && node->since + settings_.batch_delay > now)) {
+            continue;
+        }
+        const bool emptied = in_progress(*node) && node->draft->handles == 0;
+        if (!node->listed) {
+            node->listed = true;
+            if (emptied) {
+                show_saved(*node);
+            }
+            events.push_back({MountEvent::Kind::shown_again_removed, {name}, {}, 0});
+        } else if (emptied) {
+            show_saved(*node);
+            events.push_back({MountEvent::Kind::shown_again_emptied, {name}, {}, 0});
+        }
+    }
+}
+
+int MountTree::write_pending(Rewrite when) {
     const std::lock_guard<std::mutex> one_at_a_time(rewriting_);
     struct Waiting {
         std::shared_ptr<Node> node;
         std::shared_ptr<Draft> draft;
     };
     std::vector<Waiting> waiting;
+    std::vector<MountEvent> events;
     pack::ReplaceRequest request;
     request.converter = settings_.converter.get();
     std::shared_ptr<const ArchiveGeneration> archive;
     {
         const Lock lock(mutex_);
-        for (const auto& [name, node] : names_) {
-            if (node->clip && node->draft && node->draft->accepted) {
-                waiting.push_back({node, node->draft});
-                request.replacements.push_back({*node->clip, node->draft->file->path()});
+        const Clock::time_point now = Clock::now();
+        show_again(now, when == Rewrite::at_end, events);
+        const std::optional<Clock::time_point> due = rewrite_due();
+        if (due && (when != Rewrite::when_due || *due <= now)) {
+            for (const auto& [name, node] : names_) {
+                if (std::shared_ptr<Draft> save = node->clip ? newest_save(*node) : nullptr) {
+                    request.replacements.push_back({*node->clip, save->file->path()});
+                    waiting.push_back({node, std::move(save)});
+                }
             }
         }
         archive = archive_;
+    }
+    for (const MountEvent& event : events) {
+        settings_.report(event);
     }
     if (waiting.empty()) {
         return 0;
@@ -532,12 +952,20 @@ int MountTree::write_pending() {
                 outcome.error.subject = names[i];
             }
         }
+        MountEvent event{MountEvent::Kind::rewrite_failed, names, outcome.error, 0};
         {
+            // Tried again after a pause, not at once: a full disk stays full
+            // for a while.
             const Lock lock(mutex_);
-            retry_waits_for_close_ = true;
+            retry_at_ = Clock::now() + next_pause_;
+            if (when != Rewrite::at_end) {
+                event.retry_seconds =
+                    static_cast<std::uint64_t>((next_pause_.count() + 999) / 1000);
+            }
+            next_pause_ = std::min(next_pause_ * 2, settings_.longest_retry_pause);
         }
         const int code = outcome.error.os ? outcome.error.os.value() : EIO;
-        settings_.report({MountEvent::Kind::rewrite_failed, names, outcome.error, 0});
+        settings_.report(event);
         return -code;
     }
     // The new archive, opened again by its name.
@@ -569,35 +997,33 @@ int MountTree::write_pending() {
     {
         const Lock lock(mutex_);
         archive_ = rewritten;
+        bytes_.forget();
         for (const Waiting& one : waiting) {
-            // Written again since it was taken: it waits for its next judgement.
-            if (one.draft->dirty || !one.draft->accepted) {
-                continue;
-            }
+            // In the archive now: the clip shows the archive's again (as
+            // it decodes, the coding being lossy), with the save's times.
             one.draft->accepted = false;
-            // A handle still writing it keeps it until it is closed.
-            if (one.node->draft == one.draft && one.draft->writers == 0) {
-                one.node->draft.reset();
+            if (one.node->saved == one.draft) {
+                one.node->saved.reset();
             }
-            if (one.node->fallback == one.draft) {
-                one.node->fallback.reset();
+            if (one.node->draft == one.draft) {
+                one.node->times = one.draft->times;
+                one.node->draft.reset();
             }
         }
     }
-    bytes_.forget();
     settings_.report({MountEvent::Kind::rewritten, names, {}, outcome.archive_bytes});
     return 0;
 }
 
 void MountTree::finish() {
-    if (write_pending() == 0) {
+    if (write_pending(Rewrite::at_end) == 0) {
         return;
     }
     std::vector<std::string> lost;
     {
         const Lock lock(mutex_);
         for (const auto& [name, node] : names_) {
-            if (node->clip && node->draft && node->draft->accepted) {
+            if (node->clip && newest_save(*node)) {
                 lost.push_back(name);
             }
         }

@@ -45,6 +45,7 @@ complete -c pev -n "__fish_seen_subcommand_from pack" -l like -r -a '(__pev_arch
 complete -c pev -n "__fish_seen_subcommand_from extract list test" -l id -x -d 'only these entry ids: 3,7-9'
 complete -c pev -n "__fish_seen_subcommand_from mount" -l write -d 'take saved clips back into the archive'
 complete -c pev -n "__fish_seen_subcommand_from mount" -s f -l foreground -d 'stay in the foreground, log to standard error'
+complete -c pev -n "__fish_seen_subcommand_from mount" -l log -r -F -d 'log to FILE, appending'
 complete -c pev -n "__fish_seen_subcommand_from mount" -s o -x -a 'allow_other allow_root default_permissions ro' -d 'mount options'
 complete -c pev -n "__fish_seen_subcommand_from extract cat" -l format -x -a 'wav flac ogg opus mp3 aiff' -d 'write files of FORMAT'
 complete -c pev -n "__fish_seen_subcommand_from extract cat pack" -l rate -x -d 'resample to HZ'

@@ -8,20 +8,18 @@
 #include "cli/pev/named_archive.hpp"
 
 #ifdef PEV_HAVE_MOUNT
-#include "cli/pev/mount_messages.hpp"
+#include "cli/pev/mount_checks.hpp"
+#include "cli/pev/mount_log.hpp"
 #include "cli/pev/sound_support.hpp"
 #include "mount/mount_session.hpp"
-#include "pack/clip_replacer.hpp"
 #include "platform/temporary_name.hpp"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
-#include <syslog.h>
 #include <unistd.h>
 #endif
 
@@ -34,6 +32,7 @@ struct MountOptions {
     bool writable = false;
     bool foreground = false;
     std::optional<std::string> name_template;
+    std::optional<std::string> log;
     std::vector<std::string> fuse_options;
 };
 
@@ -42,71 +41,6 @@ struct MountOptions {
 std::string absolute(const std::string& path) {
     char resolved[PATH_MAX];
     return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
-// Why `folder` cannot be mounted on, in words that say what to do; "" when
-// it can.
-std::string folder_problem(const std::string& folder) {
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0) {
-        const int error = errno;
-        if (error == ENOENT) {
-            return folder + " does not exist: make the folder first (mkdir " + folder + ")";
-        }
-        if (error == ENOTCONN) {
-            return folder + " is a mount whose program has ended: unmount it first (pev unmount " +
-                   folder + ")";
-        }
-        return folder + ": " + std::generic_category().message(error);
-    }
-    if (!S_ISDIR(status.st_mode)) {
-        return folder + " is not a folder: mount on an empty folder";
-    }
-    DIR* listing = ::opendir(folder.c_str());
-    if (listing == nullptr) {
-        return folder + ": cannot list it: " + std::generic_category().message(errno);
-    }
-    bool empty = true;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") {
-            empty = false;
-            break;
-        }
-    }
-    ::closedir(listing);
-    return empty ? "" : folder + " is not empty: mount on an empty folder";
-}
-
-// Why this process cannot mount at all; "" when it may try. libfuse opens
-// /dev/fuse itself, root or not (a user's mount is then made by the setuid
-// fusermount3).
-std::string fuse_problem() {
-    if (::access("/dev/fuse", F_OK) != 0) {
-        return "/dev/fuse is missing: this system cannot mount folders served by a program "
-               "(load the fuse module with modprobe fuse; in a container, pass /dev/fuse in)";
-    }
-    const int fd = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        const std::string why = std::generic_category().message(errno);
-        return ::geteuid() == 0
-                   ? "no permission to use /dev/fuse (" + why +
-                         "): in a container, allow the device and the SYS_ADMIN capability"
-                   : "no permission to use /dev/fuse (" + why +
-                         "): it is usually open to every user (mode 666); ask the "
-                         "administrator, or mount as root";
-    }
-    ::close(fd);
-    if (::geteuid() == 0) {
-        return "";
-    }
-    for (const char* folder : {"/usr/bin/", "/bin/", "/usr/local/bin/", "/usr/sbin/", "/sbin/"}) {
-        if (::access((std::string(folder) + "fusermount3").c_str(), X_OK) == 0) {
-            return "";
-        }
-    }
-    return "fusermount3 is missing, and only it may mount for users other than root: install "
-           "the fuse3 package";
 }
 
 // Where files being written wait: TMPDIR, or /var/tmp, which is on disk.
@@ -153,29 +87,55 @@ std::optional<std::vector<mount::ServedClip>> served_clips(const mount::ArchiveG
     return served;
 }
 
-// A rewrite needs every clip it does not replace copied as stored, and the
-// archive's folder writable.
-std::string write_problem(const archive::ArchiveReader& reader, const std::string& path) {
-    const std::vector<Error> uncopyable = pack::clips_that_cannot_be_copied(reader, {});
-    if (!uncopyable.empty()) {
-        const ClipRef clip = uncopyable.front().clip.value_or(ClipRef{});
-        return path + ": " + clip_label(clip.index, clip.id) + " cannot be copied (" +
-               clip_problem_text(uncopyable.front().problem) +
-               "), so the archive cannot be rewritten: mount it without --write";
+// Where the log lines go, opened before anything is mounted: --log FILE
+// (neither inside DIR, which the mount covers, nor the archive itself),
+// standard error in the foreground, else the system log or a file named
+// in `notice`, to be said once mounted. Null with `status` set when --log
+// cannot be used; null with status 0 when there is nowhere to log (the
+// notice says so).
+std::shared_ptr<MountLog> open_log(const MountOptions& options, const std::string& folder,
+                                   const std::string& archive, const Streams& io, int& status,
+                                   std::string& notice) {
+    status = kExitOk;
+    if (!options.log) {
+        if (options.foreground) {
+            return MountLog::to_stream(io.err);
+        }
+        return MountLog::in_background(notice);
     }
-    const std::string folder = folder_of(path).empty() ? "." : folder_of(path);
-    if (::access(folder.c_str(), W_OK) != 0) {
-        return "cannot write into " + folder + ", where " + path +
-               " would be rewritten: " + std::generic_category().message(errno) +
-               "; mount it without --write";
+    const std::string& path = *options.log;
+    const std::string place = absolute(folder_of(path).empty() ? "." : folder_of(path));
+    if (place == folder || place.rfind(folder + "/", 0) == 0) {
+        status = usage_error("mount",
+                             "--log " + path + ": the log cannot be inside " + options.folder +
+                                 ", which the mount covers; name a file elsewhere",
+                             io.err);
+        return nullptr;
     }
-    return "";
+    std::string problem;
+    std::shared_ptr<MountLog> log = MountLog::to_file(path, problem);
+    struct stat logged {};
+    struct stat read {};
+    if (log && ::fstat(log->descriptor(), &logged) == 0 && ::stat(archive.c_str(), &read) == 0 &&
+        logged.st_dev == read.st_dev && logged.st_ino == read.st_ino) {
+        status = usage_error("mount", "--log " + path + " is the archive itself", io.err);
+        return nullptr;
+    }
+    if (!log) {
+        std::fprintf(io.err, "pev: %s\n", problem.c_str());
+        status = kExitFailed;
+    }
+    return log;
 }
 
 int mount_archive(const MountOptions& options, const Streams& io) {
     NameTemplate names;
     if (options.name_template) {
         if (const std::string error = names.parse(*options.name_template); !error.empty()) {
+            return usage_error("mount", error, io.err);
+        }
+        if (const std::string error = mounted_name_problem(*options.name_template);
+            !error.empty()) {
             return usage_error("mount", error, io.err);
         }
     }
@@ -212,7 +172,8 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     }
     mount::MountSetup setup;
     if (options.writable) {
-        if (const std::string problem = write_problem(named->reader(), path); !problem.empty()) {
+        if (const std::string problem = rewrite_problem(named->reader(), path, named->path());
+            !problem.empty()) {
             std::fprintf(io.err, "pev: %s\n", problem.c_str());
             return kExitFailed;
         }
@@ -253,25 +214,24 @@ int mount_archive(const MountOptions& options, const Streams& io) {
     setup.tree.names_a_clip = [names, base](std::string_view name) {
         return names.could_name(name, base);
     };
-    const bool foreground = options.foreground;
-    std::FILE* err = io.err;
-    setup.tree.report = [foreground, err, path](const mount::MountEvent& event) {
-        const MountLogLine line = mount_event_text(event, path);
-        if (foreground) {
-            std::fprintf(err, "pev: %s\n", line.text.c_str());
-            std::fflush(err);
-        } else {
-            ::syslog(line.problem ? LOG_ERR : LOG_INFO, "%s", line.text.c_str());
+    int log_status = kExitOk;
+    std::string notice;
+    const std::shared_ptr<MountLog> log = open_log(options, folder, path, io, log_status, notice);
+    if (log_status != kExitOk) {
+        return log_status;
+    }
+    setup.tree.report = [log, path](const mount::MountEvent& event) {
+        if (log) {
+            log->write(mount_event_text(event, path));
         }
     };
-    // The file the archive was read from stays open in this process only.
     std::fflush(io.out);
     std::fflush(io.err);
-    if (!foreground) {
-        ::openlog("pev", LOG_PID, LOG_USER);
-    }
     const mount::EventSink report = setup.tree.report;
-    const mount::MountOutcome outcome = mount::serve(std::move(setup), [&io] {
+    const mount::MountOutcome outcome = mount::serve(std::move(setup), [&io, &notice] {
+        if (!notice.empty()) {
+            std::fprintf(io.err, "pev: %s\n", notice.c_str());
+        }
         std::fflush(io.out);
         std::fflush(io.err);
     });
@@ -310,11 +270,15 @@ int mount_archive(const MountOptions&, const Streams& io) {
 
 constexpr const char* kMountFooter =
     "DIR must be an empty folder. Each clip that can be decoded is a WAV file there,\n"
-    "named as pev extract names it. Without --write the folder is read-only. With\n"
-    "--write a clip's file may be written over, or another file renamed over it; it\n"
-    "must then be a 16-bit mono WAV file at the archive's rate, else closing it fails.\n"
-    "The archive is rewritten 2 s after the last such close, at fsync (sync DIR) and\n"
-    "when DIR is unmounted (pev unmount DIR).";
+    "named as pev extract names it. Without --write the folder is read-only.\n"
+    "With --write a clip's file may be saved as programs save files: written over,\n"
+    "removed and made again, or another file renamed over it. Once written, it must\n"
+    "be a file pev replace takes, else its close or rename fails and the clip is as\n"
+    "it was; a clip removed or emptied and not written again shows again as it was.\n"
+    "Saved clips go into the archive 2 s after the last save, at fsync (sync DIR)\n"
+    "and when DIR is unmounted (pev unmount DIR). Why a save was refused is logged:\n"
+    "to FILE with --log, to standard error with -f, else to the system log (where\n"
+    "there is none, pev mount names the file it logs to).";
 
 class MountCommand final : public Command {
   public:
@@ -326,6 +290,7 @@ class MountCommand final : public Command {
             ->type_name("TEMPLATE");
         command.add_flag("-f,--foreground", options_.foreground,
                          "stay in the foreground and log to standard error");
+        command.add_option("--log", options_.log, "log to FILE, appending")->type_name("FILE");
         command.add_option("-o", options_.fuse_options, "mount options, as mount(8) takes them")
             ->type_name("OPTION,...");
         command.footer(kMountFooter);

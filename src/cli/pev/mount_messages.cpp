@@ -22,6 +22,11 @@ std::string clips_text(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " clip" : " clips");
 }
 
+// "1 clip waits", "2 clips wait": the verb agrees with the count.
+std::string clips_text(std::size_t count, const char* one, const char* more) {
+    return clips_text(count) + " " + (count == 1 ? one : more);
+}
+
 } // namespace
 
 MountLogLine mount_event_text(const mount::MountEvent& event, const std::string& archive) {
@@ -36,7 +41,12 @@ MountLogLine mount_event_text(const mount::MountEvent& event, const std::string&
                 false};
     case Kind::rewrite_failed:
         return {replacement_refusal_text(event.error) + "; " + archive + " is as it was, and " +
-                    clips_text(event.names.size()) + " wait (" + names_text(event.names) + ")",
+                    clips_text(event.names.size(), "waits", "wait") + " (" +
+                    names_text(event.names) + ")" +
+                    (event.retry_seconds != 0
+                         ? ", tried again in " + std::to_string(event.retry_seconds) +
+                               " s, at sync or at unmount"
+                         : ""),
                 true};
     case Kind::reopen_failed:
         return {archive + " was rewritten but cannot be read again (" +
@@ -44,10 +54,20 @@ MountLogLine mount_event_text(const mount::MountEvent& event, const std::string&
                 true};
     case Kind::lost:
         return {clips_text(event.names.size()) + " saved in the folder never reached " + archive +
-                    " and are lost: " + names_text(event.names),
+                    (event.names.size() == 1 ? " and is lost: " : " and are lost: ") +
+                    names_text(event.names),
                 true};
     case Kind::ended:
         return {"serving " + archive + " failed: " + event.error.subject, true};
+    case Kind::shown_again_removed:
+        return {names_text(event.names) +
+                    " was removed and not written again; an archive keeps its clips, so it "
+                    "shows again as it was",
+                false};
+    case Kind::shown_again_emptied:
+        return {names_text(event.names) +
+                    " was emptied and not written again; it shows again as it was",
+                false};
     }
     return {"", false};
 }
